@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need, from Debian's archive.
+# Idempotent: packages already present are left as they are (--no-upgrade).
+# Installing sendmail-bin makes apt remove another MTA (postfix, exim) if the
+# machine has one; that is the only package this script can cause to go away.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libmilter-dev libspf2-dev libxml++2.6-dev libgtest-dev googletest
+  sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib
+  iproute2 procps util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+export DEBIAN_FRONTEND=noninteractive
+# A package's post-install must not start Sendmail or dnsmasq on the host:
+# a policy-rc.d that refuses service starts does that. An existing one is kept.
+own_policy=0
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+  chmod 755 /usr/sbin/policy-rc.d
+  own_policy=1
+fi
+trap '[ $own_policy -eq 1 ] && rm -f /usr/sbin/policy-rc.d' EXIT
+
+apt-get update -qq </dev/null
+apt-get install -y -qq --no-upgrade --no-install-recommends "${missing[@]}" </dev/null

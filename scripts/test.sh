@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through ctest:
+# first the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the whole suite (unit and sandbox integration tests) on the normal
+# build. Ends with ctest's summary; exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+bash scripts/install-deps.sh
+
+echo "== unit tests under ASan and UBSan =="
+cmake -S . -B build-asan -DTESLO_SANITIZE=ON -DTESLO_INTEGRATION=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs"
+
+echo "== all tests =="
+cmake -S . -B build >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure

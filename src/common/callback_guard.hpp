@@ -1,0 +1,24 @@
+// Keeps exceptions from crossing into libmilter (C code).
+//
+// Every callback body runs inside guard_callback: an exception that escapes it
+// is logged and turned into a temporary failure, so an internal error makes
+// Sendmail retry later rather than lose or wrongly accept mail.
+#pragma once
+
+#include <exception>
+#include <libmilter/mfapi.h>
+#include <syslog.h>
+
+#include "common/log_sink.hpp"
+
+template <class Body>
+sfsistat guard_callback(const char* stage, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& error) {
+    log_line(LOG_ERR, "%s: internal error: %s", stage, error.what());
+  } catch (...) {
+    log_line(LOG_ERR, "%s: internal error", stage);
+  }
+  return SMFIS_TEMPFAIL;
+}

@@ -1,0 +1,30 @@
+#include "daemon/filter_description.hpp"
+
+#include "daemon/callbacks.hpp"
+
+namespace {
+
+char filter_name[] = "KORVAL";
+
+}  // namespace
+
+struct smfiDesc filter_description = {
+    filter_name,
+    2,
+    SMFIF_ADDHDRS | SMFIF_ADDRCPT | SMFIF_DELRCPT | SMFIF_CHGHDRS | SMFIF_QUARANTINE,
+    teslo_connect,
+    teslo_helo,
+    teslo_envfrom,
+    teslo_envrcpt,
+    teslo_header,
+    teslo_eoh,
+    teslo_body,
+    teslo_eom,
+    teslo_abort,
+    teslo_close,
+    nullptr,  // unknown commands: not in protocol version 2
+    nullptr,  // DATA
+    nullptr,  // option negotiation
+};
+
+static_assert(SMFIF_ADDHDRS + SMFIF_ADDRCPT + SMFIF_DELRCPT + SMFIF_CHGHDRS + SMFIF_QUARANTINE == 0x3d);

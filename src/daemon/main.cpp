@@ -1,0 +1,3 @@
+#include "daemon/run_daemon.hpp"
+
+int main(int argc, char** argv) { return run_daemon(argc, argv); }
