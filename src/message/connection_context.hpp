@@ -46,6 +46,11 @@ struct connection_context {
   uint8_t helo_eject, to_eject, spf_eject, ddns_eject, harmful_eject, dnsbl_eject;
   uint8_t helo_quarantine, to_quarantine, spf_quarantine, ddns_quarantine,
       harmful_quarantine, dnsbl_quarantine;
+
+  // IPv6 clients: client_ip then stays 0 and the IPv4 lists never match.
+  // An IPv4-mapped IPv6 address is stored as plain IPv4 instead.
+  uint8_t client_is_ipv6;       // 1 for a pure IPv6 client (connect)
+  uint8_t client_ipv6[16];      // its address in network order (connect)
 };
 
 // The context is allocated zero-filled (calloc) and must stay valid that way.
