@@ -1,17 +1,154 @@
-// teslo_envfrom: starts a message.
+// teslo_envfrom: the start of every message of a connection.
+//
+// Called on the connection's worker thread at each MAIL FROM. It first
+// starts the message from the connection's own state: a fresh
+// message_record, the per-message fields cleared and every verdict that
+// belongs to one message dropped, so nothing an earlier message of the
+// connection raised or earned falls on this one. What the connect stage
+// decided about the client (the DDNS flags, the whitelistip/whitelistptr
+// exemption) stays. Then it grants the exemptions of the MTA macros, runs
+// the malformed-HELO check and the DNS blocklist query, derives the sender
+// address and the SPF cache key and hands over to the SPF step.
+// Takes no lock itself (the SPF step takes spf_cache_mutex).
+// Log lines: LOG_CRIT "smfi_getpriv failed!"; LOG_NOTICE
+// "malformed HELO: %s, %s, %s" and "DNSBL: %s, %s, %s"; LOG_INFO
+// "sender address unusable, no SPF check: %s, %s, %s"; those of spf_step.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <syslog.h>
+
+#include "checks/action_flags.hpp"
+#include "checks/client_lists.hpp"
+#include "checks/dnsbl_lookup.hpp"
+#include "checks/extract_address.hpp"
+#include "checks/spf_step.hpp"
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
 #include "daemon/callbacks.hpp"
 #include "message/connection_context.hpp"
+#include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/list_queries.hpp"
+#include "spamconfig/spam_config.hpp"
+
+namespace {
+
+constexpr long exempt_message_size = 262144;
+
+const char* macro(SMFICTX* ctx, const char* name) {
+  return smfi_getsymval(ctx, const_cast<char*>(name));
+}
+
+// Clears what belongs to one message; keeps what connect decided about the
+// client (DDNS flags, list exemption).
+void reset_message_state(connection_context& context) {
+  std::free(context.subject);
+  context.subject = nullptr;
+  context.spf_result = 5;
+  context.to_seen = 0;
+  context.cc_seen = 0;
+  context.mail_from[0] = '\0';
+  context.sender_addr[0] = '\0';
+  context.spf_cache_key[0] = '\0';
+  for (uint8_t* flag :
+       {&context.helo_header, &context.helo_eject, &context.helo_quarantine,
+        &context.to_header, &context.to_eject, &context.to_quarantine,
+        &context.spf_header, &context.spf_eject, &context.spf_quarantine,
+        &context.harmful_header, &context.harmful_eject, &context.harmful_quarantine,
+        &context.dnsbl_header, &context.dnsbl_eject, &context.dnsbl_quarantine}) {
+    *flag = 0;
+  }
+  context.spam_exempt = client_whitelisted(context) ? 1 : 0;
+}
+
+void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {
+  const char* size = macro(ctx, "{msg_size}");
+  const char* verify = macro(ctx, "{verify}");
+  if (size != nullptr && std::atol(size) > exempt_message_size) context.spam_exempt = 1;
+  if (macro(ctx, "{auth_authen}") != nullptr) context.spam_exempt = 1;
+  if (verify != nullptr && std::strcmp(verify, "OK") == 0) context.spam_exempt = 1;
+}
+
+void check_helo(connection_context& context) {
+  if (context.helo_name[0] == '[' || helo_pattern_text[0] == '\0') return;
+  if (!pattern_matches(helo_pattern, context.helo_name)) return;
+  log_line(LOG_NOTICE, "malformed HELO: %s, %s, %s", context.helo_name, context.client_name,
+           context.mail_from);
+  raise_flag(spam_config.helocheck, context.helo_header, context.helo_eject,
+             context.helo_quarantine);
+}
+
+void check_blocklist(connection_context& context) {
+  if (spam_config.dnsbl_domain == nullptr) return;
+  if (!dnsbl_listed(context, spam_config.dnsbl_domain)) return;
+  log_line(LOG_NOTICE, "DNSBL: %s, %s, %s", context.client_addr, context.client_name,
+           context.mail_from);
+  raise_flag(spam_config.dnsblserv, context.dnsbl_header, context.dnsbl_eject,
+             context.dnsbl_quarantine);
+}
+
+// Sets sender_addr; false when the sender cannot be extracted.
+bool derive_sender(connection_context& context) {
+  if (std::strstr(context.mail_from, "<>") != nullptr) {
+    lower_ascii(context.helo_name);
+    std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
+                  context.helo_name);
+    return true;
+  }
+  if (!extract_address(context.sender_addr, context.mail_from)) return false;
+  lower_ascii(context.sender_addr);
+  if (spam_config.whitelistfrom != nullptr &&
+      address_substring_match(spam_config.whitelistfrom, context.sender_addr)) {
+    context.spam_exempt = 1;
+  }
+  return true;
+}
+
+// "<client_addr>|<sender domain>"; the field holds both whole.
+void build_cache_key(connection_context& context) {
+  static_assert(sizeof context.spf_cache_key >=
+                sizeof context.client_addr + sizeof context.sender_addr);
+  const char* at = std::strchr(context.sender_addr, '@');
+  std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
+                context.client_addr, at != nullptr ? at + 1 : "");
+}
+
+sfsistat start_message(SMFICTX* ctx, char** argv) {
+  auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
+  if (context == nullptr) {
+    log_line(LOG_CRIT, "smfi_getpriv failed!");
+    return SMFIS_TEMPFAIL;
+  }
+  delete context->message;
+  context->message = nullptr;
+  reset_message_state(*context);
+  context->message = new message_record;
+
+  const char* sender = argv != nullptr ? argv[0] : nullptr;
+  grant_macro_exemptions(ctx, *context);
+  if (sender != nullptr) copy_bounded(context->mail_from, sender);
+  check_helo(*context);
+  check_blocklist(*context);
+
+  context->message->sender = sender != nullptr ? sender : "";
+  context->message->copy_header_added = false;
+  const char* queue_id = macro(ctx, "i");
+  context->message->queue_id = queue_id != nullptr ? queue_id : "unknown";
+
+  if (!derive_sender(*context)) {
+    log_line(LOG_INFO, "sender address unusable, no SPF check: %s, %s, %s", context->client_addr,
+             context->client_name, context->mail_from);
+    return SMFIS_CONTINUE;
+  }
+  const char* receiver = macro(ctx, "j");
+  copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
+  build_cache_key(*context);
+  return spf_step(ctx, *context);
+}
+
+}  // namespace
 
 sfsistat teslo_envfrom(SMFICTX* ctx, char** argv) {
-  return guard_callback("envfrom", [&] {
-    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-    if (context == nullptr) return SMFIS_CONTINUE;
-    delete context->message;
-    context->message = new message_record;
-    context->message->sender = argv[0] != nullptr ? argv[0] : "";
-    copy_bounded(context->mail_from, argv[0]);
-    return SMFIS_CONTINUE;
-  });
+  return guard_callback("envfrom", [&] { return start_message(ctx, argv); });
 }

@@ -31,9 +31,10 @@ struct connection_context {
   char body_line[2048];         // body line being assembled (body stage)
   int32_t body_line_len;        // bytes now in body_line
   char receiver_host[128];      // macro "j" at MAIL FROM; "localhost" when missing
-  char sender_addr[128];        // envelope sender, no brackets, lower-cased
+  char sender_addr[256];        // envelope sender, no brackets, lower-cased; also
+                                // "postmaster@" + a 127-character HELO name
   char rcpt_addr[128];          // latest recipient, no brackets
-  char spf_cache_key[128];      // "<client_addr>|<sender domain>"
+  char spf_cache_key[512];      // "<client_addr>|<sender domain>", never cut short
   char* subject;                // first Subject header (malloc'd), or null
   uint32_t to_seen;             // a To header was seen
   uint32_t cc_seen;             // a CC header was seen

@@ -57,3 +57,15 @@ static_assert(std::is_trivial_v<spam_config_record>);
 
 // The one instance. Zero-filled at process start.
 extern spam_config_record spam_config;
+
+// The blocklist zone asked when the file names none ("dnsbldou").
+extern const char* const default_dnsbl_domain;
+
+// Sets every default of the record: fresh heap copies of the five owned
+// texts (an earlier copy is freed first), the built-in disposition pattern,
+// empty lists stay as they are. Called by load_spam_config.
+void set_spam_config_defaults();
+
+// Frees the five owned texts and all six lists (entry texts included) and
+// leaves null pointers behind. Shutdown calls it after the workers ended.
+void free_spam_config();

@@ -1,0 +1,32 @@
+// Whitelist and blacklist queries for the connecting client.
+#include "checks/client_lists.hpp"
+
+#include <arpa/inet.h>
+
+#include "spamconfig/list_queries.hpp"
+#include "spamconfig/spam_config.hpp"
+
+namespace {
+
+// The address lists are asked with what inet_addr gives for the address
+// text: the client's IPv4 address, or all one bits for "undefined".
+bool on_ip_list(const ip_mask_entry* list, const connection_context& context) {
+  if (list == nullptr || context.client_is_ipv6) return false;
+  return ip_list_match(list, inet_addr(context.client_addr));
+}
+
+bool on_name_list(const pattern_entry* list, const connection_context& context) {
+  return list != nullptr && name_suffix_match(list, context.client_name);
+}
+
+}  // namespace
+
+bool client_whitelisted(const connection_context& context) {
+  return on_ip_list(spam_config.whitelistip, context) ||
+         on_name_list(spam_config.whitelistptr, context);
+}
+
+bool client_blacklisted(const connection_context& context) {
+  return on_ip_list(spam_config.blacklistip, context) ||
+         on_name_list(spam_config.blacklistptr, context);
+}

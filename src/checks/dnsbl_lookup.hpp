@@ -1,0 +1,40 @@
+// The DNS blocklist lookup: is the connecting client listed in a zone?
+//
+// Called by teslo_envfrom once for every message, on the connection's
+// libmilter worker thread; it blocks that thread for as long as the system
+// resolver takes. It keeps no state, takes no lock and logs nothing: every
+// failure of the query reads as "not listed".
+#pragma once
+
+#include <cstddef>
+
+#include "message/connection_context.hpp"
+
+struct addrinfo;
+
+// True when the client is listed in `zone`.
+bool dnsbl_listed(const connection_context& context, const char* zone);
+
+// Writes the absolute query name for the client into `name` (`size` bytes):
+// the four IPv4 octets in reverse order, or for a pure IPv6 client its 32
+// nibbles in reverse order, then the zone and a final dot
+// ("7.2.0.192.bl.example."). False when there is no zone or the name does not
+// fit; such a name is never queried.
+bool dnsbl_query_name(const connection_context& context, const char* zone, char* name,
+                      std::size_t size);
+
+// Whether a resolver answer lists the client. Addresses in 127.255.255.0/24
+// are the error answers of public blocklists (refused or over-quota queries),
+// not listings; any other address, IPv6 included, is a listing.
+bool dnsbl_answer_lists(const addrinfo* answers);
+
+// The resolver the lookup uses: getaddrinfo without service and hints, and
+// freeaddrinfo. Unit tests put a fake in its place.
+struct dnsbl_resolver {
+  int (*resolve)(const char* name, addrinfo** answers);
+  void (*release)(addrinfo* answers);
+};
+
+// Replaces the resolver (a null `resolve` restores the system one); returns
+// the old one. Only for tests, before any worker thread runs.
+dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver);

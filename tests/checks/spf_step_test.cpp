@@ -1,0 +1,274 @@
+// The SPF step against libspf2's local zone layer: fresh results, the cache
+// and its "(cached)" line, query errors, the flags per action, IPv6 clients.
+#include <gtest/gtest.h>
+
+#include <sys/types.h>
+
+#include <netinet/in.h>
+
+#include <arpa/nameser.h>
+
+#include <netdb.h>
+#include <cstring>
+#include <string>
+#include <syslog.h>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <spf2/spf.h>
+#include <spf2/spf_dns_zone.h>
+}
+
+#include "checks/spf_cache.hpp"
+#include "checks/spf_step.hpp"
+#include "common/text.hpp"
+#include "fake_milter/log_capture.hpp"
+#include "message/connection_context.hpp"
+#include "spamconfig/spam_config.hpp"
+
+namespace {
+
+SPF_dns_server_t* test_zone = nullptr;
+int servers_made = 0;
+
+SPF_server_t* make_zone_server() {
+  ++servers_made;
+  return SPF_server_new_dns(test_zone, 0);
+}
+
+SPF_server_t* make_no_server() { return nullptr; }
+
+void add_txt(const char* domain, const char* text) {
+  ASSERT_EQ(SPF_dns_zone_add_str(test_zone, domain, ns_t_txt, NETDB_SUCCESS, text),
+            SPF_E_SUCCESS);
+}
+
+// A client, HELO and sender as the envelope stage leaves them.
+struct message_case {
+  const char* client;
+  const char* sender;  // address without brackets
+  bool ipv6 = false;
+};
+
+class spf_step_test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_config_ = spam_config;
+    spam_config.ttl = 36000;
+    spam_config.refusefail = 1;
+    spam_config.spf = ACTION_EJECT;
+    spam_config.whitelistto = nullptr;
+    test_zone = SPF_dns_zone_new(nullptr, "test", 0);
+    ASSERT_NE(test_zone, nullptr);
+    add_txt("pass.example", "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all");
+    add_txt("soft.example", "v=spf1 ~all");
+    add_txt("neutral.example", "v=spf1 ?all");
+    ASSERT_EQ(SPF_dns_zone_add_str(test_zone, "broken.example", ns_t_any, TRY_AGAIN, nullptr),
+              SPF_E_SUCCESS);
+    previous_maker_ = set_spf_server_maker(make_zone_server);
+    servers_made = 0;
+    ASSERT_TRUE(spf_cache_init());
+  }
+  void TearDown() override {
+    spf_cache_free();
+    set_spf_server_maker(previous_maker_);
+    SPF_dns_free(test_zone);
+    test_zone = nullptr;
+    spam_config = saved_config_;
+  }
+
+  static connection_context make_context(const message_case& m) {
+    connection_context context{};
+    copy_bounded(context.client_addr, m.client);
+    context.client_is_ipv6 = m.ipv6 ? 1 : 0;
+    copy_bounded(context.client_name, "mx.example.test");
+    copy_bounded(context.helo_name, "mx.example.test");
+    copy_bounded(context.receiver_host, "mail.example.com");
+    copy_bounded(context.sender_addr, m.sender);
+    std::string from = std::string("<") + m.sender + ">";
+    copy_bounded(context.mail_from, from.c_str());
+    std::string key = std::string(m.client) + "|" + (std::strchr(m.sender, '@') + 1);
+    copy_bounded(context.spf_cache_key, key.c_str());
+    context.spf_result = 5;
+    return context;
+  }
+
+  static std::string tail(const message_case& m) {
+    return std::string(m.client) + ", mx.example.test, mx.example.test, <" + m.sender + ">";
+  }
+
+  fake_milter::log_capture logs_;
+
+ private:
+  spam_config_record saved_config_{};
+  spf_server_maker previous_maker_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(spf_step_test, fresh_results_are_logged_stored_and_cached) {
+  struct result_case {
+    message_case m;
+    const char* text;
+    int32_t result;
+  };
+  const result_case cases[] = {
+      {{"192.0.2.7", "alice@pass.example"}, "pass", 2},
+      {{"198.51.100.1", "alice@pass.example"}, "fail", 3},
+      {{"198.51.100.1", "alice@soft.example"}, "softfail", 4},
+      {{"198.51.100.1", "alice@neutral.example"}, "neutral", 1},
+      {{"2001:db8::25", "alice@pass.example", true}, "pass", 2},
+      {{"2001:db9::25", "alice@pass.example", true}, "fail", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.m.client + std::string(" ") + c.m.sender);
+    logs_.clear();
+    connection_context context = make_context(c.m);
+    EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+    EXPECT_EQ(context.spf_result, c.result);
+    EXPECT_TRUE(logs_.contains(LOG_NOTICE, std::string("SPF ") + c.text + ": " + tail(c.m)))
+        << ::testing::PrintToString(logs_.texts());
+
+    connection_context again = make_context(c.m);
+    int made = servers_made;
+    EXPECT_EQ(spf_step(nullptr, again), SMFIS_CONTINUE);
+    EXPECT_EQ(servers_made, made) << "a cached result makes no libspf2 server";
+    EXPECT_EQ(again.spf_result, c.result);
+    EXPECT_TRUE(
+        logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
+  }
+}
+
+TEST_F(spf_step_test, query_error_logs_none_and_caches_five) {
+  const message_case cases[] = {
+      {"192.0.2.7", "alice@nosuch.example"},  // no SPF record at all
+      {"192.0.2.7", "alice@broken.example"},  // the DNS answers with a failure
+  };
+  for (const auto& m : cases) {
+    SCOPED_TRACE(m.sender);
+    logs_.clear();
+    connection_context context = make_context(m);
+    EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+    EXPECT_EQ(context.spf_result, 5);
+    EXPECT_TRUE(logs_.contains(LOG_INFO, "SPF none: " + tail(m)))
+        << ::testing::PrintToString(logs_.texts());
+
+    connection_context again = make_context(m);
+    EXPECT_EQ(spf_step(nullptr, again), SMFIS_CONTINUE);
+    EXPECT_EQ(again.spf_result, 5);
+    EXPECT_TRUE(logs_.contains(LOG_INFO, "SPF none (cached): " + tail(m)));
+  }
+}
+
+TEST_F(spf_step_test, ttl_zero_or_no_cache_evaluates_every_message) {
+  const message_case m{"192.0.2.7", "alice@pass.example"};
+  for (bool drop_array : {false, true}) {
+    SCOPED_TRACE(drop_array ? "no cache array" : "ttl 0");
+    logs_.clear();
+    spam_config.ttl = drop_array ? 36000 : 0;
+    if (drop_array) spf_cache_free();
+    for (int n = 0; n < 2; ++n) {
+      connection_context context = make_context(m);
+      EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+      EXPECT_EQ(context.spf_result, 2);
+    }
+    int fresh = 0;
+    for (const auto& line : logs_.lines()) {
+      EXPECT_EQ(line.text.find("(cached)"), std::string::npos);
+      if (line.priority == LOG_NOTICE && line.text == "SPF pass: " + tail(m)) ++fresh;
+    }
+    EXPECT_EQ(fresh, 2);
+  }
+}
+
+TEST_F(spf_step_test, fail_flags_follow_action_and_cache_rules) {
+  static pattern_entry recipient{const_cast<char*>("boss@example.com"), nullptr};
+  struct flag_case {
+    const char* name;
+    check_action action;
+    int32_t refusefail;
+    pattern_entry* whitelistto;
+    uint8_t fresh_header, fresh_eject, fresh_quarantine;
+    uint8_t cached_header, cached_eject, cached_quarantine;
+  };
+  const flag_case cases[] = {
+      {"header", ACTION_HEADER, 1, nullptr, 1, 0, 0, 1, 0, 0},
+      {"eject", ACTION_EJECT, 1, nullptr, 0, 1, 0, 0, 1, 0},
+      {"quarantine", ACTION_QUARANTINE, 1, nullptr, 0, 0, 1, 0, 0, 1},
+      {"off", ACTION_OFF, 1, nullptr, 0, 0, 0, 0, 0, 0},
+      {"refusefail off: only a fresh fail", ACTION_EJECT, 0, nullptr, 0, 1, 0, 0, 0, 0},
+      {"whitelistto set: only a fresh fail", ACTION_EJECT, 1, &recipient, 0, 1, 0, 0, 0, 0},
+  };
+  const message_case m{"198.51.100.1", "alice@pass.example"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    spf_cache_free();
+    ASSERT_TRUE(spf_cache_init());
+    spam_config.spf = c.action;
+    spam_config.refusefail = c.refusefail;
+    spam_config.whitelistto = c.whitelistto;
+    connection_context fresh = make_context(m);
+    spf_step(nullptr, fresh);
+    EXPECT_EQ(fresh.spf_result, 3);
+    EXPECT_EQ(fresh.spf_header, c.fresh_header);
+    EXPECT_EQ(fresh.spf_eject, c.fresh_eject);
+    EXPECT_EQ(fresh.spf_quarantine, c.fresh_quarantine);
+    connection_context cached = make_context(m);
+    spf_step(nullptr, cached);
+    EXPECT_EQ(cached.spf_result, 3);
+    EXPECT_EQ(cached.spf_header, c.cached_header);
+    EXPECT_EQ(cached.spf_eject, c.cached_eject);
+    EXPECT_EQ(cached.spf_quarantine, c.cached_quarantine);
+  }
+  spam_config.whitelistto = nullptr;
+}
+
+TEST_F(spf_step_test, pass_raises_no_flag) {
+  connection_context context = make_context({"192.0.2.7", "alice@pass.example"});
+  spf_step(nullptr, context);
+  EXPECT_EQ(context.spf_header + context.spf_eject + context.spf_quarantine, 0);
+}
+
+TEST_F(spf_step_test, result_of_one_domain_never_serves_another) {
+  // Same client, domains that share a long prefix: each gets its own result.
+  std::string label(180, 'x');
+  add_txt((label + ".pass.example").c_str(), "v=spf1 ip4:192.0.2.0/24 -all");
+  add_txt((label + ".pass.example.net").c_str(), "v=spf1 -all");
+  connection_context first = make_context({"192.0.2.7", ("a@" + label + ".pass.example").c_str()});
+  spf_step(nullptr, first);
+  EXPECT_EQ(first.spf_result, 2);
+  std::string other = "a@" + label + ".pass.example.net";
+  connection_context second = make_context({"192.0.2.7", other.c_str()});
+  spf_step(nullptr, second);
+  EXPECT_EQ(second.spf_result, 3);
+}
+
+TEST_F(spf_step_test, server_failure_accepts_the_message) {
+  set_spf_server_maker(make_no_server);
+  connection_context context = make_context({"192.0.2.7", "alice@pass.example"});
+  EXPECT_EQ(spf_step(nullptr, context), SMFIS_ACCEPT);
+  EXPECT_EQ(context.spf_result, 5);
+  EXPECT_TRUE(logs_.contains(LOG_ERR, "[ERROR] SPF initialize failed"));
+}
+
+TEST_F(spf_step_test, parallel_steps_share_one_entry_per_key) {
+  // Several connections evaluate the same client and domain at once: all get
+  // the result, and the cache ends with a single entry for the key.
+  const message_case m{"192.0.2.7", "alice@pass.example"};
+  std::vector<std::thread> workers;
+  std::vector<int32_t> results(4, 0);
+  for (std::size_t t = 0; t < results.size(); ++t) {
+    workers.emplace_back([&, t] {
+      for (int n = 0; n < 50; ++n) {
+        connection_context context = make_context(m);
+        spf_step(nullptr, context);
+        if (context.spf_result != 2) return;
+      }
+      results[t] = 2;
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  for (int32_t result : results) EXPECT_EQ(result, 2);
+  EXPECT_EQ(spf_cache_chain_length("192.0.2.7|pass.example"), 1U);
+}
