@@ -1,4 +1,27 @@
-// teslo_eom: the end-of-message stage.
-#include "daemon/callbacks.hpp"
+// teslo_eom: the end of a message.
+//
+// libmilter calls it once per message after the last body chunk, on the
+// connection's worker thread. The spam phase runs first (eom_actions); a
+// message it refuses ends here with SMFIS_REJECT. Every other message goes on
+// to the copying, whose status is the callback's result. The message record
+// is left for the next MAIL FROM, abort or close to destroy.
+#include <syslog.h>
 
-sfsistat teslo_eom(SMFICTX*) { return SMFIS_CONTINUE; }
+#include "common/callback_guard.hpp"
+#include "common/log_sink.hpp"
+#include "daemon/callbacks.hpp"
+#include "message/connection_context.hpp"
+#include "message/copying.hpp"
+#include "message/eom_actions.hpp"
+
+sfsistat teslo_eom(SMFICTX* ctx) {
+  return guard_callback("teslo_eom", [&] {
+    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
+    if (context == nullptr) {
+      log_line(LOG_CRIT, "smfi_getpriv failed!");
+      return SMFIS_TEMPFAIL;
+    }
+    if (apply_spam_actions(ctx, *context) == spam_verdict::rejected) return SMFIS_REJECT;
+    return copy_phase(ctx, *context);
+  });
+}

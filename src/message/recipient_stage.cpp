@@ -1,4 +1,68 @@
 // teslo_envrcpt: the recipient stage.
-#include "daemon/callbacks.hpp"
+//
+// libmilter calls it once per RCPT TO, after MAIL FROM, on the connection's
+// worker thread. It refuses a malformed recipient address (550 5.1.3, nothing
+// logged), applies the recipient whitelist (a hit makes the connection's mail
+// exempt from the spam actions and the recipient is not recorded), raises the
+// SPF flag for a Fail result while a recipient whitelist exists and
+// `refusefail` is on, and records the recipient for the copy rules.
+#include <cstring>
+#include <string>
+#include <syslog.h>
 
-sfsistat teslo_envrcpt(SMFICTX*, char**) { return SMFIS_CONTINUE; }
+#include "checks/action_flags.hpp"
+#include "checks/extract_address.hpp"
+#include "common/callback_guard.hpp"
+#include "common/log_sink.hpp"
+#include "common/text.hpp"
+#include "daemon/callbacks.hpp"
+#include "message/connection_context.hpp"
+#include "spamconfig/list_queries.hpp"
+#include "spamconfig/spam_config.hpp"
+
+namespace {
+
+constexpr int32_t spf_fail = 3;
+
+char malformed_code[] = "550";
+char malformed_xcode[] = "5.1.3";
+char malformed_text[] = "Recipient address does not conform to RFC-2821 syntax";
+
+// The recipient as the copy rules see it: the text inside the leading "<" up
+// to the first ">", or the whole argument when it has no leading "<".
+std::string recorded_form(const char* argument) {
+  if (argument[0] != '<') return argument;
+  const char* inside = argument + 1;
+  const char* close = std::strchr(inside, '>');
+  return close == nullptr ? std::string(inside) : std::string(inside, close);
+}
+
+}  // namespace
+
+sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
+  return guard_callback("teslo_envrcpt", [&] {
+    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
+    if (context == nullptr) {
+      log_line(LOG_CRIT, "smfi_getpriv failed!");
+      return SMFIS_TEMPFAIL;
+    }
+    const char* argument = argv != nullptr && argv[0] != nullptr ? argv[0] : "";
+    copy_bounded(context->rcpt_to, argument);
+    if (!extract_address(context->rcpt_addr, context->rcpt_to)) {
+      (void)smfi_setreply(ctx, malformed_code, malformed_xcode, malformed_text);
+      return SMFIS_REJECT;
+    }
+    if (spam_config.whitelistto != nullptr) {
+      lower_ascii(context->rcpt_addr);
+      if (address_substring_match(spam_config.whitelistto, context->rcpt_addr)) {
+        context->spam_exempt = 1;
+        return SMFIS_CONTINUE;
+      }
+      if (context->spf_result == spf_fail && spam_config.refusefail != 0) {
+        raise_flag(spam_config.spf, context->spf_header, context->spf_eject, context->spf_quarantine);
+      }
+    }
+    if (context->message != nullptr) context->message->recipients.push_back(recorded_form(argument));
+    return SMFIS_CONTINUE;
+  });
+}

@@ -149,6 +149,10 @@ char* smfi_getsymval(SMFICTX* ctx, char* name) {
 }
 
 int smfi_setreply(SMFICTX* ctx, char* rcode, char* xcode, char* message) {
+  // Like libmilter: a text with a line break, or longer than 980, is refused.
+  if (message != nullptr && (std::strpbrk(message, "\r\n") != nullptr || std::strlen(message) > 980)) {
+    return MI_FAILURE;
+  }
   return record(ctx, "smfi_setreply",
                 "setreply " + text_or_null(rcode) + " " + text_or_null(xcode) + " " +
                     text_or_null(message));

@@ -55,6 +55,8 @@ class session {
 
   // The private data the callbacks attached with smfi_setpriv.
   void* priv() const;
+  // The libmilter handle, for calling a callback directly (benchmarks).
+  SMFICTX* handle() const { return handle_; }
   template <class T>
   T* context() const {
     return static_cast<T*>(priv());

@@ -1,0 +1,149 @@
+#include "message/copying.hpp"
+
+#include <exception>
+#include <syslog.h>
+
+#include "common/log_sink.hpp"
+#include "common/trim.hpp"
+
+namespace {
+
+constexpr std::size_t identifier_length = 64;
+const char* const copy_header_name = "X-TESLO-ID";
+// Used when the MTA does not pass macro "j"; the envelope stage does the same.
+const char* const fallback_host = "localhost";
+
+std::string bracketed(const std::string& address) {
+  return address.starts_with('<') ? address : "<" + address + ">";
+}
+
+// An address without "@" becomes the text between its first character and
+// its first ">" (or its end), then "@", the host and ">".
+void complete_with_host(std::string& address, const std::string& host) {
+  if (address.find('@') != std::string::npos) return;
+  std::string::size_type close = address.find('>');
+  std::string local =
+      address.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  address = local + "@" + host + ">";
+}
+
+// The receiving host's name (macro "j"), for completing bare local parts.
+std::string receiving_host(SMFICTX* ctx, const std::string& address) {
+  if (address.find('@') != std::string::npos) return {};
+  const char* host = smfi_getsymval(ctx, const_cast<char*>("j"));
+  return host != nullptr ? host : fallback_host;
+}
+
+// State of one run of the phase over the rules.
+struct copy_run {
+  copy_run(SMFICTX* handle, message_record& record)
+      : ctx(handle), message(record), identifier(record.queue_id.substr(0, identifier_length)) {}
+
+  SMFICTX* ctx;
+  message_record& message;
+  std::string identifier;  // first 64 characters of the queue identifier
+  bool sender_ready = false;
+  std::string sender;  // normalised sender, built when first needed
+
+  const std::string& normalised_sender() {
+    if (!sender_ready) {
+      sender = normalise_sender(message.sender, receiving_host(ctx, message.sender));
+      sender_ready = true;
+    }
+    return sender;
+  }
+
+  void add_header_once() {
+    if (message.copy_header_added) return;
+    std::string value = identifier;
+    smfi_addheader(ctx, const_cast<char*>(copy_header_name), value.data());
+    message.copy_header_added = true;
+  }
+
+  void add_recipient(const std::string& mailaddr) {
+    std::string buffer = mailaddr;
+    smfi_addrcpt(ctx, buffer.data());
+  }
+
+  // Applies one rule; false when its address is too long (already logged).
+  bool apply(const copy_rule& rule);
+};
+
+bool copy_run::apply(const copy_rule& rule) {
+  const std::string& direction = rule.direction;
+  bool sender_matched = false;
+
+  if (direction == "S" || direction == "SR" || direction == "SA") {
+    if (copy_rule_matches(rule, normalised_sender())) {
+      if (direction == "SA") {
+        sender_matched = true;
+      } else {
+        if (rule.mailaddr.size() > copy_address_limit) {
+          log_line(LOG_ERR, "configure error:copy rcpt mailaddr size to big!");
+          return false;
+        }
+        add_header_once();
+        add_recipient(rule.mailaddr);
+      }
+    }
+  }
+
+  if (direction == "R" || direction == "SR" || direction == "SA") {
+    for (const std::string& recipient : message.recipients) {
+      std::string address = normalise_recipient(recipient, receiving_host(ctx, recipient));
+      if (!copy_rule_matches(rule, address)) continue;
+      if (rule.mailaddr.size() > copy_address_limit) {
+        log_line(LOG_ERR, "configure error:copy rcpt mailaddr size to big! %s",
+                 rule.mailaddr.c_str());
+        return false;
+      }
+      if (direction == "SA" && !sender_matched) continue;
+      add_recipient(rule.mailaddr);
+      add_header_once();
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string normalise_recipient(const std::string& address, const std::string& host) {
+  std::string result = bracketed(address);
+  complete_with_host(result, host);
+  trim(result, trim_chars);
+  return result;
+}
+
+std::string normalise_sender(const std::string& address, const std::string& host) {
+  std::string result = bracketed(address);
+  trim(result, trim_chars);
+  complete_with_host(result, host);
+  return result;
+}
+
+bool copy_rule_matches(const copy_rule& rule, const std::string& address) {
+  return address.find(rule.domain) != std::string::npos ||
+         rule.domain.find("ALL>") != std::string::npos;
+}
+
+sfsistat copy_phase(SMFICTX* ctx, connection_context& context, const copy_rule_table& rules) {
+  if (context.message == nullptr) return SMFIS_CONTINUE;
+  try {
+    copy_run run(ctx, *context.message);
+    for (const copy_rule& rule : rules) {
+      if (!run.apply(rule)) return SMFIS_ACCEPT;
+    }
+    return SMFIS_CONTINUE;
+  } catch (const std::exception& error) {
+    log_line(LOG_ERR, "Thrown error: %s", error.what());
+    log_line(LOG_DEBUG, "teslo_eom: exit error");
+    return SMFIS_TEMPFAIL;
+  }
+}
+
+sfsistat copy_phase(SMFICTX* ctx, connection_context& context) {
+  // One snapshot for the whole message: a reload meanwhile publishes a new
+  // table but this one stays alive and unchanged until we drop it.
+  copy_rule_snapshot rules = current_copy_rules();
+  return copy_phase(ctx, context, *rules);
+}

@@ -1,0 +1,31 @@
+// The spam phase of the end of a message: turns the verdict flags that the
+// earlier stages raised into what the MTA sees.
+//
+// In order: the scanner header "X-Mail-Scan-By", the folded "Received-SPF"
+// header (when the `spf` action is not off), one marking header per set
+// header flag, at most one rejection (the first set eject flag in the order
+// HELO, To/CC, SPF, harmful attachment, DDNS, DNS blocklist), the subject tag
+// (when a header flag is set and `tagsubject` is on) and one quarantine
+// request per set quarantine flag. An exempt connection gets none of these.
+//
+// Called by teslo_eom on the connection's worker thread; reads the context
+// and spam_config only. Results of the libmilter calls are ignored.
+// Log line: "undisclosed recipients: %s, %s -> %s" (LOG_NOTICE) before the
+// To/CC refusal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <libmilter/mfapi.h>
+
+#include "message/connection_context.hpp"
+
+enum class spam_verdict { pass, rejected };
+
+// Applies the spam actions; `rejected` when the reply has been set and the
+// message must be refused (the copying must then not run).
+spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context);
+
+// The value of the "Received-SPF" header for the context's SPF result, cut
+// to out_size - 1 characters.
+void format_received_spf(char* out, std::size_t out_size, const connection_context& context);
