@@ -1,0 +1,40 @@
+#include "copyrules/copy_rule_table.hpp"
+
+#include <mutex>
+
+namespace {
+
+copy_rule_snapshot make_snapshot(copy_rule_table table) {
+  return std::make_shared<const copy_rule_table>(std::move(table));
+}
+
+// The published table. The mutex guards only the pointer itself: a reader
+// holds it just long enough to take a counted reference, the writer just
+// long enough to swap in a table built beforehand. The reference count keeps
+// a replaced table alive for readers that still hold it; the last of them
+// frees it, outside the lock.
+std::mutex rules_lock;
+copy_rule_snapshot rules_in_force = make_snapshot({});
+
+}  // namespace
+
+copy_rule_snapshot current_copy_rules() {
+  std::lock_guard<std::mutex> hold(rules_lock);
+  return rules_in_force;
+}
+
+void publish_copy_rules(copy_rule_table table) {
+  copy_rule_snapshot fresh = make_snapshot(std::move(table));
+  {
+    std::lock_guard<std::mutex> hold(rules_lock);
+    rules_in_force.swap(fresh);
+  }
+  // `fresh` now holds the old table; it is released here, outside the lock.
+}
+
+void reset_copy_rules() { publish_copy_rules({}); }
+
+void add_copy_rule(copy_rule_table& table, const std::string& domain,
+                   const std::string& direction, const std::string& mailaddr) {
+  table.push_back(copy_rule{domain + ">", mailaddr, direction});
+}

@@ -1,0 +1,96 @@
+#include "daemon/reload_thread.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <exception>
+#include <poll.h>
+#include <pthread.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "common/log_sink.hpp"
+#include "copyrules/load_copy_rules.hpp"
+#include "daemon/reload_signal.hpp"
+
+namespace {
+
+// Written by start and stop on the main thread only.
+pthread_t reload_handle;
+bool reload_running = false;
+const char* reload_path = nullptr;
+std::atomic<bool> stop_requested{false};
+
+sigset_t signals_of(std::initializer_list<int> numbers) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : numbers) sigaddset(&set, number);
+  return set;
+}
+
+// Waits until the pipe holds at least one byte, then empties it.
+void wait_for_wakeup(int fd) {
+  pollfd wanted{fd, POLLIN, 0};
+  while (poll(&wanted, 1, -1) < 0 && errno == EINTR) {
+  }
+  char bytes[64];
+  while (read(fd, bytes, sizeof bytes) > 0) {
+  }
+}
+
+void* reload_thread_main(void*) {
+  sigset_t reload_signal = signals_of({SIGUSR1});
+  pthread_sigmask(SIG_UNBLOCK, &reload_signal, nullptr);
+  int fd = reload_wakeup_fd();
+  while (true) {
+    wait_for_wakeup(fd);
+    if (stop_requested.load()) break;
+    reload_copy_rules(reload_path);
+  }
+  pthread_sigmask(SIG_BLOCK, &reload_signal, nullptr);
+  return nullptr;
+}
+
+}  // namespace
+
+void reload_copy_rules(const char* rule_path) {
+  try {
+    load_copy_rules(rule_path);
+  } catch (const std::exception& error) {
+    log_line(LOG_CRIT, "XML configure error:%s", error.what());
+  } catch (...) {
+    log_line(LOG_CRIT, "XML configure error:%s", "unknown error");
+  }
+  log_line(LOG_INFO, "TESLO reload");
+}
+
+bool start_reload_thread(const char* rule_path) {
+  if (reload_running) return true;
+  if (reload_wakeup_fd() < 0) return false;
+  reload_path = rule_path;
+  stop_requested.store(false);
+
+  // The new thread starts with all four blocked and opens SIGUSR1 itself;
+  // this thread keeps SIGUSR1 blocked so that later threads inherit that.
+  sigset_t blocked = signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1});
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  if (pthread_create(&reload_handle, nullptr, reload_thread_main, nullptr) != 0) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    log_line(LOG_ERR, "reload thread: pthread_create failed");
+    return false;
+  }
+  sigset_t keep = previous;
+  sigaddset(&keep, SIGUSR1);
+  pthread_sigmask(SIG_SETMASK, &keep, nullptr);
+  reload_running = true;
+  return true;
+}
+
+void stop_reload_thread() {
+  if (!reload_running) return;
+  stop_requested.store(true);
+  wake_reload_thread();
+  pthread_join(reload_handle, nullptr);
+  reload_running = false;
+}
