@@ -16,6 +16,21 @@ inline constexpr const char* macro_file_temp = "/tmp/brin.mc";
 
 }  // namespace paths
 
+// Shell commands run with system(). The move commands are printf formats
+// taking the temporary file, then the file it replaces; with the fixed paths
+// above they give the exact command texts.
+namespace commands {
+
+inline constexpr const char* sendmail_running = "pidof sendmail >/dev/null";
+inline constexpr const char* sendmail_restart = "service sendmail restart >/dev/null";
+inline constexpr const char* sendmail_reload = "service sendmail reload >/dev/null";
+inline constexpr const char* cf_install_move = "mv -f %s %s >/dev/null";
+inline constexpr const char* cf_remove_move = "/bin/mv -f %s %s > /dev/null 2>&1 ";
+inline constexpr const char* mc_install_move = "/bin/mv -f %s %s > /dev/null 2>&1 ";
+inline constexpr const char* mc_remove_move = "/bin/mv -f  %s %s > /dev/null 2>&1 ";
+
+}  // namespace commands
+
 namespace names {
 
 inline constexpr const char* version = "0.3-2";

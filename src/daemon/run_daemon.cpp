@@ -11,10 +11,19 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "checks/spf_cache.hpp"
 #include "checks/spf_cache_mutex.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
+#include "copyrules/load_copy_rules.hpp"
 #include "daemon/filter_description.hpp"
+#include "daemon/reload_signal.hpp"
+#include "daemon/reload_thread.hpp"
+#include "daemon/sendmail_restart.hpp"
+#include "mtaconfig/milter_config.hpp"
+#include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/config_loader.hpp"
+#include "spamconfig/spam_config.hpp"
 
 namespace {
 
@@ -38,13 +47,19 @@ void write_pid(FILE* pid_stream) {
 }
 
 // Shutdown after the main loop (or after a failed mutex initialisation,
-// which enters at `mutex_ready == false`).
-int shut_down(int loop_result, const char* pid_path, bool mutex_ready) {
+// which enters at `mutex_ready == false`). `restart_thread` is null when the
+// restart thread was not started.
+int shut_down(int loop_result, const char* pid_path, bool mutex_ready, const pthread_t* restart_thread) {
   if (mutex_ready) {
+    if (restart_thread != nullptr) pthread_join(*restart_thread, nullptr);
     log_line(LOG_NOTICE, "KORVAL %s exiting", names::version);
+    remove_milter_config();
     unlink(pid_path);
+    spf_cache_free();
     pthread_mutex_destroy(&spf_cache_mutex);
   }
+  free_spam_config();
+  stop_reload_thread();
   close_log();
   return loop_result;
 }
@@ -52,6 +67,15 @@ int shut_down(int loop_result, const char* pid_path, bool mutex_ready) {
 }  // namespace
 
 int run_daemon(int argc, char** argv) {
+  // SIGUSR1 from here on requests a reload; the reload thread started after
+  // daemon() serves requests, including those made during start-up.
+  install_reload_signal();
+  try {
+    load_copy_rules(paths::copy_rule_file);
+  } catch (const std::exception& error) {
+    log_line(LOG_CRIT, "TESLO configure error:%s", error.what());
+  }
+
   std::set_terminate(__gnu_cxx::__verbose_terminate_handler);
   open_log(names::log_identity, LOG_PID, LOG_MAIL);
 
@@ -71,6 +95,8 @@ int run_daemon(int argc, char** argv) {
     log_line(LOG_CRIT, "daemon() failed: %s ", std::strerror(error));
     return 1;
   }
+  start_reload_thread(paths::copy_rule_file);
+  reload_thread_stopper stop_reloads_on_return;
 
   struct stat socket_status;
   if (stat(socket_path.get(), &socket_status) == 0) unlink(socket_path.get());
@@ -84,27 +110,42 @@ int run_daemon(int argc, char** argv) {
     return 1;
   }
 
+  // address_pattern must be compiled before loading: list entries use it.
+  compile_builtin_patterns();
+  std::memset(&spam_config, 0, sizeof spam_config);
+  if (!load_spam_config(paths::spam_config_file)) {
+    std::fprintf(stderr, "WARN:Failed to configuration file.\n");
+  }
+  compile_disposition_pattern();
+
   if (smfi_register(filter_description) == MI_FAILURE) {
     std::fprintf(stderr, "smfi_register failed\n");
     log_line(LOG_CRIT, "smfi_register failed");
     return 69;
   }
   log_line(LOG_DEBUG, "smfi_register succeeded");
+  install_milter_config();
 
   smfi_setconn(socket_path.get());
   log_line(LOG_NOTICE, "KORVAL %s starting", names::version);
   write_pid(pid_stream);
+  pthread_t restart_thread;
+  bool restart_started = start_sendmail_restart_thread(restart_thread);
 
   if (pthread_mutex_init(&spf_cache_mutex, nullptr) != 0) {
     std::fprintf(stderr, "pthread_mutex_init failed\n");
-    return shut_down(0, pid_path.get(), false);
+    return shut_down(0, pid_path.get(), false, nullptr);
   }
 
   umask(0177);
+
+  if (spam_config.ttl != 0 && !spf_cache_init()) {
+    log_line(LOG_ERR, "[ERROR] cache engine init failed");
+  }
 
   int loop_result = smfi_main();
   if (loop_result == MI_FAILURE) {
     log_line(LOG_CRIT, "smfi_main error! check socketfile or memory!(/var filesystem broken?)");
   }
-  return shut_down(loop_result, pid_path.get(), true);
+  return shut_down(loop_result, pid_path.get(), true, restart_started ? &restart_thread : nullptr);
 }

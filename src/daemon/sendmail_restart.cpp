@@ -1,0 +1,57 @@
+#include "daemon/sendmail_restart.hpp"
+
+#include <csignal>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "common/log_sink.hpp"
+#include "common/paths.hpp"
+
+namespace {
+
+constexpr unsigned restart_delay_seconds = 3;
+
+// The signals libmilter's signal thread turns into a stop of the main loop.
+sigset_t stop_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  return signals;
+}
+
+}  // namespace
+
+void restart_running_sendmail(command_runner& runner, unsigned delay_seconds) {
+  // sleep() returns early when a signal handler (SIGUSR1) runs; keep waiting.
+  unsigned left = delay_seconds;
+  while (left > 0) left = sleep(left);
+  if (runner.run(commands::sendmail_running) == 0) runner.run(commands::sendmail_restart);
+}
+
+void* sendmail_restart_thread(void* job) {
+  sigset_t signals = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  if (job == nullptr) {
+    system_command_runner runner;
+    restart_running_sendmail(runner, restart_delay_seconds);
+  } else {
+    auto* given = static_cast<sendmail_restart_job*>(job);
+    restart_running_sendmail(*given->runner, given->delay_seconds);
+  }
+  return nullptr;
+}
+
+bool start_sendmail_restart_thread(pthread_t& handle, sendmail_restart_job* job) {
+  sigset_t signals = stop_signals();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &signals, &previous);
+  int result = pthread_create(&handle, nullptr, sendmail_restart_thread, job);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (result != 0) {
+    log_line(LOG_ERR, "pthread create error! Sendmail cannot be restart ");
+    return false;
+  }
+  return true;
+}

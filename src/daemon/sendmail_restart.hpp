@@ -1,0 +1,41 @@
+// The one-shot Sendmail restart after start-up.
+//
+// Start-up installs the filter into sendmail.cf before the filter socket
+// listens; sendmail_restart_thread waits three seconds (by then the main loop
+// listens), then restarts Sendmail if, and only if, it is running
+// ("pidof sendmail >/dev/null" returns 0), so that it reads the new
+// configuration. It never starts a stopped Sendmail, watches nothing
+// afterwards and logs nothing; a failed restart passes unnoticed.
+//
+// The thread runs with SIGHUP, SIGTERM and SIGINT blocked (it is created with
+// them blocked, so there is no window), so a stop signal in the first
+// seconds always reaches libmilter's signal thread and the orderly shutdown
+// that takes the filter out of Sendmail's configuration again, instead of
+// killing the process through the thread's default disposition.
+//
+// Created by start-up on the main thread; joined by shutdown.
+#pragma once
+
+#include <pthread.h>
+
+#include "mtaconfig/command_runner.hpp"
+
+// What the thread runs: tests pass their own runner and no delay.
+struct sendmail_restart_job {
+  command_runner* runner;
+  unsigned delay_seconds;
+};
+
+// Sleeps, then restarts a running Sendmail through the runner.
+void restart_running_sendmail(command_runner& runner, unsigned delay_seconds);
+
+// The thread function. A null argument runs the commands for real
+// after 3 seconds; otherwise the argument is a sendmail_restart_job, which
+// must outlive the thread. Returns a null result.
+void* sendmail_restart_thread(void* job);
+
+// Creates the thread with the three stop signals blocked. On failure logs
+// "pthread create error! Sendmail cannot be restart " at LOG_ERR and returns
+// false (there is then nothing to join).
+[[nodiscard]] bool start_sendmail_restart_thread(pthread_t& handle,
+                                                 sendmail_restart_job* job = nullptr);

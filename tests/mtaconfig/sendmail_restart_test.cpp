@@ -1,0 +1,99 @@
+// The one-shot restart: only a running Sendmail is restarted, once; the
+// thread keeps the stop signals blocked, and the shell it starts does not.
+#include "daemon/sendmail_restart.hpp"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "mtaconfig/mta_test_support.hpp"
+
+namespace {
+
+bool blocked_here(int signal_number) {
+  sigset_t current;
+  pthread_sigmask(SIG_SETMASK, nullptr, &current);
+  return sigismember(&current, signal_number) == 1;
+}
+
+// Records, at its first command, which stop signals its thread blocks.
+class mask_recording_runner : public mta_test::recording_runner {
+ public:
+  int run(const char* command) override {
+    if (commands.empty()) {
+      for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) blocked.push_back(blocked_here(signal_number));
+    }
+    return recording_runner::run(command);
+  }
+  std::vector<bool> blocked;
+};
+
+}  // namespace
+
+TEST(sendmail_restart, restarts_only_a_running_sendmail_once) {
+  struct restart_case {
+    int pidof_result;
+    std::vector<std::string> commands;
+  };
+  const std::vector<restart_case> cases = {
+      {0, {"pidof sendmail >/dev/null", "service sendmail restart >/dev/null"}},
+      {256, {"pidof sendmail >/dev/null"}},
+      {-1, {"pidof sendmail >/dev/null"}},
+  };
+  for (const restart_case& test : cases) {
+    SCOPED_TRACE(test.pidof_result);
+    mta_test::recording_runner runner;
+    runner.results["pidof"] = test.pidof_result;
+    runner.results["service"] = 256;  // a failed restart is not retried
+    restart_running_sendmail(runner, 0);
+    EXPECT_EQ(runner.commands, test.commands);
+  }
+}
+
+TEST(sendmail_restart, thread_blocks_stop_signals_and_leaves_the_creator_alone) {
+  mask_recording_runner runner;
+  sendmail_restart_job job{&runner, 0};
+  bool term_blocked_before = blocked_here(SIGTERM);
+  pthread_t thread;
+  ASSERT_TRUE(start_sendmail_restart_thread(thread, &job));
+  EXPECT_EQ(blocked_here(SIGTERM), term_blocked_before);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  EXPECT_EQ(runner.blocked, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(runner.commands.size(), 2u);
+}
+
+namespace {
+
+void* run_mask_check(void* result) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  system_command_runner runner;
+  // What a command the shell runs inherits (the shell blocks signals itself
+  // while it waits for a child, so the exec'd command reads its own mask).
+  *static_cast<int*>(result) =
+      runner.run("exec grep -Eq '^SigBlk:[[:space:]]*0+$' /proc/self/status");
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(system_command_runner, shell_starts_with_no_blocked_signals) {
+  int result = -2;
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, nullptr, run_mask_check, &result), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  EXPECT_EQ(result, 0);
+}
+
+TEST(system_command_runner, returns_what_system_returns) {
+  system_command_runner runner;
+  EXPECT_EQ(runner.run("true"), 0);
+  EXPECT_EQ(runner.run("exit 3"), 3 << 8);
+  EXPECT_EQ(runner.run("exit 0; echo not reached"), 0);
+}
