@@ -9,7 +9,8 @@ packages=(
   build-essential cmake pkg-config
   libmilter-dev libspf2-dev libxml++2.6-dev libgtest-dev googletest
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib
-  iproute2 procps util-linux
+  iproute2 procps util-linux libio-socket-inet6-perl
+  mandoc systemd
 )
 
 missing=()
