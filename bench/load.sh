@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# Milter-protocol load benchmark: drives the daemon with every check off,
+# the daemon with every check on, and the minimal libmilter filter (the
+# ceiling of any libmilter filter here) with bench load_driver, at several
+# concurrencies, and prints the medians and each configuration's ratio to the
+# minimal filter. Everything runs in one go inside a private sandbox (the
+# integration test harness), since the daemon works at its fixed paths.
+#
+# usage: bench/load.sh [--quick] [--runs N] [--messages N] [--concurrency "1 8 64"]
+#                      [--build-dir DIR] [--keep-results FILE]
+#   --runs N         runs per configuration and concurrency (default 5; median taken)
+#   --messages N     messages per run, split over the connections (default 6400)
+#   --quick          1 run of 640 messages (a smoke check of the whole set-up)
+#   --build-dir DIR  Release build directory (default build-bench beside the sources)
+#   --keep-results F also write every RESULT line to F
+# Needs root (namespaces). Exit status 0 when every message of every run was
+# answered without error; the speed goals are reported, not enforced.
+set -u
+
+SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+RUNS=5
+MESSAGES=6400
+CONCURRENCY="1 8 64"
+BUILD_DIR="$SOURCE_DIR/build-bench"
+KEEP_RESULTS=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) RUNS=1; MESSAGES=640 ;;
+    --runs) RUNS="$2"; shift ;;
+    --messages) MESSAGES="$2"; shift ;;
+    --concurrency) CONCURRENCY="$2"; shift ;;
+    --build-dir) BUILD_DIR="$2"; shift ;;
+    --keep-results) KEEP_RESULTS="$2"; shift ;;
+    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "load.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
+  # Outside the sandbox: build the three programs, then re-enter this script
+  # inside the namespaces (sandbox_enter does that and exits with its status).
+  if [ "$(id -u)" != 0 ]; then echo "load.sh needs root (private namespaces)" >&2; exit 77; fi
+  echo "== building (Release) in $BUILD_DIR"
+  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
+  cmake --build "$BUILD_DIR" -j2 --target teslo load_driver minimal_filter >/dev/null || exit 1
+  export TESLO_BIN="$BUILD_DIR/teslo"
+fi
+. "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
+sandbox_enter --runs "$RUNS" --messages "$MESSAGES" --concurrency "$CONCURRENCY" \
+  --build-dir "$BUILD_DIR" ${KEEP_RESULTS:+--keep-results "$KEEP_RESULTS"}
+
+# ---------------------------------------------------------------- inside --
+
+BIN_DIR="$(dirname "$TESLO_BIN")"
+DRIVER="$BIN_DIR/bench/load_driver"
+MINIMAL="$BIN_DIR/bench/minimal_filter"
+RESULTS="$W/results"
+: > "$RESULTS"
+FAILED=0
+
+# The realistic message: 8 headers, 2 KB body, 2 recipients, from a client
+# whose address the blocklist lists and whose sender domain has an SPF record.
+DRIVER_MESSAGE=(--client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net
+  --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>'
+  --body-bytes 2048)
+
+# The local DNS server is dnsmasq, answering for the zone "test" only: the
+# blocklist entry of the client and the sender domain's SPF record; every
+# other name under "test" is NXDOMAIN. (The harness's scripted Python server
+# answers a few thousand queries a second and would be the bottleneck.)
+start_dnsmasq() {
+  dnsmasq --keep-in-foreground --no-resolv --no-hosts --no-poll --bind-interfaces \
+    --listen-address=127.0.0.1 --port=53 --user=root --group=root --pid-file="$W/dnsmasq.pid" \
+    --local=/test/ --cache-size=1000 \
+    --host-record=7.2.0.192.bl.test,127.0.0.2 \
+    --txt-record=pass.test,"v=spf1 ip4:192.0.2.0/24 -all" \
+    > "$W/log/dnsmasq.log" 2>&1 &
+  sandbox_track_pid $!
+  wait_until 10 test -s "$W/dnsmasq.pid"
+}
+start_dnsmasq || { echo "dnsmasq did not start" >&2; cat "$W/log/dnsmasq.log" >&2; exit 1; }
+# The daemon edits sendmail.cf and the macro file at start and stop; no
+# Sendmail runs, so its restart finds nothing to restart.
+sandbox_sendmail_config || exit 1
+mkdir -p /etc/mail/orvane /etc/mail/teslo
+cp "$SOURCE_DIR/etc/teslo/teslo.dtd" /etc/mail/teslo/teslo.dtd
+
+write_rules() {
+  {
+    printf '<?xml version="1.0"?>\n<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">\n<teslo>\n'
+    local spec domain mailaddr direction
+    for spec in "$@"; do
+      IFS='|' read -r domain mailaddr direction <<< "$spec"
+      printf '  <rule><domain>%s</domain><mailaddr>%s</mailaddr><direction>%s</direction></rule>\n' \
+        "$domain" "$mailaddr" "$direction"
+    done
+    printf '</teslo>\n'
+  } > /etc/mail/teslo/teslo.xml
+}
+
+configure_off() {
+  cat > /etc/mail/orvane/orvane.conf <<'EOF'
+helocheck off
+tocheck off
+spf off
+ddns off
+disposition off
+dnsblserv off
+dnsbldou bl.test
+EOF
+  write_rules
+}
+
+# Every check on with the action "header"; lists that are consulted but do
+# not match; two copy rules that match (sender and one recipient).
+configure_on() {
+  cat > /etc/mail/orvane/orvane.conf <<'EOF'
+helocheck header
+tocheck header
+spf header
+ddns header
+disposition header
+dnsblserv header
+dnsbldou bl.test
+ttl 10h
+whitelistip 10.0.0.0/8
+blacklistip 198.51.100.0/24
+whitelistptr .trusted.test
+blacklistptr .bad.test
+whitelistfrom @trusted.test
+whitelistto postmaster@trusted.test
+EOF
+  write_rules 'pass.test|sender-copy@archive.test|S' 'example.com|rcpt-copy@archive.test|R'
+}
+
+FILTER_PID=""
+SOCKET=""
+start_filter() {
+  case "$1" in
+    off | on)
+      "configure_$1"
+      sandbox_start_teslo || { echo "the daemon did not start" >&2; return 1; }
+      FILTER_PID="$SANDBOX_TESLO_PID"
+      SOCKET=/var/run/teslo.sock ;;
+    minimal)
+      rm -f /var/run/minimal.pid
+      "$MINIMAL" /var/run/minimal.sock /var/run/minimal.pid > "$W/log/minimal.log" 2>&1 &
+      sandbox_track_pid $!
+      wait_until 10 test -s /var/run/minimal.pid || { echo "minimal filter did not start" >&2; return 1; }
+      FILTER_PID="$(cat /var/run/minimal.pid)"
+      SOCKET=/var/run/minimal.sock ;;
+  esac
+}
+
+stop_filter() {
+  case "$1" in
+    off | on) sandbox_stop_teslo > /dev/null ;;
+    minimal) sandbox_kill_pid "$FILTER_PID" 10 ;;
+  esac
+}
+
+run_driver() {  # config concurrency messages-per-connection
+  "$DRIVER" --socket "$SOCKET" --pid "$FILTER_PID" --reset-peak --connections "$2" \
+    --messages "$3" --time-limit 300 --label "$1/$2" "${DRIVER_MESSAGE[@]}"
+}
+
+for config in off on minimal; do
+  echo "== $config"
+  start_filter "$config" || { FAILED=1; continue; }
+  # Warm-up: the first message fills the SPF cache; the rest of the run
+  # warms the caches of the machine.
+  run_driver "$config" 1 200 > "$W/log/warmup-$config.log" 2>&1 ||
+    { echo "warm-up against $config failed:" >&2; cat "$W/log/warmup-$config.log" >&2; FAILED=1; }
+  for conc in $CONCURRENCY; do
+    per_connection=$(( (MESSAGES + conc - 1) / conc ))
+    for ((run = 1; run <= RUNS; run++)); do
+      out="$(run_driver "$config" "$conc" "$per_connection")"
+      status=$?
+      echo "$out" | grep '^RESULT ' >> "$RESULTS"
+      if [ "$status" != 0 ]; then
+        echo "$out" >&2
+        FAILED=1
+      fi
+      echo "$out" | grep -E '^  (messages/s|verdicts)' | sed "s|^|  $config c=$conc run $run:|"
+    done
+  done
+  stop_filter "$config"
+done
+
+[ -n "$KEEP_RESULTS" ] && cp "$RESULTS" "$KEEP_RESULTS"
+
+# Medians per configuration and concurrency, and ratios to the minimal filter.
+echo
+echo "== medians of $RUNS run(s), $MESSAGES messages each; ratios to the minimal filter in the same run"
+awk -v concs="$CONCURRENCY" '
+  function field(name,   i, kv) {
+    for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
+    return ""
+  }
+  function median(list,   n, a, i, j, t) {
+    n = split(list, a, " ")
+    for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
+    if (n == 0) return 0
+    return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+  }
+  /^RESULT / {
+    key = field("label")
+    for (k = 1; k <= 6; k++) {
+      name = (k == 1) ? "rate" : (k == 2) ? "p50_ms" : (k == 3) ? "p95_ms" : (k == 4) ? "p99_ms" : (k == 5) ? "cpu_per_10k" : "peak_rss_kb"
+      values[key, name] = values[key, name] " " field(name)
+    }
+    errors[key] += field("errors")
+  }
+  END {
+    printf "%-8s %5s %9s %8s %8s %8s %10s %9s %9s %8s %6s\n", "config", "conc", "msgs/s", "p50 ms", "p95 ms", "p99 ms", "cpu s/10k", "peak kB", "rate/min", "cpu/min", "errors"
+    nc = split(concs, c, " ")
+    split("off on minimal", configs, " ")
+    for (i = 1; i <= nc; i++) {
+      base = "minimal/" c[i]
+      min_rate = median(values[base, "rate"]); min_cpu = median(values[base, "cpu_per_10k"])
+      for (k = 1; k <= 3; k++) {
+        key = configs[k] "/" c[i]
+        rate = median(values[key, "rate"]); cpu = median(values[key, "cpu_per_10k"])
+        printf "%-8s %5s %9.1f %8.3f %8.3f %8.3f %10.3f %9d %9.2f %8.2f %6d\n", configs[k], c[i], rate,
+          median(values[key, "p50_ms"]), median(values[key, "p95_ms"]), median(values[key, "p99_ms"]),
+          cpu, median(values[key, "peak_rss_kb"]), (min_rate > 0 ? rate / min_rate : 0),
+          (min_cpu > 0 ? cpu / min_cpu : 0), errors[key]
+        if (configs[k] == "on" && c[i] == 8) { goal_rate = (min_rate > 0 ? rate / min_rate : 0); goal_cpu = (min_cpu > 0 ? cpu / min_cpu : 0) }
+        if (configs[k] == "on" && c[i] == 64) goal_rss = median(values[key, "peak_rss_kb"])
+      }
+    }
+    print ""
+    if (goal_rate != "") printf "goal: every check on >= 0.6 of the minimal filter msgs/s at concurrency 8: %.2f %s\n", goal_rate, (goal_rate >= 0.6 ? "met" : "NOT met")
+    if (goal_cpu != "") printf "goal: CPU per message <= 2x the minimal filter (concurrency 8): %.2fx %s\n", goal_cpu, (goal_cpu <= 2 ? "met" : "NOT met")
+    if (goal_rss != "") printf "goal: peak RSS <= 10 MB at concurrency 64 (every check on): %d kB %s\n", goal_rss, (goal_rss <= 10240 ? "met" : "NOT met")
+  }' "$RESULTS"
+
+if [ "$FAILED" != 0 ]; then
+  echo "some runs had errors or unanswered messages (see above)" >&2
+  exit 1
+fi
+exit 0

@@ -1,0 +1,98 @@
+// One MTA-side conversation with a mail filter over its UNIX socket, as
+// Sendmail holds it: option negotiation (protocol version 6, honouring the
+// steps the filter leaves out and the replies it does not send), the macros
+// of each stage sent before its command, connect, HELO, then any number of
+// messages (MAIL, RCPT, DATA, headers, end of headers, body chunks, end of
+// body, or abort), and QUIT.
+//
+// Each driver connection thread owns one session; nothing is shared.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "milter_wire.hpp"
+#include "test_message.hpp"
+
+// How many replies of each letter a session received.
+struct reply_tally {
+  std::array<std::uint64_t, 128> by_letter{};
+  void add(char letter) { ++by_letter[static_cast<unsigned char>(letter) & 0x7f]; }
+  void merge(const reply_tally& other) {
+    for (std::size_t i = 0; i < by_letter.size(); ++i) by_letter[i] += other.by_letter[i];
+  }
+};
+
+// How one message ended.
+enum class verdict {
+  continued,  // end of body answered "continue": the MTA delivers it
+  accepted,   // "accept" at any stage
+  rejected,   // "reject", or a 5xx reply code
+  tempfailed, // "tempfail", or a 4xx reply code
+  discarded,  // "discard"
+  aborted,    // the driver abandoned it on purpose (abort command)
+  failed,     // protocol error, timeout or closed connection
+};
+inline constexpr std::size_t verdict_count = 7;
+const char* verdict_name(verdict v);
+
+struct message_outcome {
+  verdict result = verdict::failed;
+  std::string error;  // what went wrong, for verdict::failed
+};
+
+class mta_session {
+ public:
+  mta_session(std::string socket_path, int timeout_ms);
+  ~mta_session();
+  mta_session(const mta_session&) = delete;
+  mta_session& operator=(const mta_session&) = delete;
+
+  // Connects, negotiates, and sends connect and HELO. False when the socket
+  // or the negotiation failed (`error` says why); true otherwise. When the
+  // filter refused or accepted the connection itself, `refused` holds that
+  // verdict and the session is closed again: the caller counts the message
+  // it was about to send with it.
+  bool open(const test_message& message, std::string& error, message_outcome& refused);
+  // True while a negotiated connection is usable for another message.
+  bool usable() const { return fd_ >= 0 && !broken_; }
+  // Sends one whole message (or abandons it with the abort command after its
+  // recipients when `abort_it`) and reads every reply. `sequence` makes the
+  // queue identifier unique.
+  message_outcome send_message(const test_message& message, std::uint64_t sequence, bool abort_it);
+  // Sends QUIT and closes the socket.
+  void quit();
+
+  const reply_tally& tally() const { return tally_; }
+  std::uint32_t filter_protocol() const { return protocol_; }
+  std::uint32_t filter_actions() const { return actions_; }
+
+ private:
+  struct step_reply {
+    char letter = 0;  // final reply letter, 0 on error
+    std::string data;
+    std::string error;
+  };
+  bool negotiate(std::string& error);
+  void queue_macros(char stage, std::initializer_list<std::pair<const char*, std::string>> macros);
+  void queue(char command, std::string_view data) { milter_wire::append_packet(out_, command, data); }
+  bool flush();
+  // Sends what is queued; when `wants_reply`, reads up to the final reply
+  // (modification replies and progress reports on the way are tallied).
+  step_reply exchange(bool wants_reply);
+  message_outcome finish_early(const step_reply& reply);
+  message_outcome body_and_end(const test_message& message);
+  bool skips(std::uint32_t flag) const { return (protocol_ & flag) != 0; }
+  void close_socket();
+
+  std::string socket_path_;
+  int timeout_ms_;
+  int fd_ = -1;
+  bool broken_ = false;
+  std::uint32_t protocol_ = 0;
+  std::uint32_t actions_ = 0;
+  std::string out_;
+  milter_wire::packet_reader reader_{-1};
+  reply_tally tally_;
+};

@@ -1,0 +1,31 @@
+// The copy-rule file part of teslo-check.
+//
+// Reads the file with the daemon's own reader (walk_copy_rule_file: the
+// same validation, entity substitution and walk as a load or a SIGUSR1
+// reload) and writes every rule as loaded, with the line that completed it,
+// then, as "path:line: why", every rule that can never fire, every text the
+// walk set aside and every field left without a rule. Touches no
+// process-wide state; any thread.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "checker/check_status.hpp"
+#include "copyrules/copy_rule_table.hpp"
+
+// The longest copy address that the end-of-message copying adds.
+inline constexpr std::size_t copy_address_limit_checked = 512;
+
+// What the rule does, in words ("a copy once when the sender matches").
+std::string describe_rule(const copy_rule& rule);
+
+// Why `rule` can never fire, if it cannot: a direction other than S, R, SR
+// or SA, or a copy address over 512 characters.
+std::optional<std::string> rule_never_fires(const copy_rule& rule);
+
+// Checks the copy-rule file at `path`: clean, ignored (a rule that can never
+// fire, text set aside, an incomplete rule) or unreadable (the file cannot
+// be read, is not well-formed, declares no DTD or breaks it).
+check_status check_copy_rule_file(const std::string& path, std::ostream& out);

@@ -1,0 +1,17 @@
+// The command line of teslo-check, the configuration checker.
+//
+//   teslo-check [-c spam-check-file] [-r copy-rule-file]
+//
+// Checks both files (the fixed paths of the daemon unless named) with the
+// daemon's own loaders and reports on `out`; usage errors go to `err`.
+// Returns the exit status: 0 clean, 1 something would be ignored or can
+// never fire, 2 a file cannot be read or parsed, or a usage error.
+// Main thread only (it uses the process-wide spam_config).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+int run_teslo_check(const std::vector<std::string>& arguments, std::ostream& out,
+                    std::ostream& err);

@@ -1,0 +1,97 @@
+// The teslo-check command line: which files it reads and the exit status,
+// the worst of the two files' results.
+#include "checker/teslo_check.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "checker/checker_files.hpp"
+#include "copyrules/rule_files.hpp"
+
+namespace {
+
+using checker_test::has_text;
+using copyrules_test::rule_dir;
+
+const char* const clean_rules =
+    "<?xml version=\"1.0\"?>\n"
+    "<!DOCTYPE rules [<!ELEMENT rules ANY><!ELEMENT rule ANY><!ELEMENT domain ANY>"
+    "<!ELEMENT mailaddr ANY><!ELEMENT direction ANY>]>\n"
+    "<rules><rule><domain>a.test</domain><mailaddr>m@copy</mailaddr>"
+    "<direction>S</direction></rule></rules>\n";
+
+struct run_result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+run_result run(const std::vector<std::string>& arguments) {
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = run_teslo_check(arguments, out, err);
+  return {status, out.str(), err.str()};
+}
+
+}  // namespace
+
+TEST(run_teslo_check, exit_status_is_the_worst_of_both_files) {
+  rule_dir dir;
+  const std::string good_conf = dir.write("good.conf", "spf eject\n");
+  const std::string bad_conf = dir.write("bad.conf", "spff eject\n");
+  const std::string good_xml = dir.write("good.xml", clean_rules);
+  const std::string bad_xml = dir.write("bad.xml", std::string(clean_rules).replace(
+                                                       std::string(clean_rules).find(">S<"), 3, ">s<"));
+  const std::string broken_xml = dir.write("broken.xml", "<rules>");
+  const std::string missing = dir.path() + "/missing";
+  struct status_case {
+    std::string conf, xml;
+    int want;
+  };
+  const status_case cases[] = {
+      {good_conf, good_xml, 0}, {bad_conf, good_xml, 1},    {good_conf, bad_xml, 1},
+      {bad_conf, bad_xml, 1},   {missing, good_xml, 2},     {bad_conf, broken_xml, 2},
+      {good_conf, missing, 2},
+  };
+  for (const status_case& c : cases) {
+    SCOPED_TRACE(c.conf + " " + c.xml);
+    run_result result = run({"-c", c.conf, "-r", c.xml});
+    EXPECT_EQ(result.status, c.want) << result.out;
+    EXPECT_TRUE(has_text(result.out, c.conf + ":"));
+    EXPECT_TRUE(has_text(result.out, c.xml + ":")) << "both files are always checked";
+  }
+}
+
+TEST(run_teslo_check, usage_errors_are_status_2_and_help_is_0) {
+  const std::vector<std::string> wrong[] = {{"-x"}, {"-c"}, {"-r"}, {"-c", ""}, {"file"}};
+  for (const auto& arguments : wrong) {
+    run_result result = run(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(has_text(result.err, "usage: teslo-check [-c spam-check-file] [-r copy-rule-file]"));
+    EXPECT_EQ(result.out, "");
+  }
+  run_result help = run({"-h"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(has_text(help.out, "usage: teslo-check"));
+}
+
+TEST(run_teslo_check, shipped_examples_are_clean) {
+  const std::string root = checker_test::source_root();
+  std::ifstream example_in(root + "/etc/teslo/teslo.xml");
+  std::stringstream example;
+  example << example_in.rdbuf();
+  std::string text = example.str();
+  const std::string installed = "/etc/mail/teslo/teslo.dtd";
+  std::string::size_type at = text.find(installed);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, installed.size(), root + "/etc/teslo/teslo.dtd");
+  rule_dir dir;
+  const std::string xml = dir.write("teslo.xml", text);
+
+  run_result result = run({"-c", root + "/etc/orvane/orvane.conf", "-r", xml});
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_TRUE(has_text(result.out, xml + ": 4 copy rules, 0 problems"));
+  EXPECT_TRUE(has_text(result.out, "teslo-check: OK, teslo takes every line as written"));
+}
