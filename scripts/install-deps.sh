@@ -11,6 +11,7 @@ packages=(
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib
   iproute2 procps util-linux libio-socket-inet6-perl
   mandoc systemd
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest:
 # first the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the whole suite (unit and sandbox integration tests) on the normal
+# then the concurrency tests under ThreadSanitizer, then the whole suite (unit and sandbox integration tests) on the normal
 # build. Ends with ctest's summary; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +14,9 @@ cmake -S . -B build-asan -DTESLO_SANITIZE=ON -DTESLO_INTEGRATION=OFF -DCMAKE_BUI
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs"
+
+echo "== reload and cache concurrency under ThreadSanitizer =="
+bash scripts/tsan-reload-stress.sh build-tsan
 
 echo "== all tests =="
 cmake -S . -B build >/dev/null

@@ -38,6 +38,8 @@ const char* driver_usage() {
          "  --pid PID | --pid-file PATH   the filter process, for CPU time and peak RSS\n"
          "  --reset-peak         reset the filter's peak RSS before the run (needs root)\n"
          "  --abort-every K      abandon every K-th message after RCPT with the abort command\n"
+         "  --drop-every K       close the connection in the middle of every K-th message\n"
+         "                       (after MAIL, after RCPT, in the headers or in the body, in turn)\n"
          "  --client-ip A --client-name H --helo H --sender '<a@b>' --rcpt '<c@d>' (repeatable)\n"
          "  --body-bytes N       body size (default 2048)    --chunk N  body chunk size\n"
          "  --label TEXT         name of the run on the RESULT line\n"
@@ -83,6 +85,8 @@ bool parse_driver_options(int argc, char** argv, driver_options& options, std::s
       options.pid_file = value;
     } else if (std::strcmp(name, "--abort-every") == 0) {
       ok = to_long(value, 0, 1000000000L, options.abort_every);
+    } else if (std::strcmp(name, "--drop-every") == 0) {
+      ok = to_long(value, 0, 1000000000L, options.drop_every);
     } else if (std::strcmp(name, "--client-ip") == 0) {
       options.message.client_addr = value;
     } else if (std::strcmp(name, "--client-name") == 0) {

@@ -18,6 +18,7 @@ struct driver_options {
   std::string pid_file;
   bool reset_peak = false;
   long abort_every = 0;  // 0: never abandon a message on purpose
+  long drop_every = 0;   // 0: never close a connection mid-message on purpose
   std::string label = "run";
   message_settings message;
 };

@@ -32,6 +32,15 @@ void note_error(connection_result& result, const std::string& text) {
   if (result.errors.size() < kept_errors) result.errors.push_back(text);
 }
 
+// The drop point of message m of a connection: every drop_every-th message,
+// cycling through the four places.
+drop_point drop_for(const driver_options& options, long m) {
+  if (options.drop_every <= 0 || (m + 1) % options.drop_every != 0) return drop_point::none;
+  static constexpr drop_point cycle[] = {drop_point::after_mail, drop_point::after_rcpt,
+                                         drop_point::in_headers, drop_point::in_body};
+  return cycle[((m + 1) / options.drop_every) % 4];
+}
+
 void run_connection(const driver_options& options, const test_message& message, int index,
                     clock_type::time_point deadline, connection_result& result) {
   mta_session session(options.socket_path, options.reply_timeout_ms);
@@ -61,12 +70,12 @@ void run_connection(const driver_options& options, const test_message& message, 
     if (outcome.result == verdict::continued) {
       std::uint64_t sequence = static_cast<std::uint64_t>(index) * 1000000000ULL + static_cast<std::uint64_t>(m);
       bool abort_it = options.abort_every > 0 && (m + 1) % options.abort_every == 0;
-      outcome = session.send_message(message, sequence, abort_it);
+      outcome = session.send_message(message, sequence, abort_it, drop_for(options, m));
     }
     if (outcome.result == verdict::failed) {
       note_error(result, outcome.error);
       session.quit();
-    } else {
+    } else if (outcome.result != verdict::dropped) {
       std::chrono::duration<double, std::milli> took = clock_type::now() - started;
       result.latencies_ms.push_back(took.count());
     }

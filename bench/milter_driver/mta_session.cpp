@@ -74,6 +74,7 @@ const char* verdict_name(verdict v) {
     case verdict::rejected: return "reject";
     case verdict::tempfailed: return "tempfail";
     case verdict::discarded: return "discard";
+    case verdict::dropped: return "dropped";
     case verdict::aborted: return "aborted";
     case verdict::failed: return "error";
   }
@@ -232,6 +233,20 @@ message_outcome mta_session::finish_early(const step_reply& reply) {
 
 message_outcome mta_session::send_message(const test_message& message, std::uint64_t sequence,
                                           bool abort_it) {
+  return send_message(message, sequence, abort_it, drop_point::none);
+}
+
+message_outcome mta_session::drop_connection() {
+  // Whatever was queued goes out first, so the filter is mid-message.
+  flush();
+  close_socket();
+  message_outcome outcome;
+  outcome.result = verdict::dropped;
+  return outcome;
+}
+
+message_outcome mta_session::send_message(const test_message& message, std::uint64_t sequence,
+                                          bool abort_it, drop_point drop) {
   char queue_id[32];
   std::snprintf(queue_id, sizeof queue_id, "4B%010llu", static_cast<unsigned long long>(sequence));
   if (!skips(w::no_mail)) {
@@ -243,6 +258,7 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     step_reply reply = exchange(!skips(w::nr_mail));
     if (reply.letter != w::reply_continue) return finish_early(reply);
   }
+  if (drop == drop_point::after_mail) return drop_connection();
   bool any_recipient = skips(w::no_rcpt);
   for (const std::string& recipient : message.recipients) {
     if (skips(w::no_rcpt)) break;
@@ -259,6 +275,7 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     refused.letter = w::reply_reject;
     return finish_early(refused);
   }
+  if (drop == drop_point::after_rcpt) return drop_connection();
   if (abort_it) {
     queue(w::cmd_abort, "");
     message_outcome outcome;
@@ -280,6 +297,7 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
       queue(w::cmd_header, nul_terminated(name) + nul_terminated(leading_space ? " " + value : value));
       step_reply reply = exchange(!skips(w::nr_header));
       if (reply.letter != w::reply_continue) return finish_early(reply);
+      if (drop == drop_point::in_headers) return drop_connection();
     }
   }
   if (!skips(w::no_eoh)) {
@@ -287,10 +305,10 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     step_reply reply = exchange(!skips(w::nr_eoh));
     if (reply.letter != w::reply_continue) return finish_early(reply);
   }
-  return body_and_end(message);
+  return body_and_end(message, drop);
 }
 
-message_outcome mta_session::body_and_end(const test_message& message) {
+message_outcome mta_session::body_and_end(const test_message& message, drop_point drop) {
   if (!skips(w::no_body)) {
     std::string_view body = message.body;
     while (!body.empty()) {
@@ -300,6 +318,7 @@ message_outcome mta_session::body_and_end(const test_message& message) {
       step_reply reply = exchange(!skips(w::nr_body));
       if (reply.letter == w::reply_skip) break;
       if (reply.letter != w::reply_continue) return finish_early(reply);
+      if (drop == drop_point::in_body) return drop_connection();
     }
   }
   queue_macros(w::cmd_end_of_body, {{"{msg_id}", "<20240604101500.12345@pass.test>"}});

@@ -31,10 +31,15 @@ enum class verdict {
   rejected,   // "reject", or a 5xx reply code
   tempfailed, // "tempfail", or a 4xx reply code
   discarded,  // "discard"
+  dropped,    // the driver closed the connection mid-message on purpose
   aborted,    // the driver abandoned it on purpose (abort command)
   failed,     // protocol error, timeout or closed connection
 };
-inline constexpr std::size_t verdict_count = 7;
+inline constexpr std::size_t verdict_count = 8;
+
+// Where a message is cut off by closing the connection without abort or
+// QUIT, as a client that goes away makes Sendmail do (--drop-every).
+enum class drop_point { none, after_mail, after_rcpt, in_headers, in_body };
 const char* verdict_name(verdict v);
 
 struct message_outcome {
@@ -61,6 +66,10 @@ class mta_session {
   // recipients when `abort_it`) and reads every reply. `sequence` makes the
   // queue identifier unique.
   message_outcome send_message(const test_message& message, std::uint64_t sequence, bool abort_it);
+  // The same, but the connection is closed at `drop` (verdict dropped; the
+  // next message opens a new connection).
+  message_outcome send_message(const test_message& message, std::uint64_t sequence, bool abort_it,
+                               drop_point drop);
   // Sends QUIT and closes the socket.
   void quit();
 
@@ -82,7 +91,8 @@ class mta_session {
   // (modification replies and progress reports on the way are tallied).
   step_reply exchange(bool wants_reply);
   message_outcome finish_early(const step_reply& reply);
-  message_outcome body_and_end(const test_message& message);
+  message_outcome body_and_end(const test_message& message, drop_point drop);
+  message_outcome drop_connection();
   bool skips(std::uint32_t flag) const { return (protocol_ & flag) != 0; }
   void close_socket();
 

@@ -9,6 +9,7 @@
 #include "checker/report_text.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/rule_walker.hpp"
+#include "message/copying.hpp"  // copy_address_limit, the limit the copying applies
 
 namespace {
 
@@ -134,10 +135,11 @@ std::optional<std::string> rule_never_fires(const copy_rule& rule) {
     return "direction " + quoted(rule.direction, 20) +
            " is not S, R, SR or SA (exactly, in capitals)";
   }
-  if (rule.mailaddr.size() > copy_address_limit_checked) {
-    return "mailaddr has " + std::to_string(rule.mailaddr.size()) +
-           " characters, more than 512: a message that the rule matches is accepted "
-           "without this rule's copy and without those of every later rule";
+  if (rule.mailaddr.size() > copy_address_limit) {
+    return "mailaddr has " + std::to_string(rule.mailaddr.size()) + " characters, more than " +
+           std::to_string(copy_address_limit) +
+           ": a message that the rule matches is accepted without this rule's copy and "
+           "without those of every later rule";
   }
   return std::nullopt;
 }

@@ -15,9 +15,6 @@
 #include "checker/check_status.hpp"
 #include "copyrules/copy_rule_table.hpp"
 
-// The longest copy address that the end-of-message copying adds.
-inline constexpr std::size_t copy_address_limit_checked = 512;
-
 // What the rule does, in words ("a copy once when the sender matches").
 std::string describe_rule(const copy_rule& rule);
 

@@ -17,6 +17,7 @@
 
 #include "checks/client_lists.hpp"
 #include "checks/action_flags.hpp"
+#include "common/alloc_seam.hpp"
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
 #include "daemon/callbacks.hpp"
@@ -79,7 +80,7 @@ bool looks_dynamic(const char* name) {
 }
 
 sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* address) {
-  auto* context = static_cast<connection_context*>(std::calloc(1, sizeof(connection_context)));
+  auto* context = static_cast<connection_context*>(teslo_calloc(1, sizeof(connection_context)));
   if (context == nullptr) {
     log_line(LOG_ERR, "allocate ERROR %s", std::strerror(errno));
     return SMFIS_ACCEPT;

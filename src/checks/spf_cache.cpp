@@ -1,6 +1,7 @@
 // The SPF result cache (see spf_cache.hpp). The caller holds spf_cache_mutex
 // around every lookup and insert; nothing here locks or logs.
 #include "checks/spf_cache.hpp"
+#include "common/alloc_seam.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +41,7 @@ bool reuse_expired(const char* key, uint32_t hash, int32_t value, int64_t expiry
                    int64_t now) {
   for (spf_cache_entry* entry = chain_of(hash); entry != nullptr; entry = entry->next) {
     if (entry->expiry >= now) continue;
-    char* copy = strdup(key);
+    char* copy = teslo_strdup(key);
     if (copy == nullptr) return false;
     std::free(entry->key);
     entry->key = copy;
@@ -53,9 +54,9 @@ bool reuse_expired(const char* key, uint32_t hash, int32_t value, int64_t expiry
 }
 
 void append_entry(const char* key, uint32_t hash, int32_t value, int64_t expiry) {
-  auto* entry = static_cast<spf_cache_entry*>(std::calloc(1, sizeof(spf_cache_entry)));
+  auto* entry = static_cast<spf_cache_entry*>(teslo_calloc(1, sizeof(spf_cache_entry)));
   if (entry == nullptr) return;
-  entry->key = strdup(key);
+  entry->key = teslo_strdup(key);
   if (entry->key == nullptr) {
     std::free(entry);
     return;
@@ -72,7 +73,7 @@ void append_entry(const char* key, uint32_t hash, int32_t value, int64_t expiry)
 
 bool spf_cache_init() {
   if (spf_cache != nullptr) return true;
-  spf_cache = static_cast<spf_cache_entry**>(std::calloc(chain_count, sizeof(spf_cache_entry*)));
+  spf_cache = static_cast<spf_cache_entry**>(teslo_calloc(chain_count, sizeof(spf_cache_entry*)));
   return spf_cache != nullptr;
 }
 

@@ -8,9 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include "common/alloc_seam.hpp"
 
 class message_record {
  public:
@@ -18,6 +22,15 @@ class message_record {
   std::string sender;                   // MAIL FROM argument, verbatim
   std::vector<std::string> recipients;  // recorded recipients, no angle brackets, RCPT order
   std::string queue_id;                 // macro "i" at MAIL FROM, "unknown" when missing
+
+  // Allocated through the allocation seam (common/alloc_seam.hpp), so tests
+  // can make it fail; a failure throws std::bad_alloc as plain new does.
+  static void* operator new(std::size_t size) {
+    void* memory = teslo_malloc(size);
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+  }
+  static void operator delete(void* memory) noexcept { std::free(memory); }
 };
 
 struct connection_context {

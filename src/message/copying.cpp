@@ -1,6 +1,8 @@
 #include "message/copying.hpp"
 
+#include <cstring>
 #include <exception>
+#include <string_view>
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
@@ -34,20 +36,54 @@ std::string receiving_host(SMFICTX* ctx, const std::string& address) {
   return host != nullptr ? host : fallback_host;
 }
 
+bool is_trim_char(char c) { return c != '\0' && std::strchr(trim_chars, c) != nullptr; }
+
+// The common shapes of an address normalise without any work: a recipient
+// "a@b" becomes "<a@b>" (built in `scratch`, whose capacity is reused), and a
+// bracketed address with "@" and nothing to trim is its own normal form.
+// Anything else goes through the full normalisation.
+std::string_view recipient_view(SMFICTX* ctx, const std::string& address, std::string& scratch) {
+  if (!address.empty() && address.find('@') != std::string::npos) {
+    if (address.front() != '<') {
+      scratch.assign(1, '<');
+      scratch.append(address);
+      scratch.push_back('>');
+      return scratch;
+    }
+    if (!is_trim_char(address.back())) return address;
+  }
+  scratch = normalise_recipient(address, receiving_host(ctx, address));
+  return scratch;
+}
+
+std::string_view sender_view(SMFICTX* ctx, const std::string& address, std::string& scratch) {
+  if (!address.empty() && address.front() == '<' && !is_trim_char(address.back()) &&
+      address.find('@') != std::string::npos) {
+    return address;
+  }
+  scratch = normalise_sender(address, receiving_host(ctx, address));
+  return scratch;
+}
+
+bool rule_matches(const copy_rule& rule, std::string_view address) {
+  return address.find(rule.domain) != std::string_view::npos ||
+         rule.domain.find("ALL>") != std::string::npos;
+}
+
 // State of one run of the phase over the rules.
 struct copy_run {
-  copy_run(SMFICTX* handle, message_record& record)
-      : ctx(handle), message(record), identifier(record.queue_id.substr(0, identifier_length)) {}
+  copy_run(SMFICTX* handle, message_record& record) : ctx(handle), message(record) {}
 
   SMFICTX* ctx;
   message_record& message;
-  std::string identifier;  // first 64 characters of the queue identifier
   bool sender_ready = false;
-  std::string sender;  // normalised sender, built when first needed
+  std::string_view sender;      // normalised sender, built when first needed
+  std::string sender_storage;   // holds it when it differs from the MAIL FROM text
+  std::string recipient_scratch;
 
-  const std::string& normalised_sender() {
+  std::string_view normalised_sender() {
     if (!sender_ready) {
-      sender = normalise_sender(message.sender, receiving_host(ctx, message.sender));
+      sender = sender_view(ctx, message.sender, sender_storage);
       sender_ready = true;
     }
     return sender;
@@ -55,14 +91,15 @@ struct copy_run {
 
   void add_header_once() {
     if (message.copy_header_added) return;
-    std::string value = identifier;
+    // The first 64 characters of the queue identifier.
+    std::string value = message.queue_id.substr(0, identifier_length);
     smfi_addheader(ctx, const_cast<char*>(copy_header_name), value.data());
     message.copy_header_added = true;
   }
 
+  // libmilter takes char* but only reads the address.
   void add_recipient(const std::string& mailaddr) {
-    std::string buffer = mailaddr;
-    smfi_addrcpt(ctx, buffer.data());
+    smfi_addrcpt(ctx, const_cast<char*>(mailaddr.c_str()));
   }
 
   // Applies one rule; false when its address is too long (already logged).
@@ -74,7 +111,7 @@ bool copy_run::apply(const copy_rule& rule) {
   bool sender_matched = false;
 
   if (direction == "S" || direction == "SR" || direction == "SA") {
-    if (copy_rule_matches(rule, normalised_sender())) {
+    if (rule_matches(rule, normalised_sender())) {
       if (direction == "SA") {
         sender_matched = true;
       } else {
@@ -90,8 +127,7 @@ bool copy_run::apply(const copy_rule& rule) {
 
   if (direction == "R" || direction == "SR" || direction == "SA") {
     for (const std::string& recipient : message.recipients) {
-      std::string address = normalise_recipient(recipient, receiving_host(ctx, recipient));
-      if (!copy_rule_matches(rule, address)) continue;
+      if (!rule_matches(rule, recipient_view(ctx, recipient, recipient_scratch))) continue;
       if (rule.mailaddr.size() > copy_address_limit) {
         log_line(LOG_ERR, "configure error:copy rcpt mailaddr size to big! %s",
                  rule.mailaddr.c_str());
@@ -122,8 +158,7 @@ std::string normalise_sender(const std::string& address, const std::string& host
 }
 
 bool copy_rule_matches(const copy_rule& rule, const std::string& address) {
-  return address.find(rule.domain) != std::string::npos ||
-         rule.domain.find("ALL>") != std::string::npos;
+  return rule_matches(rule, address);
 }
 
 sfsistat copy_phase(SMFICTX* ctx, connection_context& context, const copy_rule_table& rules) {

@@ -17,6 +17,7 @@
 #include <syslog.h>
 
 #include "checks/action_flags.hpp"
+#include "common/alloc_seam.hpp"
 #include "common/callback_guard.hpp"
 #include "common/log_sink.hpp"
 #include "daemon/callbacks.hpp"
@@ -69,7 +70,7 @@ sfsistat teslo_header(SMFICTX* ctx, char* name, char* value) {
     if (name == nullptr) return SMFIS_CONTINUE;
     if (value == nullptr) value = const_cast<char*>("");
     if (strcasecmp(name, "Subject") == 0 && spam_config.tagsubject != 0 && context->subject == nullptr) {
-      context->subject = strdup(value);  // null when out of memory: a later Subject is taken
+      context->subject = teslo_strdup(value);  // null when out of memory: a later Subject is taken
     }
     if (strcasecmp(name, "To") == 0) {
       if (undisclosed(value)) return act_on_undisclosed(ctx, *context);

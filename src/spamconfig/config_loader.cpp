@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "common/text.hpp"
+#include "common/alloc_seam.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/spam_config.hpp"
 
@@ -81,7 +82,7 @@ bool all_digits(const char* text) {
 }
 
 bool replace_text(char*& field, const char* value) {
-  char* copy = strdup(value);
+  char* copy = teslo_strdup(value);
   if (copy == nullptr) return false;
   std::free(field);
   field = copy;
@@ -121,7 +122,7 @@ void add_address_entry(ip_mask_entry*& list, const char* value, const line_conte
                 "a part above 255, or the broadcast address 255.255.255.255");
     return;
   }
-  auto* entry = static_cast<ip_mask_entry*>(std::calloc(1, sizeof(ip_mask_entry)));
+  auto* entry = static_cast<ip_mask_entry*>(teslo_calloc(1, sizeof(ip_mask_entry)));
   if (entry == nullptr) {
     line.report(config_line_issue::address_refused, "out of memory");
     return;
@@ -140,12 +141,12 @@ void add_address_entry(ip_mask_entry*& list, const char* value, const line_conte
 
 void add_pattern_entry(pattern_entry*& list, const char* value, bool lower_case,
                        const line_context& line) {
-  auto* entry = static_cast<pattern_entry*>(std::calloc(1, sizeof(pattern_entry)));
+  auto* entry = static_cast<pattern_entry*>(teslo_calloc(1, sizeof(pattern_entry)));
   if (entry == nullptr) {
     line.report(config_line_issue::value_not_accepted, "out of memory");
     return;
   }
-  entry->text = strdup(value);
+  entry->text = teslo_strdup(value);
   if (entry->text == nullptr) {
     std::free(entry);
     line.report(config_line_issue::value_not_accepted, "out of memory");

@@ -8,6 +8,7 @@
 #include <syslog.h>
 
 #include "spamconfig/builtin_patterns.hpp"
+#include "common/alloc_seam.hpp"
 
 spam_config_record spam_config;
 
@@ -22,7 +23,7 @@ namespace {
 // Replaces an owned text with a fresh copy of `value`; the old copy is freed.
 // If the copy cannot be made the old text stays.
 void replace_text(char*& field, const char* value) {
-  char* copy = strdup(value);
+  char* copy = teslo_strdup(value);
   if (copy == nullptr) return;
   std::free(field);
   field = copy;

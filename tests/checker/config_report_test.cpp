@@ -66,7 +66,8 @@ const line_case ignored_lines[] = {
     {"whitelistip 10.0.0.0/abc\n",
      {"F:1: whitelistip \"10.0.0.0/abc\": prefix \"/abc\" is read as /0, which matches every "
       "address"}},
-    {"whitelistip 10.1.2.3/99\n", {"F:1: whitelistip \"10.1.2.3/99\": prefix \"/99\" is read as /32"}},
+    {"whitelistip 10.1.2.3/99\n",
+     {"F:1: whitelistip \"10.1.2.3/99\": prefix \"/99\" is read as /32"}},
     {"ttl 10x\n", {"F:1: ttl \"10x\": read as 10 seconds"}},
     {"ttl ten\n", {"F:1: ttl \"ten\": read as 0 seconds"}},
     {"tag " + std::string(130, 'x') + "\n",
@@ -150,7 +151,8 @@ TEST(load_spam_config, observer_changes_nothing_that_is_loaded) {
   rule_dir dir;
   std::string path = dir.write(
       "orvane.conf", "spf eject extra\nspff x\ntag " + std::string(300, 'y') +
-                         "\nwhitelistip 10.0.0.0/abc\nblacklistip 1.2.3.256\nttl 2h\nsyslog local3\n");
+                         "\nwhitelistip 10.0.0.0/abc\nblacklistip 1.2.3.256\nttl 2h\n"
+                         "syslog local3\n");
   compile_builtin_patterns();
   auto snapshot = [] {
     std::ostringstream text;

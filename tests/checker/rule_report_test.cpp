@@ -84,7 +84,9 @@ const rule_case rule_cases[] = {
      {"F:4: rule 1 can never fire: mailaddr has 513 characters, more than 512: a message that the "
       "rule matches is accepted without this rule's copy and without those of every later rule"}},
     {"a copy address of exactly 512 characters is fine",
-     rule("a.test", std::string(512, 'm'), "S"), check_status::clean, {"F: 1 copy rule, 0 problems"}},
+     rule("a.test", std::string(512, 'm'), "S"),
+     check_status::clean,
+     {"F: 1 copy rule, 0 problems"}},
     {"a domain ending in ALL matches every address",
      rule("SMALL", "m@copy", "S") + rule("ALL", "m@copy", "R"),
      check_status::clean,

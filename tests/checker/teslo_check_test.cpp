@@ -15,12 +15,14 @@ namespace {
 using checker_test::has_text;
 using copyrules_test::rule_dir;
 
-const char* const clean_rules =
-    "<?xml version=\"1.0\"?>\n"
-    "<!DOCTYPE rules [<!ELEMENT rules ANY><!ELEMENT rule ANY><!ELEMENT domain ANY>"
-    "<!ELEMENT mailaddr ANY><!ELEMENT direction ANY>]>\n"
-    "<rules><rule><domain>a.test</domain><mailaddr>m@copy</mailaddr>"
-    "<direction>S</direction></rule></rules>\n";
+// A rule file with one rule in `direction`.
+std::string rules_with(const std::string& direction) {
+  return std::string("<?xml version=\"1.0\"?>\n") +
+         "<!DOCTYPE rules [<!ELEMENT rules ANY><!ELEMENT rule ANY><!ELEMENT domain ANY>"
+         "<!ELEMENT mailaddr ANY><!ELEMENT direction ANY>]>\n"
+         "<rules><rule><domain>a.test</domain><mailaddr>m@copy</mailaddr><direction>" +
+         direction + "</direction></rule></rules>\n";
+}
 
 struct run_result {
   int status;
@@ -41,9 +43,8 @@ TEST(run_teslo_check, exit_status_is_the_worst_of_both_files) {
   rule_dir dir;
   const std::string good_conf = dir.write("good.conf", "spf eject\n");
   const std::string bad_conf = dir.write("bad.conf", "spff eject\n");
-  const std::string good_xml = dir.write("good.xml", clean_rules);
-  const std::string bad_xml = dir.write("bad.xml", std::string(clean_rules).replace(
-                                                       std::string(clean_rules).find(">S<"), 3, ">s<"));
+  const std::string good_xml = dir.write("good.xml", rules_with("S"));
+  const std::string bad_xml = dir.write("bad.xml", rules_with("s"));
   const std::string broken_xml = dir.write("broken.xml", "<rules>");
   const std::string missing = dir.path() + "/missing";
   struct status_case {
@@ -69,7 +70,8 @@ TEST(run_teslo_check, usage_errors_are_status_2_and_help_is_0) {
   for (const auto& arguments : wrong) {
     run_result result = run(arguments);
     EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(has_text(result.err, "usage: teslo-check [-c spam-check-file] [-r copy-rule-file]"));
+    EXPECT_TRUE(
+        has_text(result.err, "usage: teslo-check [-c spam-check-file] [-r copy-rule-file]"));
     EXPECT_EQ(result.out, "");
   }
   run_result help = run({"-h"});

@@ -68,7 +68,7 @@ class session {
  private:
   sfsistat call_with_arguments(sfsistat (*callback)(SMFICTX*, char**),
                                std::vector<std::string>& arguments);
-  const smfiDesc& table_;
+  smfiDesc table_;  // a copy: callers may pass a temporary
   SMFICTX* handle_;
   bool closed_ = false;
 };

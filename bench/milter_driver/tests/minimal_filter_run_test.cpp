@@ -87,6 +87,24 @@ TEST(load_run, every_message_answered_by_the_minimal_filter) {
   EXPECT_GT(result.filter_after->peak_rss_kb, 0U);
 }
 
+TEST(load_run, dropped_connections_are_reopened_and_the_rest_answered) {
+  minimal_filter_process filter;
+  ASSERT_TRUE(filter.ready());
+  driver_options options;
+  options.socket_path = filter.socket_path();
+  options.connections = 2;
+  options.messages_per_connection = 40;
+  options.drop_every = 5;  // messages 5, 10, ... of each connection: all four drop points
+  load_result result = run_load(options, realistic_message(options.message));
+  EXPECT_EQ(result.messages, 80U);
+  EXPECT_EQ(result.error_count, 0U) << (result.errors.empty() ? "" : result.errors.front());
+  EXPECT_EQ(result.verdicts[static_cast<std::size_t>(verdict::dropped)], 16U);
+  EXPECT_EQ(result.verdicts[static_cast<std::size_t>(verdict::continued)], 64U);
+  // One connection at the start, and a new one after each drop but the last.
+  EXPECT_EQ(result.connections_opened, 2U + 14U);
+  EXPECT_EQ(result.latencies_ms.size(), 64U);
+}
+
 TEST(load_run, stops_at_the_time_limit) {
   minimal_filter_process filter;
   ASSERT_TRUE(filter.ready());

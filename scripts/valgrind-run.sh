@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# A whole run of the real daemon under valgrind memcheck, inside the
+# integration-test sandbox (tests/integration/lib/; needs root): start (the
+# detached child is followed across daemon()'s fork), a few hundred messages
+# of every kind, SIGUSR1 reloads, stop with SIGTERM. It passes when memcheck
+# reports no error in any of the daemon's processes and no definitely or
+# indirectly lost bytes, and the daemon ends with status 0.
+#
+# Messages: the milter load driver (bench/milter_driver) with every check on
+# (marking headers, subject tag, two copy recipients), some abandoned with
+# the abort command and some cut off by closing the connection; and through
+# a real Sendmail (swaks): a clean message, a blacklisted client (refused at
+# connect), a malformed recipient, an undisclosed-recipients To header
+# (refused), a harmful attachment (quarantined), an IPv6 client and a client
+# without SPF record.
+#
+# usage: sudo scripts/valgrind-run.sh [--messages N] [--build-dir DIR]
+#   --messages N     load-driver messages (default 300, over 8 connections)
+#   --build-dir DIR  build of the daemon and the driver (default build-valgrind,
+#                    configured and built here; RelWithDebInfo)
+# With TESLO_BIN set (and the load driver built beside it, in bench/) nothing
+# is built. About a minute on the 2-core VM. Exit status 0 when clean.
+# tests/integration/valgrind_daemon.test.sh runs it in the test command.
+set -u
+
+SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+MESSAGES=300
+BUILD_DIR="$SOURCE_DIR/build-valgrind"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --messages) MESSAGES="$2"; shift ;;
+    --build-dir) BUILD_DIR="$2"; shift ;;
+    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "valgrind-run.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
+  if [ "$(id -u)" != 0 ]; then echo "valgrind-run.sh needs root (private namespaces)" >&2; exit 77; fi
+  command -v valgrind > /dev/null || { echo "valgrind is not installed" >&2; exit 1; }
+  if [ -z "${TESLO_BIN:-}" ]; then
+    echo "== building in $BUILD_DIR"
+    cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF > /dev/null || exit 1
+    cmake --build "$BUILD_DIR" -j"${JOBS:-2}" --target teslo load_driver > /dev/null || exit 1
+    export TESLO_BIN="$BUILD_DIR/teslo"
+  fi
+  export TESLO_SOURCE_DIR="$SOURCE_DIR"
+fi
+. "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
+sandbox_enter --messages "$MESSAGES"
+
+# -------------------------------------------------------------- inside --
+
+DAEMON="$TESLO_BIN"
+DRIVER="$(dirname "$DAEMON")/bench/load_driver"
+[ -x "$DRIVER" ] || { echo "load driver $DRIVER not built" >&2; exit 1; }
+
+# The harness starts "$TESLO_BIN": make that valgrind running the daemon.
+# The shell commands the daemon runs (mv, pidof, service) are not ours and
+# are not traced.
+cat > "$W/bin/teslo-valgrind" <<EOF
+#!/bin/sh
+exec valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \\
+  --errors-for-leak-kinds=definite,indirect --error-exitcode=99 \\
+  --trace-children=yes --trace-children-skip='/bin/*,/usr/bin/*,/sbin/*,/usr/sbin/*,/etc/*' \\
+  --child-silent-after-fork=no --num-callers=30 --log-file="$W/log/valgrind.%p" \\
+  "$DAEMON" "\$@"
+EOF
+chmod 755 "$W/bin/teslo-valgrind"
+TESLO_BIN="$W/bin/teslo-valgrind"
+
+cat > "$W/records" <<'EOF'
+7.2.0.192.bl.test A 127.0.0.2
+pass.test TXT "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all"
+EOF
+sandbox_start_dns "$W/records"
+mkdir -p /etc/mail/orvane /etc/mail/teslo
+cp "$SOURCE_DIR/etc/teslo/teslo.dtd" /etc/mail/teslo/teslo.dtd
+cat > /etc/mail/orvane/orvane.conf <<'EOF'
+helocheck header
+tocheck eject
+spf header
+ddns header
+disposition quarantine
+dnsblserv header
+dnsbldou bl.test
+blacklistip 198.51.100.66
+whitelistptr .trusted.test
+whitelistfrom @trusted.test
+EOF
+cat > /etc/mail/teslo/teslo.xml <<'EOF'
+<?xml version="1.0"?>
+<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
+<teslo>
+  <rule><domain>pass.test</domain><mailaddr>sender-copy@archive.test</mailaddr><direction>S</direction></rule>
+  <rule><domain>example.com</domain><mailaddr>rcpt-copy@archive.test</mailaddr><direction>R</direction></rule>
+</teslo>
+EOF
+
+started=$SECONDS
+sandbox_sendmail_config --with-filter
+sandbox_start_teslo --no-wait
+wait_until 60 _sandbox_teslo_ready || { fail "the daemon starts under valgrind"; sandbox_finish; }
+SANDBOX_TESLO_PID="$(sandbox_teslo_pid_from_file)"
+sleep 4  # past the restart thread (no Sendmail yet: nothing to restart)
+sandbox_start_sendmail
+
+test_case "load driver: $MESSAGES messages, some abandoned, some cut off, SIGUSR1 between"
+( for i in 1 2 3 4 5; do sleep 1; kill -USR1 "$SANDBOX_TESLO_PID"; done ) &
+"$DRIVER" --socket /var/run/teslo.sock --connections 8 --messages "$(((MESSAGES + 7) / 8))" \
+  --abort-every 9 --drop-every 7 --time-limit 600 --reply-timeout 60000 --label valgrind \
+  --client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net \
+  --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>' \
+  > "$W/log/driver.log" 2>&1
+assert_eq "every message answered" 0 "$?"
+wait
+sed 's/^/  driver: /' "$W/log/driver.log" | grep -E 'verdicts|errors'
+
+test_case "messages of every kind through Sendmail"
+send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.7
+assert_accepted "a listed client is marked and copied"
+send_mail --from a@pass.test --to bob@example.com --client-ip 198.51.100.66
+assert_refused "a blacklisted client is refused"
+send_mail --from a@pass.test --to bob --client-ip 192.0.2.8
+send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.8 --header 'To: undisclosed-recipients:;'
+assert_refused "undisclosed recipients are refused" '^554'
+printf 'Content-Disposition: attachment; filename=run.exe\n\nMZ\n' > "$W/harmful.txt"
+send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.8 --body-file "$W/harmful.txt"
+assert_accepted "a harmful attachment is accepted into quarantine"
+send_mail --from a@pass.test --to bob@example.com --client-ip 2001:db8::7
+assert_accepted "an IPv6 client"
+send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.9 --helo 192.168.1.20
+assert_accepted "a malformed HELO is marked"
+send_mail --from x@nospf.test --to carol@example.org --client-ip 203.0.113.5
+assert_accepted "a sender without SPF record"
+kill -USR1 "$SANDBOX_TESLO_PID"
+assert_log mail.info 'TESLO reload'
+
+test_case "stop and memcheck's verdict"
+sandbox_stop_sendmail
+sandbox_stop_teslo > /dev/null
+status=$?
+assert_eq "exit status (99: memcheck found errors)" 0 "$status"
+echo "  whole run under valgrind: $((SECONDS - started)) s"
+logs=("$W"/log/valgrind.*)
+assert_ok "memcheck wrote its logs" test -e "${logs[0]}"
+for log in "${logs[@]}"; do
+  name="$(basename "$log")"
+  summary="$(grep -E 'ERROR SUMMARY' "$log" | tail -n 1 | sed -E 's/^==[0-9]+== //')"
+  echo "  $name: $summary"
+  grep -E '(definitely|indirectly) lost:|All heap blocks were freed' "$log" | sed -E 's/^==[0-9]+== +/    /'
+  assert_match "$name: no error" 'ERROR SUMMARY: 0 errors' "$summary"
+  if grep -qE '(definitely|indirectly) lost: [1-9]' "$log"; then
+    fail "$name: nothing definitely or indirectly lost" "$(grep -E 'lost:' "$log")"
+    sed -n '/blocks are \(definitely\|indirectly\) lost/,/^==[0-9]*== $/p' "$log" | head -n 80
+  else
+    pass "$name: nothing definitely or indirectly lost"
+  fi
+done
+if [ "$SANDBOX_FAILED" != 0 ]; then
+  for log in "${logs[@]}"; do echo "---- $log"; head -n 120 "$log"; done
+fi
+
+sandbox_finish

@@ -1,0 +1,298 @@
+// Out of memory at the allocation points that the daemon handles, injected
+// through the allocation seam (common/alloc_seam.hpp): the connection
+// context, the message record, the Subject copy, the subject-tag buffer, the
+// SPF cache, and the configuration texts and list entries. In each case the
+// stage gives the verdict it defines, nothing crashes, and nothing leaks
+// (the AddressSanitizer build checks the leaks).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <syslog.h>
+
+#include "checks/offline_dns.hpp"
+#include "checks/spf_cache.hpp"
+#include "common/alloc_seam.hpp"
+#include "daemon/filter_description.hpp"
+#include "fake_milter/fake_milter.hpp"
+#include "fake_milter/log_capture.hpp"
+#include "message/connection_context.hpp"
+#include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/config_file.hpp"
+#include "spamconfig/spam_config.hpp"
+
+namespace {
+
+// Makes allocations through the seam fail while it lives: the `first`-th
+// one counted from its creation (1-based) and, when `sticky`, every later one.
+class alloc_faults {
+ public:
+  explicit alloc_faults(long first, bool sticky = false) {
+    seen_.store(0);
+    first_.store(first);
+    sticky_.store(sticky);
+    set_alloc_fault_hook(&should_fail);
+  }
+  ~alloc_faults() { set_alloc_fault_hook(nullptr); }
+  alloc_faults(const alloc_faults&) = delete;
+  alloc_faults& operator=(const alloc_faults&) = delete;
+
+  // Allocations asked for through the seam so far.
+  static long seen() { return seen_.load(); }
+  // Whether an allocation was actually made to fail.
+  static bool fired() { return seen_.load() >= first_.load(); }
+
+ private:
+  static bool should_fail() {
+    long n = ++seen_;
+    return n == first_.load() || (sticky_.load() && n > first_.load());
+  }
+  static inline std::atomic<long> seen_{0};
+  static inline std::atomic<long> first_{0};
+  static inline std::atomic<bool> sticky_{false};
+};
+
+const std::string no_memory = std::strerror(ENOMEM);
+
+// Default spam settings for the test, restored afterwards.
+class fresh_spam_config {
+ public:
+  fresh_spam_config() {
+    saved_ = spam_config;
+    spam_config = {};
+    set_spam_config_defaults();
+    compile_builtin_patterns();
+    compile_disposition_pattern();
+  }
+  ~fresh_spam_config() {
+    free_spam_config();
+    spam_config = saved_;
+  }
+  fresh_spam_config(const fresh_spam_config&) = delete;
+  fresh_spam_config& operator=(const fresh_spam_config&) = delete;
+
+ private:
+  spam_config_record saved_{};
+};
+
+}  // namespace
+
+TEST(out_of_memory, context_at_connect_lets_the_connection_pass_unfiltered) {
+  fresh_spam_config config;
+  fake_milter::log_capture logs;
+  fake_milter::session smtp(filter_description);
+  {
+    alloc_faults faults(1);
+    EXPECT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_ACCEPT);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  EXPECT_TRUE(logs.contains(LOG_ERR, "allocate ERROR " + no_memory)) << testing::PrintToString(logs.lines());
+  EXPECT_EQ(smtp.priv(), nullptr);
+  EXPECT_EQ(smtp.close(), SMFIS_ACCEPT);  // close without a context frees nothing
+  EXPECT_TRUE(smtp.changes.empty());
+}
+
+TEST(out_of_memory, message_record_at_mail_from_tempfails_that_message_only) {
+  fresh_spam_config config;
+  offline_dns::reset();
+  fake_milter::log_capture logs;
+  fake_milter::session smtp(filter_description);
+  smtp.macros["i"] = "4AB1";
+  ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.helo("mx.example.net"), SMFIS_CONTINUE);
+  {
+    alloc_faults faults(1, true);
+    EXPECT_EQ(smtp.envfrom({"<alice@example.org>"}), SMFIS_TEMPFAIL);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  auto* context = smtp.context<connection_context>();
+  ASSERT_NE(context, nullptr);
+  EXPECT_EQ(context->message, nullptr);
+  // Sendmail answers 451 and the client tries again on the same connection.
+  EXPECT_EQ(smtp.envfrom({"<alice@example.org>"}), SMFIS_CONTINUE);
+  ASSERT_NE(context->message, nullptr);
+  EXPECT_EQ(context->message->queue_id, "4AB1");
+  EXPECT_EQ(smtp.envrcpt({"<bob@example.com>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+  EXPECT_EQ(smtp.close(), SMFIS_CONTINUE);
+  offline_dns::reset();
+}
+
+TEST(out_of_memory, subject_copy_is_skipped_and_a_later_subject_taken) {
+  fresh_spam_config config;
+  fake_milter::session smtp(filter_description);
+  ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.envfrom({"<alice@example.org>"}), SMFIS_CONTINUE);
+  auto* context = smtp.context<connection_context>();
+  {
+    alloc_faults faults(1);
+    EXPECT_EQ(smtp.header("Subject", "first"), SMFIS_CONTINUE);
+  }
+  EXPECT_EQ(context->subject, nullptr);
+  EXPECT_EQ(smtp.header("Subject", "second"), SMFIS_CONTINUE);
+  ASSERT_NE(context->subject, nullptr);
+  EXPECT_STREQ(context->subject, "second");
+}
+
+TEST(out_of_memory, subject_tag_buffer_drops_only_the_tag) {
+  fresh_spam_config config;
+  spam_config.helocheck = ACTION_HEADER;
+  fake_milter::session smtp(filter_description);
+  ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.helo("localhost"), SMFIS_CONTINUE);  // a malformed HELO: helo_header
+  ASSERT_EQ(smtp.envfrom({"<alice@example.org>"}), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.envrcpt({"<bob@example.com>"}), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.header("Subject", "Hello"), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.header("To", "bob@example.com"), SMFIS_CONTINUE);
+  ASSERT_EQ(smtp.eoh(), SMFIS_CONTINUE);
+  ASSERT_TRUE(smtp.context<connection_context>()->helo_header);
+  smtp.changes.clear();
+  {
+    alloc_faults faults(1, true);
+    EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  bool marked = false;
+  for (const auto& change : smtp.changes) {
+    EXPECT_EQ(change.find("chgheader Subject"), std::string::npos) << change;
+    if (change.rfind("addheader X-Mail-Scan-By", 0) == 0) marked = true;
+  }
+  EXPECT_TRUE(marked) << testing::PrintToString(smtp.changes);
+}
+
+TEST(out_of_memory, spf_cache_stores_nothing_and_keeps_what_it_had) {
+  constexpr int64_t now = 1700000000;
+  {
+    alloc_faults faults(1);
+    EXPECT_FALSE(spf_cache_init());
+  }
+  EXPECT_FALSE(spf_cache_allocated());
+  ASSERT_TRUE(spf_cache_init());
+  struct cache_case {
+    const char* name;
+    long failing;  // which allocation of the insert fails
+  };
+  const cache_case cases[] = {{"entry", 1}, {"key copy", 2}};
+  for (const auto& c : cases) {
+    {
+      alloc_faults faults(c.failing);
+      spf_cache_insert("192.0.2.7|example.org", 60, 2, now);
+      EXPECT_TRUE(alloc_faults::fired()) << c.name;
+    }
+    EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now), 0) << c.name;
+    EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 0U) << c.name;
+  }
+  // An expired entry whose reuse fails for want of memory stays as it was
+  // (expired, so not answered), and no second entry is made.
+  spf_cache_insert("192.0.2.7|example.org", 60, 2, now);
+  {
+    alloc_faults faults(1, true);
+    spf_cache_insert("192.0.2.7|example.org", 60, 3, now + 120);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now + 120), 0);
+  EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 1U);
+  spf_cache_insert("192.0.2.7|example.org", 60, 3, now + 120);
+  EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now + 120), 3);
+  EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 1U);
+  spf_cache_free();
+}
+
+// Every allocation of a configuration load, failed one at a time: the load
+// still succeeds, a list keeps only complete entries, and the texts are the
+// configured or the default ones, never null or half made.
+TEST(out_of_memory, configuration_load_drops_only_the_entry_it_could_not_store) {
+  const std::string text =
+      "tag [JUNK]\nwhitelistip 10.0.0.0/8\nblacklistip 198.51.100.7\n"
+      "whitelistptr .trusted.test\nwhitelistfrom @trusted.test\nwhitelistto postmaster@x.test\n";
+  long allocations = 0;
+  {
+    alloc_faults count_only(0);
+    loaded_config config(text);
+    ASSERT_TRUE(config.loaded());
+    allocations = alloc_faults::seen();
+  }
+  ASSERT_GE(allocations, 7);
+  for (long failing = 1; failing <= allocations; ++failing) {
+    SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
+    alloc_faults faults(failing);
+    loaded_config config(text);
+    EXPECT_TRUE(config.loaded());
+    int entries = 0;
+    for (auto* e = spam_config.whitelistip; e != nullptr; e = e->next, ++entries) {
+      EXPECT_EQ(e->prefix, 8);
+    }
+    for (auto* e = spam_config.blacklistip; e != nullptr; e = e->next, ++entries) {
+      EXPECT_EQ(e->prefix, 32);
+    }
+    for (auto* list : {spam_config.whitelistptr, spam_config.whitelistfrom, spam_config.whitelistto}) {
+      for (auto* e = list; e != nullptr; e = e->next, ++entries) {
+        ASSERT_NE(e->text, nullptr);
+        EXPECT_TRUE(std::strcmp(e->text, ".trusted.test") == 0 || std::strcmp(e->text, "@trusted.test") == 0 ||
+                    std::strcmp(e->text, "postmaster@x.test") == 0)
+            << e->text;
+      }
+    }
+    EXPECT_GE(entries, 4);  // at most one of the five entries is lost
+    if (spam_config.tag != nullptr) {
+      EXPECT_TRUE(std::strcmp(spam_config.tag, "[JUNK]") == 0 || std::strcmp(spam_config.tag, "[SPAM]") == 0)
+          << spam_config.tag;
+    }
+  }
+}
+
+// A whole transaction with the n-th allocation through the seam failing, for
+// every n the transaction makes: each stage answers with one of its defined
+// statuses, a message is never refused for want of memory, and close frees
+// whatever was made.
+TEST(out_of_memory, any_single_failure_in_a_transaction_never_refuses_or_crashes) {
+  fresh_spam_config config;
+  spam_config.helocheck = ACTION_HEADER;
+  spam_config.tocheck = ACTION_HEADER;
+  spam_config.spf = ACTION_HEADER;
+  spam_config.disposition = ACTION_HEADER;
+  offline_dns::reset();
+  offline_dns::add_spf_record("example.org", "v=spf1 ip4:192.0.2.0/24 -all");
+  auto transaction = [](fake_milter::session& smtp) {
+    std::string statuses;
+    auto note = [&](sfsistat s) { statuses += std::to_string(s); };
+    smtp.macros["i"] = "4AB1";
+    note(smtp.connect("mx.example.net", "192.0.2.7"));
+    if (smtp.priv() == nullptr) return statuses;
+    note(smtp.helo("localhost"));
+    note(smtp.envfrom({"<alice@example.org>"}));
+    note(smtp.envrcpt({"<bob@example.com>"}));
+    note(smtp.header("Subject", "Hello"));
+    note(smtp.eoh());
+    note(smtp.body("Content-Disposition: attachment; filename=a.exe\r\n"));
+    note(smtp.eom());
+    return statuses;
+  };
+  ASSERT_TRUE(spf_cache_init());
+  long allocations = 0;
+  {
+    alloc_faults count_only(0);
+    fake_milter::session smtp(filter_description);
+    EXPECT_EQ(transaction(smtp), "00000000");
+    allocations = alloc_faults::seen();
+  }
+  spf_cache_free();
+  ASSERT_GE(allocations, 3);  // context, message record, Subject copy at least
+  for (long failing = 1; failing <= allocations; ++failing) {
+    SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
+    ASSERT_TRUE(spf_cache_init());
+    {
+      alloc_faults faults(failing);
+      fake_milter::session smtp(filter_description);
+      std::string statuses = transaction(smtp);
+      // 0 continue, 3 accept (no context), 4 tempfail (no message record).
+      EXPECT_EQ(statuses.find('1'), std::string::npos) << statuses;
+      for (const auto& change : smtp.changes) EXPECT_NE(change.rfind("setreply 5", 0), 0U) << change;
+      smtp.close();
+    }
+    spf_cache_free();
+  }
+  offline_dns::reset();
+}
