@@ -28,8 +28,10 @@ bool dnsbl_query_name(const connection_context& context, const char* zone, char*
 // not listings; any other address, IPv6 included, is a listing.
 bool dnsbl_answer_lists(const addrinfo* answers);
 
-// The resolver the lookup uses: getaddrinfo without service and hints, and
-// freeaddrinfo. Unit tests put a fake in its place.
+// The resolver the lookup uses. The system one asks the servers of
+// /etc/resolv.conf with res_nquery (one resolver state per worker thread):
+// the A record, then AAAA only when A gives no listing; it answers as
+// getaddrinfo would. Unit tests put a fake in its place.
 struct dnsbl_resolver {
   int (*resolve)(const char* name, addrinfo** answers);
   void (*release)(addrinfo* answers);
