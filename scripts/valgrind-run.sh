@@ -59,10 +59,23 @@ DRIVER="$(dirname "$DAEMON")/bench/load_driver"
 # The harness starts "$TESLO_BIN": make that valgrind running the daemon.
 # The shell commands the daemon runs (mv, pidof, service) are not ours and
 # are not traced.
+# glibc's resolver keeps a configuration object per thread; one of them is
+# left unreferenced inside glibc when a libmilter worker thread ends after
+# getaddrinfo (glibc's own allocation, freed by nothing of ours).
+cat > "$W/valgrind.supp" <<'EOF'
+{
+   glibc-resolver-configuration-of-an-ended-thread
+   Memcheck:Leak
+   match-leak-kinds: definite
+   fun:malloc
+   ...
+   fun:__resolv_conf_load
+}
+EOF
 cat > "$W/bin/teslo-valgrind" <<EOF
 #!/bin/sh
 exec valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \\
-  --errors-for-leak-kinds=definite,indirect --error-exitcode=99 \\
+  --errors-for-leak-kinds=definite,indirect --error-exitcode=99 --suppressions="$W/valgrind.supp" \\
   --trace-children=yes --trace-children-skip='/bin/*,/usr/bin/*,/sbin/*,/usr/sbin/*,/etc/*' \\
   --child-silent-after-fork=no --num-callers=30 --log-file="$W/log/valgrind.%p" \\
   "$DAEMON" "\$@"
@@ -107,15 +120,17 @@ sleep 4  # past the restart thread (no Sendmail yet: nothing to restart)
 sandbox_start_sendmail
 
 test_case "load driver: $MESSAGES messages, some abandoned, some cut off, SIGUSR1 between"
-( for i in 1 2 3 4 5; do sleep 1; kill -USR1 "$SANDBOX_TESLO_PID"; done ) &
+( for i in 1 2 3 4 5; do sleep 0.5; kill -USR1 "$SANDBOX_TESLO_PID"; done ) &
+signaller=$!
 "$DRIVER" --socket /var/run/teslo.sock --connections 8 --messages "$(((MESSAGES + 7) / 8))" \
   --abort-every 9 --drop-every 7 --time-limit 600 --reply-timeout 60000 --label valgrind \
   --client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net \
   --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>' \
   > "$W/log/driver.log" 2>&1
 assert_eq "every message answered" 0 "$?"
-wait
+wait "$signaller"
 sed 's/^/  driver: /' "$W/log/driver.log" | grep -E 'verdicts|errors'
+assert_ok "reloads during the load" test "$(log_count mail.info 'TESLO reload')" -ge 1
 
 test_case "messages of every kind through Sendmail"
 send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.7
@@ -134,6 +149,7 @@ send_mail --from a@pass.test --to bob@example.com --client-ip 192.0.2.9 --helo 1
 assert_accepted "a malformed HELO is marked"
 send_mail --from x@nospf.test --to carol@example.org --client-ip 203.0.113.5
 assert_accepted "a sender without SPF record"
+log_mark
 kill -USR1 "$SANDBOX_TESLO_PID"
 assert_log mail.info 'TESLO reload'
 
@@ -145,19 +161,40 @@ assert_eq "exit status (99: memcheck found errors)" 0 "$status"
 echo "  whole run under valgrind: $((SECONDS - started)) s"
 logs=("$W"/log/valgrind.*)
 assert_ok "memcheck wrote its logs" test -e "${logs[0]}"
+# Three kinds of process: the launcher, which ends inside daemon() with
+# _exit; the detached daemon (its parent is the launcher), which runs to the
+# stop; and the children that daemon's system() forks and that exec a shell
+# command (no summary: exec ends valgrind there). No process may show a
+# memcheck error; the daemon, which ends through its whole shutdown, may not
+# lose a byte. The launcher's leak report only names the texts that
+# run_daemon still held when daemon()'s _exit ended that process; it is
+# printed, not counted.
+error_lines() {
+  grep -cE '^==[0-9]+== (Invalid (read|write|free)|Conditional jump|Use of uninitialised|Syscall param|Mismatched free|Source and destination overlap|Argument .* of function)' "$1"
+}
+launcher="$(grep -l 'Parent PID: ' "${logs[@]}" | while read -r log; do
+  parent="$(sed -nE 's/^==[0-9]+== Parent PID: ([0-9]+)$/\1/p' "$log")"
+  [ -e "$W/log/valgrind.$parent" ] || echo "$log"; done | head -n 1)"
+daemon_log=""
+for log in "${logs[@]}"; do
+  parent="$(sed -nE 's/^==[0-9]+== Parent PID: ([0-9]+)$/\1/p' "$log")"
+  [ "$W/log/valgrind.$parent" = "$launcher" ] && grep -q 'ERROR SUMMARY' "$log" && daemon_log="$log"
+done
+assert_ok "found the detached daemon's log" test -n "$daemon_log"
 for log in "${logs[@]}"; do
   name="$(basename "$log")"
-  summary="$(grep -E 'ERROR SUMMARY' "$log" | tail -n 1 | sed -E 's/^==[0-9]+== //')"
-  echo "  $name: $summary"
-  grep -E '(definitely|indirectly) lost:|All heap blocks were freed' "$log" | sed -E 's/^==[0-9]+== +/    /'
-  assert_match "$name: no error" 'ERROR SUMMARY: 0 errors' "$summary"
-  if grep -qE '(definitely|indirectly) lost: [1-9]' "$log"; then
-    fail "$name: nothing definitely or indirectly lost" "$(grep -E 'lost:' "$log")"
-    sed -n '/blocks are \(definitely\|indirectly\) lost/,/^==[0-9]*== $/p' "$log" | head -n 80
-  else
-    pass "$name: nothing definitely or indirectly lost"
-  fi
+  assert_eq "$name: no memcheck error" 0 "$(error_lines "$log")"
 done
+if [ -n "$daemon_log" ]; then
+  summary="$(grep -E 'ERROR SUMMARY' "$daemon_log" | tail -n 1 | sed -E 's/^==[0-9]+== //')"
+  echo "  daemon ($(basename "$daemon_log")): $summary"
+  grep -E 'in use at exit|(definitely|indirectly|possibly) lost:|still reachable:|All heap blocks were freed|suppressed:' \
+    "$daemon_log" | sed -E 's/^==[0-9]+== +/    /'
+  assert_match "daemon: no error and nothing definitely or indirectly lost" 'ERROR SUMMARY: 0 errors' "$summary"
+fi
+if [ -n "$launcher" ]; then
+  echo "  launcher ($(basename "$launcher")): $(grep -E 'definitely lost:' "$launcher" | sed -E 's/^==[0-9]+== +//')"
+fi
 if [ "$SANDBOX_FAILED" != 0 ]; then
   for log in "${logs[@]}"; do echo "---- $log"; head -n 120 "$log"; done
 fi
