@@ -64,5 +64,8 @@ for target in "${targets[@]}"; do
   fi
   printf '%-13s %12s %8s %8s %8s  %s\n' "$target" "${executions:-?}" "${cov:-?}" "${ft:-?}" \
     "${units:-?}" "$result"
+  if [ "$status" -ne 0 ]; then
+    grep -m8 -E 'ERROR|SUMMARY|runtime error|#[0-9]+ .*/(src|fuzz)/' "$log" | sed 's/^/    /' || true
+  fi
 done
 exit $failed

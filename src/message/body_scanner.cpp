@@ -80,6 +80,7 @@ body_scan_result scan_body_chunk(char (&line)[body_line_size], int32_t& line_len
                                  const body_scan_pattern& pattern, body_match_hook hook,
                                  void* user) {
   line_scan scan{line, pattern, hook, user};
+  if (chunk == nullptr || length == 0) return scan.result;
   // A line without '=' cannot hold a required text that ends in '='; knowing
   // where the next '=' is lets most lines skip the text search.
   const bool use_equals = pattern.required_text != nullptr && pattern.required_text[0] != '\0' &&
