@@ -43,7 +43,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" != 0 ]; then echo "load.sh needs root (private namespaces)" >&2; exit 77; fi
   echo "== building (Release) in $BUILD_DIR"
   cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
-  cmake --build "$BUILD_DIR" -j2 --target teslo load_driver minimal_filter >/dev/null || exit 1
+  cmake --build "$BUILD_DIR" -j2 --target teslo load_driver minimal_filter syslog_sink >/dev/null || exit 1
   export TESLO_BIN="$BUILD_DIR/teslo"
 fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
@@ -61,6 +61,14 @@ FAILED=0
 
 . "$SOURCE_DIR/bench/load_setup.sh"
 load_setup || exit 1
+
+# The sandbox's Python syslog receiver writes every line unbuffered; a real
+# syslog daemon buffers. Put the lean receiver on /dev/log for the runs.
+sandbox_kill_pid "$SANDBOX_SYSLOG_PID" 5
+rm -f /dev/log
+"$BIN_DIR/bench/syslog_sink" /dev/log "$W/log/bench-syslog.log" &
+sandbox_track_pid $!
+wait_until 10 test -S /dev/log || { echo "syslog_sink did not start" >&2; exit 1; }
 
 FILTER_PID=""
 SOCKET=""
