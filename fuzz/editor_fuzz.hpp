@@ -6,6 +6,8 @@
 // - an install on a file that already carries the filter leaves it as it is;
 // - an edit whose move fails leaves the file byte for byte as it was, and
 //   no temporary is left behind by a complete edit that was moved.
+// A target names its editors with EDITOR_FUZZ_TARGET, which defines its two
+// libFuzzer entry points.
 #pragma once
 
 #include <cstdint>
@@ -67,3 +69,16 @@ inline void run_editor_case(const editor_pair& editors, const uint8_t* data, std
 }
 
 }  // namespace fuzz
+
+// The libFuzzer entry points of an editor target: logs silenced and the work
+// directory made once, then run_editor_case on every input.
+#define EDITOR_FUZZ_TARGET(install, remove, installed_line)                   \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) {                       \
+    fuzz::silence_logs();                                                    \
+    (void)fuzz::work_dir();                                                  \
+    return 0;                                                                \
+  }                                                                          \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {  \
+    fuzz::run_editor_case({install, remove, installed_line}, data, size);    \
+    return 0;                                                                \
+  }

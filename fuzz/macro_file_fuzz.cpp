@@ -11,14 +11,4 @@ bool names_filter(const std::string& line) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::silence_logs();
-  (void)fuzz::work_dir();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::run_editor_case({install_mc_entry, remove_mc_entry, names_filter}, data,
-                        size);
-  return 0;
-}
+EDITOR_FUZZ_TARGET(install_mc_entry, remove_mc_entry, names_filter)

@@ -1,52 +1,16 @@
 #include "offline_seams.hpp"
 
-#include <sys/types.h>
-
-#include <netinet/in.h>
-
-#include <arpa/inet.h>
-#include <arpa/nameser.h>
 #include <cstdlib>
-#include <cstring>
-#include <netdb.h>
 #include <string>
-#include <sys/socket.h>
-
-extern "C" {
-#include <spf2/spf.h>
-#include <spf2/spf_dns_zone.h>
-}
 
 #include "checks/dnsbl_lookup.hpp"
+#include "checks/offline_answers.hpp"
 #include "checks/spf_step.hpp"
 
 namespace {
 
-SPF_dns_server_t* spf_zone = nullptr;
-
-addrinfo* ipv4_answer(const char* text, addrinfo* next) {
-  auto* answer = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo)));
-  auto* address = static_cast<sockaddr_in*>(std::calloc(1, sizeof(sockaddr_in)));
-  address->sin_family = AF_INET;
-  inet_pton(AF_INET, text, &address->sin_addr);
-  answer->ai_family = AF_INET;
-  answer->ai_addr = reinterpret_cast<sockaddr*>(address);
-  answer->ai_addrlen = sizeof(sockaddr_in);
-  answer->ai_next = next;
-  return answer;
-}
-
-addrinfo* ipv6_answer(const char* text, addrinfo* next) {
-  auto* answer = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo)));
-  auto* address = static_cast<sockaddr_in6*>(std::calloc(1, sizeof(sockaddr_in6)));
-  address->sin6_family = AF_INET6;
-  inet_pton(AF_INET6, text, &address->sin6_addr);
-  answer->ai_family = AF_INET6;
-  answer->ai_addr = reinterpret_cast<sockaddr*>(address);
-  answer->ai_addrlen = sizeof(sockaddr_in6);
-  answer->ai_next = next;
-  return answer;
-}
+using offline_answers::ipv4_answer;
+using offline_answers::ipv6_answer;
 
 int answer_locally(const char* name, addrinfo** answers) {
   *answers = nullptr;
@@ -63,27 +27,12 @@ int answer_locally(const char* name, addrinfo** answers) {
   return 0;
 }
 
-void release_answers(addrinfo* answers) {
-  while (answers != nullptr) {
-    addrinfo* next = answers->ai_next;
-    std::free(answers->ai_addr);
-    std::free(answers);
-    answers = next;
-  }
-}
-
-SPF_server_t* make_zone_server() { return SPF_server_new_dns(spf_zone, 0); }
-
 void add_txt(const char* domain, const char* text) {
-  if (SPF_dns_zone_add_str(spf_zone, domain, ns_t_txt, NETDB_SUCCESS, text) != SPF_E_SUCCESS) {
-    std::abort();
-  }
+  if (!offline_answers::add_zone_record(domain, ns_t_txt, text)) std::abort();
 }
 
 void add_a(const char* domain, const char* address) {
-  if (SPF_dns_zone_add_str(spf_zone, domain, ns_t_a, NETDB_SUCCESS, address) != SPF_E_SUCCESS) {
-    std::abort();
-  }
+  if (!offline_answers::add_zone_record(domain, ns_t_a, address)) std::abort();
 }
 
 }  // namespace
@@ -93,8 +42,7 @@ namespace fuzz {
 void install_offline_seams() {
   // A zone layer with no layer below it: a name it does not hold does not
   // exist, and no question ever leaves the process.
-  spf_zone = SPF_dns_zone_new(nullptr, "fuzz", 0);
-  if (spf_zone == nullptr) std::abort();
+  offline_answers::new_spf_zone("fuzz");
   add_txt("pass.test", "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all");
   add_txt("fail.test", "v=spf1 -all");
   add_txt("soft.test", "v=spf1 ~all");
@@ -104,8 +52,8 @@ void install_offline_seams() {
   add_txt("redirect.test", "v=spf1 redirect=fail.test");
   add_txt("macro.test", "v=spf1 exists:%{ir}.%{l1r+-}._spf.%{d} -all");
   add_txt("bad-record.test", "v=spf1 ip4:300.1.1.1/40 foo:bar -all");
-  set_dnsbl_resolver({answer_locally, release_answers});
-  set_spf_server_maker(make_zone_server);
+  set_dnsbl_resolver({answer_locally, offline_answers::release_answers});
+  set_spf_server_maker(offline_answers::make_zone_server);
 }
 
 }  // namespace fuzz

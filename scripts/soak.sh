@@ -149,40 +149,12 @@ export TSAN_OPTIONS="log_path=$W/log/sanitizer/tsan:second_deadlock_stack=1:halt
 
 # dnsmasq answers the blocklist and SPF queries (the harness's Python server
 # answers a few thousand queries a second; the daemon asks two per message).
-dnsmasq --keep-in-foreground --no-resolv --no-hosts --no-poll --bind-interfaces \
-  --listen-address=127.0.0.1 --port=53 --user=root --group=root --pid-file="$W/dnsmasq.pid" \
-  --local=/test/ --cache-size=1000 \
-  --host-record=7.2.0.192.bl.test,127.0.0.2 \
-  --txt-record=pass.test,"v=spf1 ip4:192.0.2.0/24 -all" > "$W/log/dnsmasq.log" 2>&1 &
-sandbox_track_pid $!
-wait_until 10 test -s "$W/dnsmasq.pid" || { fail "dnsmasq starts"; sandbox_finish; }
-
-sandbox_sendmail_config
-mkdir -p /etc/mail/orvane /etc/mail/teslo
-cp "$SOURCE_DIR/etc/teslo/teslo.dtd" /etc/mail/teslo/teslo.dtd
-cat > /etc/mail/orvane/orvane.conf <<'EOF'
-helocheck header
-tocheck header
-spf header
-ddns header
-disposition header
-dnsblserv header
-dnsbldou bl.test
-ttl 10h
-whitelistip 10.0.0.0/8
-blacklistip 198.51.100.0/24
-whitelistptr .trusted.test
-blacklistptr .bad.test
-whitelistfrom @trusted.test
-EOF
-cat > /etc/mail/teslo/teslo.xml <<'EOF'
-<?xml version="1.0"?>
-<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
-<teslo>
-  <rule><domain>pass.test</domain><mailaddr>sender-copy@archive.test</mailaddr><direction>S</direction></rule>
-  <rule><domain>example.com</domain><mailaddr>rcpt-copy@archive.test</mailaddr><direction>R</direction></rule>
-</teslo>
-EOF
+# Every check on with the action "header", lists that do not match, two
+# matching copy rules (bench/load_setup.sh).
+. "$SOURCE_DIR/bench/load_setup.sh"
+load_setup || { fail "dnsmasq, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
+write_config "${CHECKS_HEADER[@]}" "${UNMATCHED_LISTS[@]}"
+write_rules "${COPY_RULES[@]}"
 
 sandbox_start_teslo || { fail "the $SANITIZER daemon starts"; sandbox_finish; }
 PID="$SANDBOX_TESLO_PID"
@@ -193,8 +165,6 @@ result_field() {
 }
 verdict_count() { grep -E '^  verdicts:' "$1" | grep -oE "$2 [0-9]+" | awk '{print $2}'; }
 reply_count() { grep -E '^  replies by kind:' "$1" | grep -oE "'$2' [0-9]+" | awk '{print $2}'; }
-MESSAGE=(--client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net
-  --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>')
 
 # SIGUSR1 every few milliseconds from the warm-up to the end of the run.
 (
@@ -215,7 +185,7 @@ warmup_messages=$((MESSAGES / 4 / CONNECTIONS))
 [ "$warmup_messages" -lt 20 ] && warmup_messages=20
 "$DRIVER" --socket /var/run/teslo.sock --connections "$CONNECTIONS" --messages "$warmup_messages" \
   --drop-every "$DROP_EVERY" --abort-every "$ABORT_EVERY" \
-  --time-limit 3600 --reply-timeout 60000 --label warmup "${MESSAGE[@]}" > "$W/log/warmup.log" 2>&1
+  --time-limit 3600 --reply-timeout 60000 --label warmup "${DRIVER_MESSAGE[@]}" > "$W/log/warmup.log" 2>&1
 assert_eq "warm-up: $((warmup_messages * CONNECTIONS)) messages answered" 0 "$?"
 sleep 1
 RSS_WARM="$(rss_kb "$PID")"
@@ -235,7 +205,7 @@ per_connection=$(((MESSAGES + CONNECTIONS - 1) / CONNECTIONS))
 started=$SECONDS
 "$DRIVER" --socket /var/run/teslo.sock --pid "$PID" --connections "$CONNECTIONS" \
   --messages "$per_connection" --drop-every "$DROP_EVERY" --abort-every "$ABORT_EVERY" \
-  --time-limit 3600 --reply-timeout 60000 --label "soak-$SANITIZER" "${MESSAGE[@]}" \
+  --time-limit 3600 --reply-timeout 60000 --label "soak-$SANITIZER" "${DRIVER_MESSAGE[@]}" \
   > "$W/log/driver.log" 2>&1
 status=$?
 DURATION=$((SECONDS - started))

@@ -83,36 +83,19 @@ EOF
 chmod 755 "$W/bin/teslo-valgrind"
 TESLO_BIN="$W/bin/teslo-valgrind"
 
-cat > "$W/records" <<'EOF'
-7.2.0.192.bl.test A 127.0.0.2
-pass.test TXT "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all"
-EOF
-sandbox_start_dns "$W/records"
-mkdir -p /etc/mail/orvane /etc/mail/teslo
-cp "$SOURCE_DIR/etc/teslo/teslo.dtd" /etc/mail/teslo/teslo.dtd
-cat > /etc/mail/orvane/orvane.conf <<'EOF'
-helocheck header
-tocheck eject
-spf header
-ddns header
-disposition quarantine
-dnsblserv header
-dnsbldou bl.test
-blacklistip 198.51.100.66
-whitelistptr .trusted.test
-whitelistfrom @trusted.test
-EOF
-cat > /etc/mail/teslo/teslo.xml <<'EOF'
-<?xml version="1.0"?>
-<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
-<teslo>
-  <rule><domain>pass.test</domain><mailaddr>sender-copy@archive.test</mailaddr><direction>S</direction></rule>
-  <rule><domain>example.com</domain><mailaddr>rcpt-copy@archive.test</mailaddr><direction>R</direction></rule>
-</teslo>
-EOF
+# The blocklist and SPF answers from the scripted DNS server (bench/load_setup.sh;
+# the SPF record also covers the IPv6 client); a Sendmail that consults the
+# daemon; tocheck eject, disposition quarantine and a blacklisted client
+# beside the checks with the action "header"; two matching copy rules.
+. "$SOURCE_DIR/bench/load_setup.sh"
+load_setup --scripted-dns --spf "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all" -- --with-filter ||
+  { fail "DNS, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
+write_config 'helocheck header' 'tocheck eject' 'spf header' 'ddns header' 'disposition quarantine' \
+  'dnsblserv header' 'dnsbldou bl.test' 'blacklistip 198.51.100.66' 'whitelistptr .trusted.test' \
+  'whitelistfrom @trusted.test'
+write_rules "${COPY_RULES[@]}"
 
 started=$SECONDS
-sandbox_sendmail_config --with-filter
 sandbox_start_teslo --no-wait
 wait_until 60 _sandbox_teslo_ready || { fail "the daemon starts under valgrind"; sandbox_finish; }
 SANDBOX_TESLO_PID="$(sandbox_teslo_pid_from_file)"
@@ -124,8 +107,7 @@ test_case "load driver: $MESSAGES messages, some abandoned, some cut off, SIGUSR
 signaller=$!
 "$DRIVER" --socket /var/run/teslo.sock --connections 8 --messages "$(((MESSAGES + 7) / 8))" \
   --abort-every 9 --drop-every 7 --time-limit 600 --reply-timeout 60000 --label valgrind \
-  --client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net \
-  --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>' \
+  "${DRIVER_MESSAGE[@]}" \
   > "$W/log/driver.log" 2>&1
 assert_eq "every message answered" 0 "$?"
 wait "$signaller"

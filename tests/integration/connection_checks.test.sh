@@ -8,7 +8,6 @@ set -u
 . "$(dirname "$0")/lib/sandbox.sh"
 sandbox_enter "$@"
 
-CONF_DIR=/etc/mail/orvane
 TO=postmaster@mail.sandbox.test
 
 cat > "$W/records" <<'EOF2'
@@ -22,20 +21,6 @@ pass.test TXT "v=spf1 ip4:192.0.2.0/24 ip4:198.51.100.0/24 ip4:203.0.113.0/24 ip
 fail.test TXT "v=spf1 -all"
 EOF2
 sandbox_start_dns "$W/records"
-
-start_mail_system() {
-  mkdir -p "$CONF_DIR"
-  printf '%s\n' "$@" > "$CONF_DIR/orvane.conf"
-  sandbox_sendmail_config --with-filter || return 1
-  sandbox_start_teslo || return 1
-  sleep 4
-  sandbox_start_sendmail
-}
-
-stop_mail_system() {
-  sandbox_stop_sendmail
-  sandbox_stop_teslo > /dev/null
-}
 
 # smtp_session CLIENT HELO FROM... : sends one message per sender over one
 # SMTP connection and prints "accepted" or the refusal code per message.
@@ -60,7 +45,7 @@ smtp.quit()
 PY
 }
 
-start_mail_system 'blacklistip 203.0.113.66' 'blacklistptr .spammer.test' \
+sandbox_start_mail_system 'blacklistip 203.0.113.66' 'blacklistptr .spammer.test' \
   'whitelistip 198.51.100.0/24' 'helocheck eject' 'ddns eject' 'spf eject' \
   'whitelistfrom friend.test' 'dnsbldou bl.test' ||
   { echo "could not start the daemon and Sendmail" >&2; exit 1; }
@@ -103,9 +88,9 @@ assert_accepted "IPv6 client without a PTR name accepted (its literal is no DDNS
 assert_log_re mail.notice 'SPF pass: 2001:db8::25, [^,]*, client\.example\.net, <a@pass\.test>'
 assert_ok "blocklist asked in nibble form" \
   dns_was_queried 5.2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.bl.test
-stop_mail_system
+sandbox_stop_mail_system
 
-start_mail_system 'blacklistip 0.0.0.0/0' 'whitelistip 0.0.0.0/0' 'spf eject' ||
+sandbox_start_mail_system 'blacklistip 0.0.0.0/0' 'whitelistip 0.0.0.0/0' 'spf eject' ||
   { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 test_case "IPv4 lists never match an IPv6 client"
 send_mail --from a@pass.test --to "$TO" --client-ip 192.0.2.7
@@ -114,9 +99,9 @@ log_mark
 send_mail --from a@fail.test --to "$TO" --client-ip 2001:db8::26
 assert_refused "IPv6 client neither refused at connect nor exempt: SPF fail ejects" '^550'
 assert_log_re mail.notice 'SPF fail: 2001:db8::26, [^,]*, client\.example\.net, <a@fail\.test>'
-stop_mail_system
+sandbox_stop_mail_system
 
-start_mail_system 'spf eject' 'whitelistfrom friend.test' 'ttl 0' ||
+sandbox_start_mail_system 'spf eject' 'whitelistfrom friend.test' 'ttl 0' ||
   { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 test_case "several messages on one connection"
 assert_eq "whitelisted sender, then an SPF fail, then a pass" \
@@ -126,6 +111,6 @@ assert_eq "SPF fail, then a clean sender" "550 accepted" \
   "$(smtp_session 192.0.2.7 client.example.net b@fail.test c@pass.test | xargs)"
 assert_eq "unusable sender after a failed one" "550 accepted" \
   "$(smtp_session 192.0.2.7 client.example.net b@fail.test localpart | xargs)"
-stop_mail_system
+sandbox_stop_mail_system
 
 sandbox_finish

@@ -13,31 +13,13 @@ sandbox_enter "$@"
 DRIVER="$(dirname "$TESLO_BIN")/bench/load_driver"
 [ -x "$DRIVER" ] || { echo "load driver $DRIVER not built" >&2; exit 1; }
 
-cat > "$W/records" <<'EOF'
-7.2.0.192.bl.test A 127.0.0.2
-pass.test TXT "v=spf1 ip4:192.0.2.0/24 -all"
-EOF
-sandbox_start_dns "$W/records"
-sandbox_sendmail_config
-mkdir -p /etc/mail/orvane /etc/mail/teslo
-cp "$TESLO_SOURCE_DIR/etc/teslo/teslo.dtd" /etc/mail/teslo/teslo.dtd
-cat > /etc/mail/orvane/orvane.conf <<'EOF'
-helocheck header
-tocheck header
-spf header
-ddns header
-disposition header
-dnsblserv header
-dnsbldou bl.test
-EOF
-cat > /etc/mail/teslo/teslo.xml <<'EOF'
-<?xml version="1.0"?>
-<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
-<teslo>
-  <rule><domain>pass.test</domain><mailaddr>sender-copy@archive.test</mailaddr><direction>S</direction></rule>
-  <rule><domain>example.com</domain><mailaddr>rcpt-copy@archive.test</mailaddr><direction>R</direction></rule>
-</teslo>
-EOF
+# Every check on with the action "header" and two matching copy rules
+# (bench/load_setup.sh); the blocklist and SPF answers from the scripted DNS
+# server.
+. "$(dirname "$0")/../../bench/load_setup.sh"
+load_setup --scripted-dns || { fail "DNS, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
+write_config "${CHECKS_HEADER[@]}"
+write_rules "${COPY_RULES[@]}"
 sandbox_start_teslo || { fail "daemon starts"; sandbox_finish; }
 
 # reply_count LETTER: how many replies of that kind the run received.
@@ -50,9 +32,7 @@ result_field() {
 
 test_case "400 messages over 16 connections, every tenth of each connection abandoned"
 "$DRIVER" --socket /var/run/teslo.sock --pid "$SANDBOX_TESLO_PID" --connections 16 --messages 25 \
-  --abort-every 10 --time-limit 120 --reply-timeout 20000 --label smoke \
-  --client-ip 192.0.2.7 --client-name mail.example.net --helo mail.example.net \
-  --sender '<alice@pass.test>' --rcpt '<bob@example.com>' --rcpt '<carol@example.org>' \
+  --abort-every 10 --time-limit 120 --reply-timeout 20000 --label smoke "${DRIVER_MESSAGE[@]}" \
   > "$W/log/driver.log" 2>&1
 status=$?
 sed 's/^/  driver: /' "$W/log/driver.log"

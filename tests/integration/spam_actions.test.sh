@@ -13,7 +13,6 @@ set -u
 . "$(dirname "$0")/lib/sandbox.sh"
 sandbox_enter "$@"
 
-CONF_DIR=/etc/mail/orvane
 TO=postmaster@mail.sandbox.test
 SCAN='X-Mail-Scan-By: KORVAL ver 0.2a5'
 
@@ -40,23 +39,6 @@ TVqQAAMAAAAEAAAA//8AALgAAAAAAAAAQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
 --b1--
 EOF2
 printf 'Subject: hello\r\nFrom: a@pass.test\r\n\r\nno To and no CC here\r\n.\r\n' > "$W/no_to.eml"
-
-# start_mail_system SETTING... : the daemon with these settings, then Sendmail
-# (with the options in SENDMAIL_OPTIONS).
-SENDMAIL_OPTIONS=()
-start_mail_system() {
-  mkdir -p "$CONF_DIR"
-  printf '%s\n' "$@" > "$CONF_DIR/orvane.conf"
-  sandbox_sendmail_config --with-filter "${SENDMAIL_OPTIONS[@]}" || return 1
-  sandbox_start_teslo || return 1
-  sleep 4
-  sandbox_start_sendmail
-}
-
-stop_mail_system() {
-  sandbox_stop_sendmail
-  sandbox_stop_teslo > /dev/null
-}
 
 # trigger CHECK [send_mail options]: one message that only CHECK catches.
 trigger() {
@@ -97,7 +79,7 @@ settings() {  # every check set to one action
 
 # ---------------------------------------------------------------- header --
 mapfile -t conf < <(settings header)
-start_mail_system "${conf[@]}" || { echo "could not start the daemon and Sendmail" >&2; exit 1; }
+sandbox_start_mail_system "${conf[@]}" || { echo "could not start the daemon and Sendmail" >&2; exit 1; }
 
 test_case "clean message: scanner header and SPF trace only"
 send_mail --from a@pass.test --to "$TO" --header 'To: postmaster@mail.sandbox.test' --header 'Subject: hello'
@@ -137,26 +119,27 @@ qf="$(queued)"
 assert_header "marked" 'X-QZ-SPAM-TO: SPAM' "$qf"
 assert_eq "subject tagged" "[SPAM] hello" "$(qf_header_value Subject "$qf")"
 assert_log mail.notice "To: and CC: are not filled: [192.0.2.7], <a@pass.test> -> <$TO>"
-stop_mail_system
+sandbox_stop_mail_system
 
 # ------------------------------------------------------------ tagsubject --
 mapfile -t conf < <(settings header 'tagsubject off')
-start_mail_system "${conf[@]}" || { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
+sandbox_start_mail_system "${conf[@]}" || { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 test_case "tagsubject off leaves the Subject alone"
 trigger harmful
 assert_accepted
 qf="$(queued)"
 assert_header "marked" 'X-QZ-SPAM-HARMFUL: SPAM' "$qf"
 assert_eq "one Subject, untouched" "hello" "$(qf_header_value Subject "$qf")"
-stop_mail_system
+sandbox_stop_mail_system
 
 # ----------------------------------------------------------------- eject --
 mapfile -t conf < <(settings eject 'whitelistip 198.51.100.0/24' 'whitelistfrom friend.test' \
   'whitelistto vip@remote.test')
 # Sendmail hands {msg_size} (the SIZE= of MAIL FROM) to the filter only when
 # its sender macro list names it.
-SENDMAIL_OPTIONS=(--mc-line "define(\`confMILTER_MACROS_ENVFROM', \`i, {auth_authen}, {msg_size}')dnl")
-start_mail_system "${conf[@]}" || { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
+sandbox_start_mail_system \
+  --mc-line "define(\`confMILTER_MACROS_ENVFROM', \`i, {auth_authen}, {msg_size}')dnl" -- "${conf[@]}" ||
+  { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 
 for check in $CHECKS; do
   test_case "$check under eject"
@@ -225,12 +208,11 @@ smtp.quit()
 PY
 )"
 assert_no_header_named "large message: no scanner header" X-Mail-Scan-By "$(last_qf)"
-stop_mail_system
+sandbox_stop_mail_system
 
 # ------------------------------------------------------------ quarantine --
-SENDMAIL_OPTIONS=()
 mapfile -t conf < <(settings quarantine)
-start_mail_system "${conf[@]}" || { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
+sandbox_start_mail_system "${conf[@]}" || { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 for check in $CHECKS; do
   test_case "$check under quarantine"
   trigger "$check"
@@ -241,6 +223,6 @@ for check in $CHECKS; do
   assert_eq "$check: no marking header" "" "$(qf_headers "$qf" | grep -E '^X-QZ-' || true)"
   assert_eq "$check: subject untouched" "hello" "$(qf_header_value Subject "$qf")"
 done
-stop_mail_system
+sandbox_stop_mail_system
 
 sandbox_finish

@@ -8,8 +8,6 @@ set -u
 . "$(dirname "$0")/lib/sandbox.sh"
 sandbox_enter "$@"
 
-CONF_DIR=/etc/mail/orvane
-
 cat > "$W/records" <<'EOF'
 # Blocklist zone bl.test: 192.0.2.7 and 2001:db8::7 are listed; 198.51.100.9
 # only gets the "query refused" error answer of public blocklists.
@@ -26,22 +24,6 @@ broken.test SERVFAIL
 EOF
 sandbox_start_dns "$W/records"
 
-# Writes the spam-check file, then starts the daemon and Sendmail (the daemon
-# first, so that its one-shot Sendmail restart finds no Sendmail to restart).
-start_mail_system() {
-  mkdir -p "$CONF_DIR"
-  printf '%s\n' "$@" > "$CONF_DIR/orvane.conf"
-  sandbox_sendmail_config --with-filter || return 1
-  sandbox_start_teslo || return 1
-  sleep 4
-  sandbox_start_sendmail
-}
-
-stop_mail_system() {
-  sandbox_stop_sendmail
-  sandbox_stop_teslo > /dev/null
-}
-
 # spf_line PRIORITY RESULT CLIENT SENDER [HELO]: the exact SPF log line
 # (the client host name is whatever Sendmail reports, so it is a pattern).
 spf_line_re() {
@@ -52,7 +34,7 @@ spf_line_re() {
 
 count_queries() { grep -cFx -- "$1" "$W/log/dns-queries.log"; }
 
-start_mail_system 'dnsbldou bl.test' 'dnsblserv header' 'spf header' ||
+sandbox_start_mail_system 'dnsbldou bl.test' 'dnsblserv header' 'spf header' ||
   { echo "could not start the daemon and Sendmail" >&2; exit 1; }
 
 test_case "DNS blocklist"
@@ -110,10 +92,10 @@ log_mark
 send_mail --from g@fail.test --to postmaster@mail.sandbox.test --client-ip 2001:db8::7
 assert_log_re mail.notice "$(spf_line_re fail 2001:db8::7 g@fail.test)"
 
-stop_mail_system
+sandbox_stop_mail_system
 
 test_case "ttl 0: no cache"
-start_mail_system 'dnsbldou bl.test' 'ttl 0' ||
+sandbox_start_mail_system 'dnsbldou bl.test' 'ttl 0' ||
   { echo "could not restart the daemon and Sendmail" >&2; exit 1; }
 dns_clear_log
 log_mark

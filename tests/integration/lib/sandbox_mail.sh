@@ -151,6 +151,35 @@ sandbox_stop_sendmail() { bash "$W/bin/sendmail-ctl" stop >> "$W/log/init-script
 sandbox_sendmail_pid() { head -n 1 /var/run/sendmail.pid 2>/dev/null; }
 sandbox_sendmail_listening() { ss -Hltn 'sport = :25' 2>/dev/null | grep -q '127\.0\.0\.1:25'; }
 
+# sandbox_start_mail_system [SENDMAIL_CONFIG_OPTION... --] SETTING...
+# The whole mail system with the daemon consulted: writes the settings to
+# /etc/mail/orvane/orvane.conf (one per line), generates sendmail.cf with the
+# filter (plus the options before "--", see sandbox_sendmail_config), starts
+# the daemon, then Sendmail once the daemon's one-shot Sendmail restart has
+# passed (it finds no Sendmail to restart). Non-zero if a step failed.
+sandbox_start_mail_system() {
+  local options=() arg
+  for arg in "$@"; do
+    if [ "$arg" = -- ]; then
+      while [ "$1" != -- ]; do options+=("$1"); shift; done
+      shift
+      break
+    fi
+  done
+  mkdir -p /etc/mail/orvane
+  printf '%s\n' "$@" > /etc/mail/orvane/orvane.conf
+  sandbox_sendmail_config --with-filter "${options[@]}" || return 1
+  sandbox_start_teslo || return 1
+  sleep 4
+  sandbox_start_sendmail
+}
+
+# Stops Sendmail, then the daemon (its exit status is not looked at).
+sandbox_stop_mail_system() {
+  sandbox_stop_sendmail
+  sandbox_stop_teslo > /dev/null
+}
+
 # The calls that reached /etc/init.d/sendmail, one per line ("restart", ...),
 # each written when the script has finished it.
 init_calls() { cat "$W/log/init-calls.log"; }
