@@ -83,15 +83,4 @@ std::string read_file(const std::string& path) {
 
 void silence_logs() { set_log_writer(discard_line); }
 
-int recording_runner::run(const char* command) {
-  commands.emplace_back(command);
-  if (!succeed) return 256;  // the wait status of "exit 1"
-  std::string text = command;
-  bool is_move = text.find(" -f ") != std::string::npos &&
-                 text.find(temp_path_) != std::string::npos &&
-                 text.find(target_path_) != std::string::npos;
-  if (is_move && std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) return 256;
-  return 0;
-}
-
 }  // namespace fuzz

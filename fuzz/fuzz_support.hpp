@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "mtaconfig/command_runner.hpp"
 
 namespace fuzz {
 
@@ -31,22 +30,5 @@ std::string read_file(const std::string& path);
 
 // Sends every log line to nowhere (the formatting still runs).
 void silence_logs();
-
-// Records each command. When `succeed` is set it answers 0 and, for a move
-// command whose temporary and target it was told, does the move itself with
-// rename(); otherwise it answers a failed exit status and moves nothing.
-// It never starts a shell.
-class recording_runner final : public command_runner {
- public:
-  recording_runner(std::string temp_path, std::string target_path)
-      : temp_path_(std::move(temp_path)), target_path_(std::move(target_path)) {}
-  bool succeed = true;
-  std::vector<std::string> commands;
-  int run(const char* command) override;
-
- private:
-  std::string temp_path_;
-  std::string target_path_;
-};
 
 }  // namespace fuzz

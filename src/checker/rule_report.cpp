@@ -144,7 +144,7 @@ std::optional<std::string> rule_never_fires(const copy_rule& rule) {
   return std::nullopt;
 }
 
-check_status check_copy_rule_file(const std::string& path, std::ostream& out) {
+check_status check_copy_rule_file(const std::string& path, std::ostream& out, bool for_reload) {
   rule_walk_state walk;
   parser_messages messages;
   try {
@@ -177,6 +177,11 @@ check_status check_copy_rule_file(const std::string& path, std::ostream& out) {
   }
   problems += write_notes(path, walk, out);
   problems += write_pending(path, walk, out);
+  if (for_reload && walk.rules.empty()) {
+    out << path << ": no copy rule: a reload would drop every rule in force "
+        << "(restart teslo to run without copy rules)\n";
+    ++problems;
+  }
   out << path << ": " << counted(walk.rules.size(), "copy rule", "copy rules") << ", "
       << counted(problems, "problem", "problems") << "\n";
   return problems == 0 ? check_status::clean : check_status::ignored;

@@ -8,24 +8,41 @@
 namespace {
 
 const char* const usage_text =
-    "usage: teslo-check [-c spam-check-file] [-r copy-rule-file]\n"
+    "usage: teslo-check [--reload] [-c spam-check-file] [-r copy-rule-file]\n"
+    "       teslo-check -h | --help | --version\n"
     "Checks the files teslo reads (default /etc/mail/orvane/orvane.conf and\n"
     "/etc/mail/teslo/teslo.xml) and names every line teslo would ignore.\n"
+    "With -c alone only the spam-check file is checked, with -r alone only the\n"
+    "copy-rule file. --reload checks the copy-rule file as \"systemctl reload\n"
+    "teslo\" needs it: a file that would load no rule fails as well.\n"
     "Exit status: 0 clean, 1 something would be ignored, 2 a file cannot be read.\n";
 
 struct options {
   std::string spam_config_file = paths::spam_config_file;
   std::string copy_rule_file = paths::copy_rule_file;
+  bool spam_config_named = false;
+  bool copy_rules_named = false;
+  bool reload = false;
   bool help = false;
+  bool version = false;
 };
 
-// False (with a message on `err`) on anything but -c FILE, -r FILE and -h.
+// False (with a message on `err`) on anything but -c FILE, -r FILE,
+// --reload, -h and --version.
 bool parse_options(const std::vector<std::string>& arguments, options& result,
                    std::ostream& err) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "-h" || argument == "--help") {
       result.help = true;
+      continue;
+    }
+    if (argument == "--version") {
+      result.version = true;
+      continue;
+    }
+    if (argument == "--reload") {
+      result.reload = true;
       continue;
     }
     std::string* target = argument == "-c"   ? &result.spam_config_file
@@ -40,6 +57,7 @@ bool parse_options(const std::vector<std::string>& arguments, options& result,
       return false;
     }
     *target = arguments[++i];
+    (target == &result.spam_config_file ? result.spam_config_named : result.copy_rules_named) = true;
   }
   return true;
 }
@@ -57,8 +75,17 @@ int run_teslo_check(const std::vector<std::string>& arguments, std::ostream& out
     out << usage_text;
     return 0;
   }
-  check_status status = check_spam_config_file(chosen.spam_config_file, out);
-  status = worse(status, check_copy_rule_file(chosen.copy_rule_file, out));
+  if (chosen.version) {
+    out << "teslo-check " << names::version << "\n";
+    return 0;
+  }
+  // Naming one file alone checks just that one; naming none checks both.
+  bool both = chosen.spam_config_named == chosen.copy_rules_named;
+  check_status status = check_status::clean;
+  if (both || chosen.spam_config_named) status = check_spam_config_file(chosen.spam_config_file, out);
+  if (both || chosen.copy_rules_named) {
+    status = worse(status, check_copy_rule_file(chosen.copy_rule_file, out, chosen.reload));
+  }
   switch (status) {
     case check_status::clean:
       out << "teslo-check: OK, teslo takes every line as written\n";

@@ -1,9 +1,11 @@
 // The command line of teslo-check, the configuration checker.
 //
-//   teslo-check [-c spam-check-file] [-r copy-rule-file]
+//   teslo-check [--reload] [-c spam-check-file] [-r copy-rule-file]
 //
-// Checks both files (the fixed paths of the daemon unless named) with the
-// daemon's own loaders and reports on `out`; usage errors go to `err`.
+// Checks both files (the fixed paths of the daemon unless named), or only
+// the one named when just one is, with the daemon's own loaders and reports
+// on `out`; usage errors go to `err`. --reload also fails a copy-rule file
+// that loads no rule (the unit's ExecReload runs it before signalling).
 // Returns the exit status: 0 clean, 1 something would be ignored or can
 // never fire, 2 a file cannot be read or parsed, or a usage error.
 // Main thread only (it uses the process-wide spam_config).

@@ -10,24 +10,23 @@ inline constexpr const char* spam_config_file = "/etc/mail/orvane/orvane.conf";
 inline constexpr const char* pid_file = "/var/run/teslo.pid";
 inline constexpr const char* filter_socket = "/var/run/teslo.sock";
 inline constexpr const char* sendmail_cf = "/etc/mail/sendmail.cf";
-inline constexpr const char* sendmail_cf_temp = "/tmp/teslo.cf";
 inline constexpr const char* macro_file = "/etc/mail/brin.mc";
-inline constexpr const char* macro_file_temp = "/tmp/brin.mc";
+// Sendmail's own default; sendmail.cf may name another ("O PidFile=").
+inline constexpr const char* sendmail_default_pid_file = "/var/run/sendmail.pid";
+inline constexpr const char* proc_dir = "/proc";
+// Present when systemd is the service manager (sd_booted(3) tests the same).
+inline constexpr const char* systemd_marker = "/run/systemd/system";
 
 }  // namespace paths
 
-// Shell commands run with system(). The move commands are printf formats
-// taking the temporary file, then the file it replaces; with the fixed paths
-// above they give the exact command texts.
+// Shell commands that make Sendmail read its configuration again: the
+// service commands on a host without systemd, the systemctl call under it.
 namespace commands {
 
-inline constexpr const char* sendmail_running = "pidof sendmail >/dev/null";
 inline constexpr const char* sendmail_restart = "service sendmail restart >/dev/null";
 inline constexpr const char* sendmail_reload = "service sendmail reload >/dev/null";
-inline constexpr const char* cf_install_move = "mv -f %s %s >/dev/null";
-inline constexpr const char* cf_remove_move = "/bin/mv -f %s %s > /dev/null 2>&1 ";
-inline constexpr const char* mc_install_move = "/bin/mv -f %s %s > /dev/null 2>&1 ";
-inline constexpr const char* mc_remove_move = "/bin/mv -f  %s %s > /dev/null 2>&1 ";
+inline constexpr const char* systemd_sendmail_restart =
+    "timeout 30 systemctl --no-block restart sendmail.service >/dev/null";
 
 }  // namespace commands
 

@@ -16,6 +16,8 @@
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 #include "copyrules/load_copy_rules.hpp"
+#include "daemon/command_line.hpp"
+#include "daemon/detach.hpp"
 #include "daemon/filter_description.hpp"
 #include "daemon/reload_signal.hpp"
 #include "daemon/reload_thread.hpp"
@@ -32,13 +34,6 @@ struct free_deleter {
 };
 using owned_text = std::unique_ptr<char, free_deleter>;
 
-// -x and -u value are accepted and ignored; getopt reports anything else on
-// stderr and the loop ignores it too.
-void read_command_line(int argc, char** argv) {
-  while (getopt(argc, argv, names::command_options) != -1) {
-  }
-}
-
 // Writes the pid file that start-up opened; returns nothing: a failed write
 // leaves an empty pid file, as fopen already succeeded.
 void write_pid(FILE* pid_stream) {
@@ -49,11 +44,13 @@ void write_pid(FILE* pid_stream) {
 // Shutdown after the main loop (or after a failed mutex initialisation,
 // which enters at `mutex_ready == false`). `restart_thread` is null when the
 // restart thread was not started.
-int shut_down(int loop_result, const char* pid_path, bool mutex_ready, const pthread_t* restart_thread) {
+int shut_down(int loop_result, const char* pid_path, const char* socket_path, bool mutex_ready,
+              const pthread_t* restart_thread) {
   if (mutex_ready) {
     if (restart_thread != nullptr) pthread_join(*restart_thread, nullptr);
     log_line(LOG_NOTICE, "KORVAL %s exiting", names::version);
     remove_milter_config();
+    unlink(socket_path);
     unlink(pid_path);
     spf_cache_free();
     pthread_mutex_destroy(&spf_cache_mutex);
@@ -67,6 +64,18 @@ int shut_down(int loop_result, const char* pid_path, bool mutex_ready, const pth
 }  // namespace
 
 int run_daemon(int argc, char** argv) {
+  // Asking for help or the version starts nothing.
+  switch (requested(argc, argv)) {
+    case command_request::help:
+      print_usage(stdout);
+      return 0;
+    case command_request::version:
+      print_version(stdout);
+      return 0;
+    case command_request::run:
+      break;
+  }
+
   // SIGUSR1 from here on requests a reload; the reload thread started after
   // daemon() serves requests, including those made during start-up.
   install_reload_signal();
@@ -89,7 +98,8 @@ int run_daemon(int argc, char** argv) {
     return 64;
   }
 
-  if (daemon(0, 0) != 0) {
+  // The launcher waits until report_daemon_ready() below, or for our exit.
+  if (!detach_daemon()) {
     int error = errno;
     std::fprintf(stderr, "daemon() failed: %s\n", std::strerror(error));
     log_line(LOG_CRIT, "daemon() failed: %s ", std::strerror(error));
@@ -134,7 +144,7 @@ int run_daemon(int argc, char** argv) {
 
   if (pthread_mutex_init(&spf_cache_mutex, nullptr) != 0) {
     std::fprintf(stderr, "pthread_mutex_init failed\n");
-    return shut_down(0, pid_path.get(), false, nullptr);
+    return shut_down(0, pid_path.get(), socket_path.get(), false, nullptr);
   }
 
   umask(0177);
@@ -143,9 +153,17 @@ int run_daemon(int argc, char** argv) {
     log_line(LOG_ERR, "[ERROR] cache engine init failed");
   }
 
-  int loop_result = smfi_main();
+  // The socket listens before the launcher is let go, so Sendmail (and
+  // whoever started us) finds it when the start returns; the main loop takes
+  // over the open socket.
+  int loop_result = smfi_opensocket(false);
+  if (loop_result != MI_FAILURE) {
+    report_daemon_ready();
+    loop_result = smfi_main();
+  }
   if (loop_result == MI_FAILURE) {
     log_line(LOG_CRIT, "smfi_main error! check socketfile or memory!(/var filesystem broken?)");
   }
-  return shut_down(loop_result, pid_path.get(), true, restart_started ? &restart_thread : nullptr);
+  return shut_down(loop_result, pid_path.get(), socket_path.get(), true,
+                   restart_started ? &restart_thread : nullptr);
 }

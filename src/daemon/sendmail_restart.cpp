@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "common/log_sink.hpp"
-#include "common/paths.hpp"
+#include "mtaconfig/sendmail_control.hpp"
 
 namespace {
 
@@ -23,11 +23,11 @@ sigset_t stop_signals() {
 
 }  // namespace
 
-void restart_running_sendmail(command_runner& runner, unsigned delay_seconds) {
+void restart_running_sendmail(const sendmail_host& host, command_runner& runner, unsigned delay_seconds) {
   // sleep() returns early when a signal handler (SIGUSR1) runs; keep waiting.
   unsigned left = delay_seconds;
   while (left > 0) left = sleep(left);
-  if (runner.run(commands::sendmail_running) == 0) runner.run(commands::sendmail_restart);
+  restart_sendmail(host, runner);
 }
 
 void* sendmail_restart_thread(void* job) {
@@ -35,10 +35,10 @@ void* sendmail_restart_thread(void* job) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   if (job == nullptr) {
     system_command_runner runner;
-    restart_running_sendmail(runner, restart_delay_seconds);
+    restart_running_sendmail(default_sendmail_host(), runner, restart_delay_seconds);
   } else {
     auto* given = static_cast<sendmail_restart_job*>(job);
-    restart_running_sendmail(*given->runner, given->delay_seconds);
+    restart_running_sendmail(given->host, *given->runner, given->delay_seconds);
   }
   return nullptr;
 }

@@ -2,10 +2,11 @@
 //
 // Start-up installs the filter into sendmail.cf before the filter socket
 // listens; sendmail_restart_thread waits three seconds (by then the main loop
-// listens), then restarts Sendmail if, and only if, it is running
-// ("pidof sendmail >/dev/null" returns 0), so that it reads the new
-// configuration. It never starts a stopped Sendmail, watches nothing
-// afterwards and logs nothing; a failed restart passes unnoticed.
+// listens), then restarts Sendmail if, and only if, it is running, so that
+// it reads the new configuration (restart_sendmail, which finds Debian's
+// sendmail-mta as well, goes through systemd where systemd runs, and logs a
+// skipped or failed restart). It never starts a stopped Sendmail and watches
+// nothing afterwards.
 //
 // The thread runs with SIGHUP, SIGTERM and SIGINT blocked (it is created with
 // them blocked, so there is no window), so a stop signal in the first
@@ -19,15 +20,17 @@
 #include <pthread.h>
 
 #include "mtaconfig/command_runner.hpp"
+#include "mtaconfig/sendmail_daemon.hpp"
 
-// What the thread runs: tests pass their own runner and no delay.
+// What the thread runs: tests pass their own host, runner and no delay.
 struct sendmail_restart_job {
+  sendmail_host host;
   command_runner* runner;
   unsigned delay_seconds;
 };
 
 // Sleeps, then restarts a running Sendmail through the runner.
-void restart_running_sendmail(command_runner& runner, unsigned delay_seconds);
+void restart_running_sendmail(const sendmail_host& host, command_runner& runner, unsigned delay_seconds);
 
 // The thread function. A null argument runs the commands for real
 // after 3 seconds; otherwise the argument is a sendmail_restart_job, which

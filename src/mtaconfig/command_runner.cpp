@@ -53,15 +53,3 @@ int system_command_runner::run(const char* command) {
   }
   return status;
 }
-
-std::string move_command(const char* format, const char* temp_path, const char* target_path) {
-  std::string command(format);
-  std::string::size_type from = 0;
-  for (const char* path : {temp_path, target_path}) {
-    std::string::size_type slot = command.find("%s", from);
-    if (slot == std::string::npos) break;
-    command.replace(slot, 2, path);
-    from = slot + std::string::traits_type::length(path);
-  }
-  return command;
-}

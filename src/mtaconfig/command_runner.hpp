@@ -1,7 +1,8 @@
-// The one place the Sendmail editors and the restart thread reach the shell.
+// The one place the daemon reaches the shell: the Sendmail restart and
+// reload commands (sendmail_control.hpp).
 //
-// The editors and the restart thread take a command_runner so unit tests can
-// record the commands and script their results instead of running them.
+// Those take a command_runner so unit tests can record the commands and
+// script their results instead of running them.
 // The real runner does what system() does, except that the shell starts with
 // an empty signal mask and default stop signals (the restart thread blocks
 // them; a Sendmail it restarts must not inherit that). It is used on the main
@@ -25,8 +26,3 @@ class system_command_runner final : public command_runner {
  public:
   int run(const char* command) override;
 };
-
-// Fills a move command pattern (commands::*_move) with the temporary file and
-// the file it replaces: the first "%s" becomes temp_path, the second
-// target_path. The paths are the daemon's own, never outside input.
-std::string move_command(const char* format, const char* temp_path, const char* target_path);

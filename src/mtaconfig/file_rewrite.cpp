@@ -1,6 +1,7 @@
 #include "mtaconfig/file_rewrite.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,28 +12,61 @@
 
 namespace {
 
-// Creates the temporary afresh: whatever was at the name (a file, a symbolic
-// link another user planted) is unlinked first and never opened.
-FILE* create_fresh(const char* path) {
-  if (unlink(path) != 0 && errno != ENOENT) return nullptr;
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+// The file a rewrite replaces: a symbolic link is followed to the file it
+// names (the link itself stays), anything else is taken as given.
+std::string resolved(const char* path) {
+  char buffer[PATH_MAX];
+  if (realpath(path, buffer) == nullptr) return path;
+  return buffer;
+}
+
+std::string directory_of(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Creates the temporary afresh: whatever was at the name (one left by a
+// killed run, a planted link) is unlinked first and never opened.
+FILE* create_fresh(const std::string& path) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   FILE* stream = fdopen(fd, "w");
   if (stream == nullptr) close(fd);
   return stream;
 }
 
+// Makes a rename in `directory` durable. A failure here changes nothing
+// about which version is in place, so it is not reported.
+void sync_directory(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 }  // namespace
 
-file_rewrite::file_rewrite(const char* source_path, const char* temp_path)
-    : temp_path_(temp_path) {
-  source_ = std::fopen(source_path, "re");
-  temp_ = create_fresh(temp_path);
+std::string rewrite_temp_path(const std::string& target) {
+  std::string::size_type slash = target.rfind('/');
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string prefix = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  return prefix + "." + name + ".teslo-new";
+}
+
+file_rewrite::file_rewrite(const char* target_path)
+    : target_path_(resolved(target_path)), temp_path_(rewrite_temp_path(target_path_)) {
+  source_ = std::fopen(target_path_.c_str(), "re");
+  temp_ = create_fresh(temp_path_);
+  temp_exists_ = temp_ != nullptr;
 }
 
 file_rewrite::~file_rewrite() {
   if (source_ != nullptr) std::fclose(source_);
   if (temp_ != nullptr) std::fclose(temp_);
+  if (temp_exists_) unlink(temp_path_.c_str());
   std::free(buffer_);
 }
 
@@ -62,7 +96,9 @@ void file_rewrite::write_line(const std::string& line) {
   }
 }
 
-bool file_rewrite::finish() {
+// Closes both files; true when the temporary is a complete, synced copy
+// with the source's owner, group and mode.
+bool file_rewrite::finish_temp() {
   bool complete = source_ != nullptr && temp_ != nullptr && !read_failed_ && !write_failed_;
   if (temp_ != nullptr) {
     int fd = fileno(temp_);
@@ -83,4 +119,10 @@ bool file_rewrite::finish() {
   return complete;
 }
 
-void file_rewrite::discard_temp() { unlink(temp_path_.c_str()); }
+bool file_rewrite::replace() {
+  if (!finish_temp()) return false;  // the destructor removes the temporary
+  if (rename(temp_path_.c_str(), target_path_.c_str()) != 0) return false;
+  temp_exists_ = false;
+  sync_directory(directory_of(target_path_));
+  return true;
+}

@@ -1,19 +1,24 @@
-// Line-by-line rewrite of one of Sendmail's files through a fixed temporary
-// file, which the caller then moves into place with a shell command.
+// Line-by-line rewrite of one of Sendmail's files, replaced atomically.
 //
-// The temporary name is fixed (the move commands name it) and lives in a
-// directory every user can write to, so it is never opened as found: any old
-// entry is unlinked and the file is created afresh with O_CREAT | O_EXCL |
-// O_NOFOLLOW, mode 0600. A link or file planted at the name is thus neither
-// followed nor written; if another process wins the race to create it, the
-// open fails.
+// The new version is written to a temporary in the target's own directory
+// (rewrite_temp_path: "<dir>/.<name>.teslo-new"), so the replacement is one
+// rename(2) on one filesystem: Sendmail, or anyone reading the file, sees
+// either the old version or the complete new one, never a copy in progress.
+// This holds on a full filesystem, with a private /tmp, and if the daemon is
+// killed at any moment (a temporary left by a kill is removed by the next
+// rewrite, which unlinks the name before creating it afresh).
 //
-// finish() reports whether the temporary holds a complete copy: every read
-// reached the end of the source without error, and every write, flush, sync
-// and close of the temporary succeeded. Only then may it replace the source;
-// a truncated copy (a full disk, a read error) must never do so. finish()
-// also gives the temporary the owner, group and mode of the source, so the
-// replaced file keeps them.
+// The temporary is created with O_CREAT | O_EXCL | O_NOFOLLOW, mode 0600: a
+// link planted at the name is neither followed nor written. replace() gives
+// it the owner, group and mode of the original, fsyncs it, renames it over
+// the target and fsyncs the directory. A target that is a symbolic link is
+// resolved first, so the file it names is replaced and the link stays.
+//
+// replace() succeeds only for a complete copy: every read reached the end of
+// the source without error and every write, flush, sync and close of the
+// temporary succeeded. Otherwise the original stays byte-identical and the
+// temporary is removed. A rewrite that is never replaced (the file already
+// holds what it should) also removes its temporary when it goes away.
 //
 // Used by the sendmail.cf and macro-file editors on the main thread only
 // (start-up and shutdown). Writes no log lines; the callers log.
@@ -22,38 +27,42 @@
 #include <cstdio>
 #include <string>
 
+// The temporary that a rewrite of `target` writes.
+std::string rewrite_temp_path(const std::string& target);
+
 class file_rewrite {
  public:
-  // Opens source_path for reading and creates temp_path for writing. Check
-  // source_open() and temp_open(); either may fail on its own.
-  file_rewrite(const char* source_path, const char* temp_path);
+  // Opens target_path for reading and creates its temporary for writing.
+  // Check source_open() and temp_open(); either may fail on its own.
+  explicit file_rewrite(const char* target_path);
   ~file_rewrite();
   file_rewrite(const file_rewrite&) = delete;
   file_rewrite& operator=(const file_rewrite&) = delete;
 
   bool source_open() const { return source_ != nullptr; }
   bool temp_open() const { return temp_ != nullptr; }
+  const std::string& temp_path() const { return temp_path_; }
 
   // The next line of the source without its line feed, with trailing
   // trim_chars removed. False at the end of the file or on a read error
-  // (remembered, so finish() fails).
+  // (remembered, so replace() fails).
   bool read_line(std::string& line);
 
   // Reads the source again from its first line.
   void rewind();
 
   // Writes the line and a line feed to the temporary and flushes it at once.
-  // A failure is remembered, so finish() fails.
+  // A failure is remembered, so replace() fails.
   void write_line(const std::string& line);
 
-  // Closes both files. True only when the temporary is a complete copy with
-  // the source's owner and mode, ready to be moved into place.
-  [[nodiscard]] bool finish();
-
-  // Removes the temporary (after a failed finish, so no partial copy stays).
-  void discard_temp();
+  // Puts the new version in place of the target. False, with the target
+  // untouched and the temporary removed, unless the copy was complete.
+  [[nodiscard]] bool replace();
 
  private:
+  bool finish_temp();
+
+  std::string target_path_;
   std::string temp_path_;
   FILE* source_ = nullptr;
   FILE* temp_ = nullptr;
@@ -61,4 +70,5 @@ class file_rewrite {
   std::size_t buffer_size_ = 0;
   bool read_failed_ = false;
   bool write_failed_ = false;
+  bool temp_exists_ = false;
 };

@@ -4,7 +4,6 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
-#include "common/paths.hpp"
 #include "common/trim.hpp"
 #include "mtaconfig/file_rewrite.hpp"
 
@@ -17,34 +16,22 @@ constexpr const char* anchor = "MAILER(local)";
 bool contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
 
 // Logs which of the two files could not be opened; true when both are open.
-bool opened(const file_rewrite& rewrite, const char* mc_path, const char* temp_path) {
+bool opened(const file_rewrite& rewrite, const char* mc_path) {
   if (!rewrite.source_open()) log_line(LOG_ERR, "%s remake error!", mc_path);
-  if (!rewrite.temp_open()) log_line(LOG_ERR, "%s write error", temp_path);
+  if (!rewrite.temp_open()) log_line(LOG_ERR, "%s write error", rewrite.temp_path().c_str());
   return rewrite.source_open() && rewrite.temp_open();
 }
 
-// Moves a complete temporary over the macro file and removes the temporary
-// name afterwards. An incomplete copy is removed instead of moved; a move
-// that does not exit 0 leaves the temporary in place.
-void replace_mc(file_rewrite& rewrite, const char* move_format, const char* mc_path,
-                const char* temp_path, command_runner& runner) {
-  if (!rewrite.finish()) {
-    log_line(LOG_ERR, "brin.mc replace error");
-    rewrite.discard_temp();
-    return;
-  }
-  if (runner.run(move_command(move_format, temp_path, mc_path).c_str()) != 0) {
-    log_line(LOG_ERR, "brin.mc replace error");
-    return;
-  }
-  rewrite.discard_temp();
+// Puts the new version in place; an incomplete one never replaces the file.
+void replace_mc(file_rewrite& rewrite) {
+  if (!rewrite.replace()) log_line(LOG_ERR, "brin.mc replace error");
 }
 
 }  // namespace
 
-void install_mc_entry(const char* mc_path, const char* temp_path, command_runner& runner) {
-  file_rewrite rewrite(mc_path, temp_path);
-  if (!opened(rewrite, mc_path, temp_path)) return;
+void install_mc_entry(const char* mc_path) {
+  file_rewrite rewrite(mc_path);
+  if (!opened(rewrite, mc_path)) return;
 
   bool present = false;
   std::string line;
@@ -52,7 +39,7 @@ void install_mc_entry(const char* mc_path, const char* temp_path, command_runner
     trim_left(line, trim_chars);
     if (contains(line, presence_marker)) present = true;
   }
-  // Already there: the file stays as it is (an empty temporary is left).
+  // Already there: the file stays as it is.
   if (present) return;
 
   rewrite.rewind();
@@ -60,16 +47,16 @@ void install_mc_entry(const char* mc_path, const char* temp_path, command_runner
     if (line.starts_with(anchor)) rewrite.write_line(filter_macro_line);
     rewrite.write_line(line);
   }
-  replace_mc(rewrite, commands::mc_install_move, mc_path, temp_path, runner);
+  replace_mc(rewrite);
 }
 
-void remove_mc_entry(const char* mc_path, const char* temp_path, command_runner& runner) {
-  file_rewrite rewrite(mc_path, temp_path);
-  if (!opened(rewrite, mc_path, temp_path)) return;
+void remove_mc_entry(const char* mc_path) {
+  file_rewrite rewrite(mc_path);
+  if (!opened(rewrite, mc_path)) return;
 
   std::string line;
   while (rewrite.read_line(line)) {
     if (!contains(line, removal_marker)) rewrite.write_line(line);
   }
-  replace_mc(rewrite, commands::mc_remove_move, mc_path, temp_path, runner);
+  replace_mc(rewrite);
 }

@@ -6,21 +6,18 @@
 // The inserted line quotes the whole equate list, so m4 passes the flags and
 // timeouts through: regenerated, it gives exactly filter_definition_line.
 //
-// Both read the file line by line, drop trailing blanks and CRs, write the new
-// version to temp_path (see file_rewrite) and move it over mc_path with the
-// move command of commands::, run by `runner`. A copy that is not complete is
-// never moved. Called by install_milter_config / remove_milter_config on the
-// main thread.
+// Both read the file line by line, drop trailing blanks and CRs and put the
+// new version in place atomically (see file_rewrite); a copy that is not
+// complete never replaces the file. Called by install_milter_config /
+// remove_milter_config on the main thread.
 //
 // Log lines (LOG_ERR): "<mc_path> remake error!" (the macro file cannot be
-// opened), "<temp_path> write error" (the temporary cannot be created),
-// "brin.mc replace error" (incomplete copy or failed move).
+// opened), "<temporary> write error" (the temporary cannot be created),
+// "brin.mc replace error" (incomplete copy or failed rename).
 #pragma once
 
-#include "mtaconfig/command_runner.hpp"
-
-void install_mc_entry(const char* mc_path, const char* temp_path, command_runner& runner);
-void remove_mc_entry(const char* mc_path, const char* temp_path, command_runner& runner);
+void install_mc_entry(const char* mc_path);
+void remove_mc_entry(const char* mc_path);
 
 // The line install_mc_entry puts above "MAILER(local)" (it ends in a blank).
 inline constexpr const char* filter_macro_line =

@@ -4,7 +4,6 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
-#include "common/paths.hpp"
 #include "common/trim.hpp"
 #include "mtaconfig/file_rewrite.hpp"
 
@@ -15,6 +14,7 @@ constexpr const char* filter_list_assignment = "O InputMailFilters=";
 constexpr const char* filter_list_comment = "# Input mail filters";
 constexpr const char* milter_options_comment = "# Milter options";
 constexpr const char* macro_option = "O Milter.macros";
+constexpr const char* helo_macro_option = "O Milter.macros.helo";
 constexpr const char* sender_macro_option = "O Milter.macros.envfrom";
 constexpr const char* recipient_macro_option = "O Milter.macros.envrcpt";
 constexpr const char* definitions_heading = "MAIL FILTER DEFINITIONS";
@@ -25,10 +25,10 @@ constexpr const char* old_definition_line = "XTESLO, S=unix:/var/run/teslo.sock,
 constexpr const char* connect_macros =
     "O Milter.macros.connect=j, _, {daemon_name}, {if_name}, {if_addr}";
 constexpr const char* helo_macros =
-    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}";
+    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}, {verify}";
 constexpr const char* sender_macros =
     "O Milter.macros.envfrom=i, {auth_type}, {auth_authen}, {auth_ssf}, {auth_author}, "
-    "{mail_mailer},  {mail_host}, {mail_addr}";
+    "{mail_mailer},  {mail_host}, {mail_addr}, {msg_size}";
 constexpr const char* recipient_macros = "O Milter.macros.envrcpt={rcpt_mailer}, {rcpt_host}, {rcpt_addr}";
 
 bool contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
@@ -92,6 +92,10 @@ void rewrite_line(install_marks& marks, std::string& line, file_rewrite& rewrite
     marks.filter_list_pending = false;
   } else if (line.starts_with(sender_macro_option)) {
     ensure_macro(line, "{mail_addr}");
+    ensure_macro(line, "{msg_size}");
+    rewrite.write_line(line);
+  } else if (line.starts_with(helo_macro_option)) {
+    ensure_macro(line, "{verify}");
     rewrite.write_line(line);
   } else if (line.starts_with(recipient_macro_option)) {
     ensure_macro(line, "{rcpt_addr}");
@@ -128,26 +132,15 @@ bool drop_on_removal(const removal_marks& marks, const std::string& line) {
          line == old_definition_line;
 }
 
-// Moves a complete temporary over the configuration. An incomplete one is
-// removed instead; a move that does not exit 0 leaves it in place.
-void replace_cf(file_rewrite& rewrite, const char* move_format, const char* cf_path,
-                const char* temp_path, command_runner& runner, bool unlink_after) {
-  if (!rewrite.finish()) {
-    log_line(LOG_ERR, "Sendmail.cf replace error");
-    rewrite.discard_temp();
-    return;
-  }
-  if (runner.run(move_command(move_format, temp_path, cf_path).c_str()) != 0) {
-    log_line(LOG_ERR, "Sendmail.cf replace error");
-    return;
-  }
-  if (unlink_after) rewrite.discard_temp();
+// Puts the new version in place; an incomplete one never replaces the file.
+void replace_cf(file_rewrite& rewrite) {
+  if (!rewrite.replace()) log_line(LOG_ERR, "Sendmail.cf replace error");
 }
 
 }  // namespace
 
-void install_cf_entry(const char* cf_path, const char* temp_path, command_runner& runner) {
-  file_rewrite rewrite(cf_path, temp_path);
+void install_cf_entry(const char* cf_path) {
+  file_rewrite rewrite(cf_path);
   if (!rewrite.source_open() || !rewrite.temp_open()) {
     log_line(LOG_ERR, "can not milter configuraiton");
     return;
@@ -155,16 +148,16 @@ void install_cf_entry(const char* cf_path, const char* temp_path, command_runner
   install_marks marks;
   std::string line;
   while (rewrite.read_line(line)) scan_line(marks, line);
-  // Already listed: the file stays as it is (an empty temporary is left).
+  // Already listed: the file stays as it is.
   if (marks.installed) return;
 
   rewrite.rewind();
   while (rewrite.read_line(line)) rewrite_line(marks, line, rewrite);
-  replace_cf(rewrite, commands::cf_install_move, cf_path, temp_path, runner, true);
+  replace_cf(rewrite);
 }
 
-void remove_cf_entry(const char* cf_path, const char* temp_path, command_runner& runner) {
-  file_rewrite rewrite(cf_path, temp_path);
+void remove_cf_entry(const char* cf_path) {
+  file_rewrite rewrite(cf_path);
   if (!rewrite.source_open() || !rewrite.temp_open()) {
     log_line(LOG_ERR, "sendmail.cf configuration error");
     return;
@@ -183,5 +176,5 @@ void remove_cf_entry(const char* cf_path, const char* temp_path, command_runner&
       rewrite.write_line(line);
     }
   }
-  replace_cf(rewrite, commands::cf_remove_move, cf_path, temp_path, runner, false);
+  replace_cf(rewrite);
 }

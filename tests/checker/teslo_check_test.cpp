@@ -71,12 +71,45 @@ TEST(run_teslo_check, usage_errors_are_status_2_and_help_is_0) {
     run_result result = run(arguments);
     EXPECT_EQ(result.status, 2);
     EXPECT_TRUE(
-        has_text(result.err, "usage: teslo-check [-c spam-check-file] [-r copy-rule-file]"));
+        has_text(result.err, "usage: teslo-check [--reload] [-c spam-check-file] [-r copy-rule-file]"));
     EXPECT_EQ(result.out, "");
   }
   run_result help = run({"-h"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(has_text(help.out, "usage: teslo-check"));
+  run_result version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "teslo-check 0.3-2\n");
+}
+
+// One file named alone is the only one checked; --reload (what the unit's
+// ExecReload runs) also refuses a rule file that would load no rule.
+TEST(run_teslo_check, one_file_named_alone_and_the_reload_check) {
+  rule_dir dir;
+  const std::string bad_conf = dir.write("bad.conf", "spff eject\n");
+  const std::string good_xml = dir.write("good.xml", rules_with("S"));
+  const std::string no_rules = dir.write("empty.xml", "<?xml version=\"1.0\"?>\n"
+                                                      "<!DOCTYPE rules [<!ELEMENT rules ANY>]>\n<rules/>\n");
+  const std::string broken_xml = dir.write("broken.xml", "<rules>");
+  struct named_case {
+    std::vector<std::string> arguments;
+    int want;
+    std::string not_read;
+  };
+  const named_case cases[] = {
+      {{"-c", bad_conf}, 1, "teslo.xml"},
+      {{"-r", good_xml}, 0, "orvane.conf"},
+      {{"-r", no_rules}, 0, "orvane.conf"},
+      {{"--reload", "-r", good_xml}, 0, "orvane.conf"},
+      {{"--reload", "-r", no_rules}, 1, "orvane.conf"},
+      {{"--reload", "-r", broken_xml}, 2, "orvane.conf"},
+  };
+  for (const named_case& c : cases) {
+    run_result result = run(c.arguments);
+    SCOPED_TRACE(result.out);
+    EXPECT_EQ(result.status, c.want);
+    EXPECT_FALSE(has_text(result.out, c.not_read));
+  }
 }
 
 TEST(run_teslo_check, shipped_examples_are_clean) {

@@ -130,6 +130,7 @@ int smfi_register(struct smfiDesc description) {
 }
 
 int smfi_setconn(char*) { return MI_SUCCESS; }
+int smfi_opensocket(bool) { return MI_SUCCESS; }
 int smfi_main() { return MI_SUCCESS; }
 
 int smfi_stop() {

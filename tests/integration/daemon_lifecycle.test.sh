@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The daemon's start-up, main loop and shutdown, seen from outside: it
-# detaches, clears a stale socket, writes its pid file, creates its socket
-# owner-only, logs as KORVAL with its pid to the mail facility, is consulted
-# by a real Sendmail, stops cleanly on SIGTERM, SIGINT and SIGHUP, ignores its
-# command line, and fails with the right status and log line when the pid
-# file cannot be written or the listener cannot be created.
+# detaches, and the launching command returns only once the pid file is
+# written and the socket listens; it clears a stale socket, creates its
+# socket owner-only, logs as KORVAL with its pid to the mail facility, is
+# consulted by a real Sendmail, stops cleanly on SIGTERM, SIGINT and SIGHUP
+# (removing its socket), ignores its command line but for -h, --help and
+# --version, and fails with the right status (of the launching command too)
+# and log line when the pid file cannot be written or the listener cannot be
+# created.
 . "$(dirname "${BASH_SOURCE[0]}")/lib/sandbox.sh"
 sandbox_enter "$@"
 
@@ -49,6 +52,7 @@ stop_with() {
   assert_eq "SIG$1 stops the daemon with status 0" 0 "$status"
   assert_log mail.notice "KORVAL 0.3-2 exiting"
   assert_not "pid file removed" test -e "$PIDFILE"
+  assert_not "socket removed" test -e "$SOCKET"
 }
 
 test_case "Sendmail cannot reach the filter before the daemon runs"
@@ -64,7 +68,8 @@ started="$(date +%s%N)"
 sandbox_start_teslo --no-wait
 launch_ms=$(( ($(date +%s%N) - started) / 1000000 ))
 assert_eq "launching command exits 0" 0 "$SANDBOX_TESLO_LAUNCH_STATUS"
-assert_ok "launching command returns at once (${launch_ms} ms)" test "$launch_ms" -lt 2000
+assert_ok "launching command returns within 2 s (${launch_ms} ms)" test "$launch_ms" -lt 2000
+assert_ok "when it returns, the socket listens and the pid file names the daemon" _sandbox_teslo_ready
 if wait_until 10 _sandbox_teslo_ready; then
   SANDBOX_TESLO_PID="$(sandbox_teslo_pid_from_file)"
   pass "daemon listens on $SOCKET"
@@ -106,6 +111,21 @@ sandbox_start_teslo -q -z extra words -u || fail "daemon starts with unknown opt
 check_running_daemon
 stop_with HUP
 
+test_case "-h, --help and --version print and exit 0 without starting"
+log_mark
+cp -p /etc/mail/sendmail.cf "$W/before-help.cf"
+for option in -h --help --version; do
+  out="$("$TESLO_BIN" "$option" 2>&1)"
+  assert_eq "$option exits 0" 0 "$?"
+  case "$option" in
+    --version) assert_eq "--version prints the version" "teslo 0.3-2" "$out" ;;
+    *) assert_match "$option prints the usage" '^usage: teslo ' "$out" ;;
+  esac
+done
+assert_ok "sendmail.cf is untouched" cmp -s "$W/before-help.cf" /etc/mail/sendmail.cf
+assert_not "no daemon started" test -e "$PIDFILE"
+assert_no_log mail.notice "KORVAL 0.3-2 starting"
+
 test_case "pid file cannot be opened: exit 1"
 log_mark
 # An empty read-only file system over /run for the length of this start
@@ -114,7 +134,7 @@ mount -t tmpfs -o ro,size=64k sandbox-ro-run /run
 sandbox_start_teslo --no-wait
 status="$(sandbox_wait_teslo_exit 10)" || status="still running"
 umount /run || umount -l /run
-assert_eq "launching command exits 0 (the failure comes after detaching)" 0 "$SANDBOX_TESLO_LAUNCH_STATUS"
+assert_eq "launching command exits with the daemon's status 1" 1 "$SANDBOX_TESLO_LAUNCH_STATUS"
 assert_eq "daemon exits with status 1" 1 "$status"
 assert_log mail.crit "Could not open pidfile : Read-only file system"
 assert_no_log mail.notice "KORVAL 0.3-2 starting"
@@ -126,6 +146,7 @@ mkdir -p "$SOCKET/blocker"        # a directory survives the stale-socket unlink
 sandbox_start_teslo --no-wait
 status="$(sandbox_wait_teslo_exit 15)" || status="still running"
 assert_eq "daemon exits with status 255" 255 "$status"
+assert_eq "launching command exits 255 too" 255 "$SANDBOX_TESLO_LAUNCH_STATUS"
 assert_log mail.crit "smfi_main error! check socketfile or memory!(/var filesystem broken?)"
 assert_log mail.notice "KORVAL 0.3-2 exiting"
 assert_not "pid file removed" test -e "$PIDFILE"

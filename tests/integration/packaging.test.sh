@@ -151,7 +151,8 @@ done
 # ---------------------------------------------------------------------------
 test_case "the systemd unit"
 unit="$dest/lib/systemd/system/teslo.service"
-for line in 'Type=forking' 'PIDFile=/var/run/teslo.pid' 'ExecStart=/usr/sbin/teslo' \
+for line in 'Type=forking' 'PIDFile=/run/teslo.pid' 'ExecStart=/usr/sbin/teslo' \
+            'ExecReload=/usr/sbin/teslo-check --reload -r /etc/mail/teslo/teslo.xml' \
             'ExecReload=/bin/kill -USR1 $MAINPID' 'Restart=on-failure' \
             'Documentation=man:teslo(8) man:orvane.conf(5) man:teslo.xml(5)' \
             'Before=sendmail.service' 'ReadWritePaths=/etc/mail /run' 'WantedBy=multi-user.target'; do
@@ -159,10 +160,10 @@ for line in 'Type=forking' 'PIDFile=/var/run/teslo.pid' 'ExecStart=/usr/sbin/tes
 done
 assert_not "unit does not make /etc read-only as a whole" grep -qxE 'ProtectSystem=(full|yes|true)' "$unit"
 if command -v systemd-analyze > /dev/null; then
-  # Verified as installed, except that ExecStart names the DESTDIR copy (the
-  # verifier wants the program to exist) and man finds the DESTDIR pages.
+  # Verified as installed, except that the commands name the DESTDIR copies
+  # (the verifier wants the programs to exist) and man finds the DESTDIR pages.
   mkdir -p "$scratch/unit"
-  sed "s#^ExecStart=/usr/sbin/teslo#ExecStart=$dest/usr/sbin/teslo#" "$unit" > "$scratch/unit/teslo.service"
+  sed "s#^\(Exec[A-Za-z]*\)=/usr/sbin/teslo#\1=$dest/usr/sbin/teslo#" "$unit" > "$scratch/unit/teslo.service"
   if out=$(MANPATH="$dest/usr/share/man" systemd-analyze verify "$scratch/unit/teslo.service" 2>&1); then
     pass "systemd-analyze verify"
   else

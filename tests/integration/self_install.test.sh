@@ -5,13 +5,14 @@
 # consults the filter; SIGTERM takes the entries out again and reloads
 # Sendmail, which passes mail unfiltered; both files come back as they were
 # (apart from trailing blanks and CRs); a second start never lists the filter
-# twice. The fixed temporary names under /tmp are safe against a planted
-# symbolic link and a planted file of another user, and a full /tmp leaves
-# both files untouched.
+# twice. The temporaries beside both files are safe against a planted
+# symbolic link and a planted file of another user, and a full /etc/mail
+# leaves both files untouched.
 . "$(dirname "${BASH_SOURCE[0]}")/lib/sandbox.sh"
 sandbox_enter "$@"
 
 readonly CF=/etc/mail/sendmail.cf MC=/etc/mail/brin.mc
+readonly CF_TEMP=/etc/mail/.sendmail.cf.teslo-new MC_TEMP=/etc/mail/.brin.mc.teslo-new
 readonly DEFINITION='XTESLO, S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m'
 readonly MC_LINE="INPUT_MAIL_FILTER(\`TESLO', \`S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m')dnl "
 
@@ -63,7 +64,7 @@ assert_eq "sendmail.cf keeps its mode, owner and group" "640 root mail" "$(stat 
 assert_eq "every line lost its trailing blanks and CRs" "" "$(grep -n '[[:space:]]$' "$CF" | head -n 3)"
 assert_eq "a sendmail.cf regenerated from brin.mc defines the filter alike" "$DEFINITION" \
   "$(m4 /usr/share/sendmail/cf/m4/cf.m4 "$MC" 2> /dev/null | grep '^XTESLO')"
-assert_not "no temporary file stays behind" test -e /tmp/teslo.cf -o -e /tmp/brin.mc
+assert_not "no temporary file stays behind" test -e "$CF_TEMP" -o -e "$MC_TEMP"
 
 test_case "Sendmail is restarted once, about 3 s after start-up"
 if sandbox_wait_sendmail_restart 8; then
@@ -126,29 +127,32 @@ back_to_originals
 
 test_case "a symbolic link and another user's file planted at the temporary names"
 printf 'victim\n' > "$W/victim"
-ln -s "$W/victim" /tmp/teslo.cf
-printf 'planted\n' > /tmp/brin.mc
-chown nobody:nogroup /tmp/brin.mc && chmod 0666 /tmp/brin.mc
-ln /tmp/brin.mc /tmp/planted   # a second name, to read the inode later
+ln -s "$W/victim" "$CF_TEMP"
+printf 'planted\n' > "$MC_TEMP"
+chown nobody:nogroup "$MC_TEMP" && chmod 0666 "$MC_TEMP"
+ln "$MC_TEMP" /etc/mail/planted   # a second name, to read the inode later
 sandbox_start_teslo || fail "daemon starts"
 entries_installed
 assert_eq "the link's target is untouched" victim "$(cat "$W/victim")"
-assert_eq "the planted file is untouched" planted "$(cat /tmp/planted)"
+assert_eq "the planted file is untouched" planted "$(cat /etc/mail/planted)"
 assert_eq "sendmail.cf still belongs to root" "640 root mail" "$(stat -c '%a %U %G' "$CF")"
 assert_eq "brin.mc still belongs to root" root "$(stat -c '%U' "$MC")"
-ln -s "$W/victim" /tmp/teslo.cf
+ln -s "$W/victim" "$CF_TEMP"
 sandbox_stop_teslo > /dev/null
 back_to_originals
 assert_eq "the link's target is still untouched" victim "$(cat "$W/victim")"
-rm -f /tmp/planted
+rm -f /etc/mail/planted
 
-test_case "a full /tmp leaves both files untouched"
+test_case "a full /etc/mail leaves both files untouched"
 cp -p "$CF" "$W/original.cf"
 cp -p "$MC" "$W/original.mc"
-# One page of tmpfs, used up by one small file: the temporary files can be
-# created but not written.
-mount -t tmpfs -o size=4k,mode=1777 sandbox-full-tmp /tmp
-head -c 100 /dev/zero > /tmp/filler
+# /etc/mail on a small tmpfs holding its files, then filled up: the
+# temporaries can be created but not written.
+cp -a /etc/mail "$W/etc-mail-copy"
+mount -t tmpfs -o size=1m sandbox-full-etc-mail /etc/mail
+cp -a "$W/etc-mail-copy/." /etc/mail/
+dd if=/dev/zero of=/etc/mail/filler bs=4k 2> /dev/null
+files_before="$(ls -A /etc/mail)"
 log_mark
 sandbox_start_teslo || fail "daemon starts"
 assert_ok "sendmail.cf and brin.mc are untouched after start-up" unchanged
@@ -160,7 +164,7 @@ sandbox_stop_teslo > /dev/null
 assert_ok "sendmail.cf and brin.mc are untouched after shutdown" unchanged
 assert_eq "sendmail.cf replace errors at shutdown" 1 "$(log_count mail.err "Sendmail.cf replace error")"
 assert_eq "brin.mc replace errors at shutdown" 1 "$(log_count mail.err "brin.mc replace error")"
-assert_eq "no partial copy stays in /tmp" filler "$(ls /tmp)"
-umount /tmp || umount -l /tmp
+assert_eq "no partial copy stays in /etc/mail" "$files_before" "$(ls -A /etc/mail)"
+umount /etc/mail || umount -l /etc/mail
 
 sandbox_finish

@@ -1,6 +1,6 @@
-// The rewrite through the fixed temporary name: what was planted at that name
-// is never followed or written, and only a complete copy with the original's
-// owner and mode replaces the original.
+// The rewrite through a temporary beside the file: what was planted at that
+// name is never followed or written, only a complete copy with the
+// original's owner and mode replaces the original, and it does so by rename.
 #include "mtaconfig/file_rewrite.hpp"
 
 #include <gtest/gtest.h>
@@ -25,9 +25,8 @@ class temp_name : public ::testing::Test {
  protected:
   mta_test::scratch_dir dir;
   std::string cf = dir.path("sendmail.cf");
-  std::string temp = dir.path("teslo.cf");
+  std::string temp = rewrite_temp_path(cf);
   std::string victim = dir.path("victim");
-  mta_test::recording_runner runner;
   fake_milter::log_capture logs;
   const std::string original = lines({"x", "MAIL FILTER DEFINITIONS", "y"});
 
@@ -35,7 +34,7 @@ class temp_name : public ::testing::Test {
     mta_test::write_file(cf, original);
     mta_test::write_file(victim, "victim\n");
   }
-  void install() { install_cf_entry(cf.c_str(), temp.c_str(), runner); }
+  void install() { install_cf_entry(cf.c_str()); }
   bool installed() { return mta_test::read_file(cf).find("XTESLO") != std::string::npos; }
 };
 
@@ -100,7 +99,6 @@ TEST_F(temp_name, directory_at_the_name_fails_the_open) {
   ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
   install();
   EXPECT_EQ(mta_test::read_file(cf), original);
-  EXPECT_TRUE(runner.commands.empty());
   EXPECT_TRUE(logs.contains(LOG_ERR, "can not milter configuraiton"));
 }
 
@@ -119,7 +117,7 @@ TEST_F(temp_name, replaced_file_keeps_owner_and_mode) {
 
 TEST_F(temp_name, replaced_file_keeps_its_mode_without_root) {
   ASSERT_EQ(chmod(cf.c_str(), 0644), 0);
-  remove_cf_entry(cf.c_str(), temp.c_str(), runner);
+  remove_cf_entry(cf.c_str());
   struct stat replaced;
   ASSERT_EQ(stat(cf.c_str(), &replaced), 0);
   EXPECT_EQ(replaced.st_mode & 07777, 0644u);
@@ -130,19 +128,18 @@ TEST_F(temp_name, full_disk_leaves_every_original_untouched) {
   for (int i = 0; i < 400; ++i) big += "line " + std::to_string(i) + "\n";
   big += "MAIL FILTER DEFINITIONS\nMAILER(local)dnl\n";
   std::string mc = dir.path("brin.mc");
-  std::string mc_temp = dir.path("brin.tmp");
+  std::string mc_temp = rewrite_temp_path(mc);
   mta_test::write_file(cf, big);
   mta_test::write_file(mc, big);
   {
     file_size_limit limit(1024);
-    install_cf_entry(cf.c_str(), temp.c_str(), runner);
-    remove_cf_entry(cf.c_str(), temp.c_str(), runner);
-    install_mc_entry(mc.c_str(), mc_temp.c_str(), runner);
-    remove_mc_entry(mc.c_str(), mc_temp.c_str(), runner);
+    install_cf_entry(cf.c_str());
+    remove_cf_entry(cf.c_str());
+    install_mc_entry(mc.c_str());
+    remove_mc_entry(mc.c_str());
   }
   EXPECT_EQ(mta_test::read_file(cf), big);
   EXPECT_EQ(mta_test::read_file(mc), big);
-  EXPECT_TRUE(runner.commands.empty());
   EXPECT_FALSE(mta_test::exists(temp));
   EXPECT_FALSE(mta_test::exists(mc_temp));
   EXPECT_EQ(logs.lines(), (std::vector<fake_milter::logged_line>{
@@ -157,30 +154,59 @@ TEST_F(temp_name, read_error_makes_no_move) {
   // Reading a directory opened as a stream fails with EISDIR.
   std::string unreadable = dir.path("unreadable");
   ASSERT_EQ(mkdir(unreadable.c_str(), 0700), 0);
-  install_cf_entry(unreadable.c_str(), temp.c_str(), runner);
-  remove_cf_entry(unreadable.c_str(), temp.c_str(), runner);
-  EXPECT_TRUE(runner.commands.empty());
-  EXPECT_FALSE(mta_test::exists(temp));
+  install_cf_entry(unreadable.c_str());
+  remove_cf_entry(unreadable.c_str());
+  EXPECT_FALSE(mta_test::exists(rewrite_temp_path(unreadable)));
   EXPECT_EQ(logs.lines(), (std::vector<fake_milter::logged_line>{
                               {LOG_ERR, "Sendmail.cf replace error"},
                               {LOG_ERR, "Sendmail.cf replace error"},
                           }));
 }
 
-TEST(file_rewrite, reads_trimmed_lines_twice_and_copies_them) {
+TEST_F(temp_name, replacement_is_a_rename_that_an_open_reader_never_sees) {
+  FILE* reader = std::fopen(cf.c_str(), "r");
+  ASSERT_NE(reader, nullptr);
+  install();
+  ASSERT_TRUE(installed());
+  // The old inode is untouched: a reader gets the old version whole.
+  char buffer[256] = {};
+  std::size_t got = std::fread(buffer, 1, sizeof buffer - 1, reader);
+  std::fclose(reader);
+  EXPECT_EQ(std::string(buffer, got), original);
+}
+
+TEST_F(temp_name, temporary_left_by_a_killed_run_is_replaced) {
+  mta_test::write_file(temp, "half a copy");
+  install();
+  EXPECT_TRUE(installed());
+  EXPECT_FALSE(mta_test::exists(temp));
+}
+
+TEST_F(temp_name, symlinked_file_is_replaced_where_the_link_points) {
+  std::string link_path = dir.path("linked.cf");
+  ASSERT_EQ(symlink(cf.c_str(), link_path.c_str()), 0);
+  install_cf_entry(link_path.c_str());
+  struct stat link_status;
+  ASSERT_EQ(lstat(link_path.c_str(), &link_status), 0);
+  EXPECT_TRUE(S_ISLNK(link_status.st_mode));
+  EXPECT_TRUE(installed());
+}
+
+TEST(file_rewrite, reads_trimmed_lines_twice_and_replaces_the_file) {
   mta_test::scratch_dir dir;
   std::string source = dir.path("source");
-  std::string temp = dir.path("temp");
   mta_test::write_file(source, "a \r\n\tb\t\n\n");
-  file_rewrite rewrite(source.c_str(), temp.c_str());
+  file_rewrite rewrite(source.c_str());
   ASSERT_TRUE(rewrite.source_open());
   ASSERT_TRUE(rewrite.temp_open());
+  EXPECT_EQ(rewrite.temp_path(), dir.path(".source.teslo-new"));
   std::string line;
   std::vector<std::string> first;
   while (rewrite.read_line(line)) first.push_back(line);
   EXPECT_EQ(first, (std::vector<std::string>{"a", "\tb", ""}));
   rewrite.rewind();
   while (rewrite.read_line(line)) rewrite.write_line(line);
-  EXPECT_TRUE(rewrite.finish());
-  EXPECT_EQ(mta_test::read_file(temp), "a\n\tb\n\n");
+  EXPECT_TRUE(rewrite.replace());
+  EXPECT_EQ(mta_test::read_file(source), "a\n\tb\n\n");
+  EXPECT_FALSE(mta_test::exists(rewrite.temp_path()));
 }

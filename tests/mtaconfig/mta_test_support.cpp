@@ -5,6 +5,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace mta_test {
@@ -15,7 +17,7 @@ scratch_dir::scratch_dir() {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << pattern;
-  root_ = std::filesystem::absolute(buffer.data()).string();
+  root_ = std::filesystem::canonical(buffer.data()).string();
 }
 
 scratch_dir::~scratch_dir() {
@@ -49,7 +51,46 @@ int recording_runner::run(const char* command) {
   std::string first_word = text.substr(0, text.find(' '));
   auto scripted = results.find(first_word);
   if (scripted != results.end()) return scripted->second;
-  if (first_word == "mv" || first_word == "/bin/mv") return std::system(command);
+  return 0;
+}
+
+fake_host::fake_host() { std::filesystem::create_directory(proc); }
+
+sendmail_host fake_host::host() const {
+  return {cf.c_str(), default_pid_file.c_str(), proc.c_str(), systemd_marker.c_str()};
+}
+
+void fake_host::add_process(pid_t pid, const std::string& name) {
+  std::string entry = proc + "/" + std::to_string(pid);
+  std::filesystem::create_directory(entry);
+  write_file(entry + "/comm", name + "\n");
+}
+
+void fake_host::under_systemd() { std::filesystem::create_directory(systemd_marker); }
+
+stand_in_process::stand_in_process() {
+  pid_ = fork();
+  if (pid_ == 0) {
+    execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+}
+
+stand_in_process::~stand_in_process() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+int stand_in_process::wait_for_signal() {
+  for (int tries = 0; tries < 500; ++tries) {
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    usleep(10000);
+  }
   return 0;
 }
 

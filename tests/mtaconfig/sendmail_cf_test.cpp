@@ -1,5 +1,5 @@
-// The sendmail.cf editor: the lines installation and removal write, the move
-// commands, and what happens to the file when something fails.
+// The sendmail.cf editor: the lines installation and removal write, and what
+// happens to the file when something fails.
 #include "mtaconfig/sendmail_cf.hpp"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/paths.hpp"
+#include "mtaconfig/file_rewrite.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "mtaconfig/mta_test_support.hpp"
 
@@ -18,10 +18,10 @@ namespace {
 
 const std::string connect_line = "O Milter.macros.connect=j, _, {daemon_name}, {if_name}, {if_addr}";
 const std::string helo_line =
-    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}";
+    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}, {verify}";
 const std::string sender_line =
     "O Milter.macros.envfrom=i, {auth_type}, {auth_authen}, {auth_ssf}, {auth_author}, {mail_mailer},  "
-    "{mail_host}, {mail_addr}";
+    "{mail_host}, {mail_addr}, {msg_size}";
 const std::string recipient_line = "O Milter.macros.envrcpt={rcpt_mailer}, {rcpt_host}, {rcpt_addr}";
 const std::string definition = "XTESLO, S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m";
 
@@ -35,12 +35,11 @@ class cf_file : public ::testing::Test {
  public:
   mta_test::scratch_dir dir;
   std::string cf = dir.path("sendmail.cf");
-  std::string temp = dir.path("teslo.cf");
-  mta_test::recording_runner runner;
+  std::string temp = rewrite_temp_path(cf);
   fake_milter::log_capture logs;
 
-  void install() { install_cf_entry(cf.c_str(), temp.c_str(), runner); }
-  void remove() { remove_cf_entry(cf.c_str(), temp.c_str(), runner); }
+  void install() { install_cf_entry(cf.c_str()); }
+  void remove() { remove_cf_entry(cf.c_str()); }
 };
 
 }  // namespace
@@ -60,10 +59,15 @@ TEST_F(cf_file, install_writes_each_case_as_expected) {
        lines({"O InputMailFilters=a,TESLO", sender_line, recipient_line})},
       {"empty list", lines({"O InputMailFilters="}),
        lines({"O InputMailFilters=,TESLO", sender_line, recipient_line})},
-      {"other list and both macro options lacking the address macros",
-       lines({"O InputMailFilters=a", "O Milter.macros.envfrom=i, {auth_type}", "O Milter.macros.envrcpt=x,"}),
-       lines({"O InputMailFilters=a,TESLO", "O Milter.macros.envfrom=i, {auth_type}, {mail_addr}",
+      {"other list and macro options lacking the macros the checks read",
+       lines({"O InputMailFilters=a", "O Milter.macros.helo={cipher}", "O Milter.macros.envfrom=i, {auth_type}",
+              "O Milter.macros.envrcpt=x,"}),
+       lines({"O InputMailFilters=a,TESLO", "O Milter.macros.helo={cipher}, {verify}",
+              "O Milter.macros.envfrom=i, {auth_type}, {mail_addr}, {msg_size}",
               "O Milter.macros.envrcpt=x,{rcpt_addr}"})},
+      {"sender macros with the address but without the size",
+       lines({"O InputMailFilters=a", "O Milter.macros.envfrom={mail_addr},", recipient_line}),
+       lines({"O InputMailFilters=a,TESLO", "O Milter.macros.envfrom={mail_addr},{msg_size}", recipient_line})},
       {"macro options that already carry the address macros",
        lines({"O InputMailFilters=a", sender_line, recipient_line}),
        lines({"O InputMailFilters=a,TESLO", sender_line, recipient_line})},
@@ -83,11 +87,8 @@ TEST_F(cf_file, install_writes_each_case_as_expected) {
   for (const cf_case& test : cases) {
     SCOPED_TRACE(test.name);
     mta_test::write_file(cf, test.before);
-    runner.commands.clear();
     install();
     EXPECT_EQ(mta_test::read_file(cf), test.after);
-    ASSERT_EQ(runner.commands.size(), 1u);
-    EXPECT_EQ(runner.commands[0], "mv -f " + temp + " " + cf + " >/dev/null");
     EXPECT_FALSE(mta_test::exists(temp));
   }
   EXPECT_TRUE(logs.lines().empty());
@@ -100,8 +101,7 @@ TEST_F(cf_file, install_leaves_a_file_that_lists_the_filter_alone) {
     mta_test::write_file(cf, before);
     install();
     EXPECT_EQ(mta_test::read_file(cf), before);
-    EXPECT_TRUE(runner.commands.empty());
-    EXPECT_EQ(mta_test::read_file(temp), "");
+    EXPECT_FALSE(mta_test::exists(temp));
   }
 }
 
@@ -137,11 +137,9 @@ TEST_F(cf_file, remove_writes_each_case_as_expected) {
   for (const cf_case& test : cases) {
     SCOPED_TRACE(test.name);
     mta_test::write_file(cf, test.before);
-    runner.commands.clear();
     remove();
     EXPECT_EQ(mta_test::read_file(cf), test.after);
-    ASSERT_EQ(runner.commands.size(), 1u);
-    EXPECT_EQ(runner.commands[0], "/bin/mv -f " + temp + " " + cf + " > /dev/null 2>&1 ");
+    EXPECT_FALSE(mta_test::exists(temp));
   }
   EXPECT_TRUE(logs.lines().empty());
 }
@@ -157,7 +155,7 @@ TEST_F(cf_file, install_then_remove_gives_back_the_trimmed_original) {
              "#####"}),
       // Beside another filter, the macro options that installation added or
       // extended stay: that filter's list is retained.
-      lines({"O InputMailFilters=a", recipient_line, "O Milter.macros.envfrom=i, {mail_addr}",
+      lines({"O InputMailFilters=a", recipient_line, "O Milter.macros.envfrom=i, {mail_addr}, {msg_size}",
              "MAIL FILTER DEFINITIONS"}),
   };
   for (std::size_t i = 0; i < originals.size(); ++i) {
@@ -170,36 +168,13 @@ TEST_F(cf_file, install_then_remove_gives_back_the_trimmed_original) {
   }
 }
 
-TEST_F(cf_file, open_failures_log_and_move_nothing) {
+TEST_F(cf_file, open_failures_log_and_leave_nothing) {
   install();
   remove();
-  EXPECT_TRUE(runner.commands.empty());
+  EXPECT_FALSE(mta_test::exists(cf));
+  EXPECT_FALSE(mta_test::exists(temp));
   EXPECT_EQ(logs.lines(), (std::vector<fake_milter::logged_line>{
                               {LOG_ERR, "can not milter configuraiton"},
                               {LOG_ERR, "sendmail.cf configuration error"},
                           }));
-}
-
-TEST_F(cf_file, failed_move_is_logged_and_keeps_the_temporary) {
-  const std::string before = lines({"MAIL FILTER DEFINITIONS"});
-  for (int result : {-1, 256}) {
-    SCOPED_TRACE(result);
-    runner.results["mv"] = result;
-    runner.results["/bin/mv"] = result;
-    for (auto operation : {&cf_file::install, &cf_file::remove}) {
-      logs.clear();
-      mta_test::write_file(cf, before);
-      (this->*operation)();
-      EXPECT_EQ(mta_test::read_file(cf), before);
-      EXPECT_TRUE(mta_test::exists(temp));
-      EXPECT_EQ(logs.lines(), (std::vector<fake_milter::logged_line>{{LOG_ERR, "Sendmail.cf replace error"}}));
-    }
-  }
-}
-
-TEST(cf_commands, fixed_paths_give_the_exact_move_commands) {
-  EXPECT_EQ(move_command(commands::cf_install_move, paths::sendmail_cf_temp, paths::sendmail_cf),
-            "mv -f /tmp/teslo.cf /etc/mail/sendmail.cf >/dev/null");
-  EXPECT_EQ(move_command(commands::cf_remove_move, paths::sendmail_cf_temp, paths::sendmail_cf),
-            "/bin/mv -f /tmp/teslo.cf /etc/mail/sendmail.cf > /dev/null 2>&1 ");
 }

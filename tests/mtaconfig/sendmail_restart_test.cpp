@@ -34,35 +34,35 @@ class mask_recording_runner : public mta_test::recording_runner {
 }  // namespace
 
 TEST(sendmail_restart, restarts_only_a_running_sendmail_once) {
-  struct restart_case {
-    int pidof_result;
-    std::vector<std::string> commands;
-  };
-  const std::vector<restart_case> cases = {
-      {0, {"pidof sendmail >/dev/null", "service sendmail restart >/dev/null"}},
-      {256, {"pidof sendmail >/dev/null"}},
-      {-1, {"pidof sendmail >/dev/null"}},
-  };
-  for (const restart_case& test : cases) {
-    SCOPED_TRACE(test.pidof_result);
+  for (bool running : {true, false}) {
+    SCOPED_TRACE(running);
+    mta_test::fake_host fake;
+    if (running) {
+      mta_test::write_file(fake.default_pid_file, "70\n");
+      fake.add_process(70, "sendmail-mta");
+    }
     mta_test::recording_runner runner;
-    runner.results["pidof"] = test.pidof_result;
     runner.results["service"] = 256;  // a failed restart is not retried
-    restart_running_sendmail(runner, 0);
-    EXPECT_EQ(runner.commands, test.commands);
+    restart_running_sendmail(fake.host(), runner, 0);
+    std::vector<std::string> expected;
+    if (running) expected.push_back("service sendmail restart >/dev/null");
+    EXPECT_EQ(runner.commands, expected);
   }
 }
 
 TEST(sendmail_restart, thread_blocks_stop_signals_and_leaves_the_creator_alone) {
   mask_recording_runner runner;
-  sendmail_restart_job job{&runner, 0};
+  mta_test::fake_host fake;
+  mta_test::write_file(fake.default_pid_file, "71\n");
+  fake.add_process(71, "sendmail");
+  sendmail_restart_job job{fake.host(), &runner, 0};
   bool term_blocked_before = blocked_here(SIGTERM);
   pthread_t thread;
   ASSERT_TRUE(start_sendmail_restart_thread(thread, &job));
   EXPECT_EQ(blocked_here(SIGTERM), term_blocked_before);
   ASSERT_EQ(pthread_join(thread, nullptr), 0);
   EXPECT_EQ(runner.blocked, (std::vector<bool>{true, true, true}));
-  EXPECT_EQ(runner.commands.size(), 2u);
+  EXPECT_EQ(runner.commands.size(), 1u);
 }
 
 namespace {

@@ -340,10 +340,15 @@ _sandbox_teslo_exit_status() {
     sandbox_reaped_status "$SANDBOX_TESLO_PID"
     return
   fi
-  local comm
+  local comm status
   comm="$(basename "$TESLO_BIN" | cut -c1-15)"
-  tail -n +"$((SANDBOX_REAP_MARK + 1))" "$W/reaped.log" 2>/dev/null |
-    awk -v comm="$comm" '$3 == comm { print $2; exit }'
+  status="$(tail -n +"$((SANDBOX_REAP_MARK + 1))" "$W/reaped.log" 2>/dev/null |
+    awk -v comm="$comm" '$3 == comm { print $2; exit }')"
+  # A daemon that ended before it was ready was reaped by the launching
+  # command, which exited with its status; once the launcher has returned,
+  # no process of that name means that is what happened.
+  if [ -z "$status" ] && ! pgrep -x "$comm" > /dev/null; then status="$SANDBOX_TESLO_LAUNCH_STATUS"; fi
+  echo "$status"
 }
 
 # sandbox_stop_teslo [SIGNAL]: sends SIGTERM (or the signal) to the daemon,

@@ -1,0 +1,40 @@
+#include "daemon/command_line.hpp"
+
+#include <cstring>
+#include <unistd.h>
+
+#include "common/paths.hpp"
+
+command_request requested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (std::strcmp(argument, "--") == 0) break;
+    if (std::strcmp(argument, "-u") == 0) {
+      ++i;
+    } else if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) {
+      return command_request::help;
+    } else if (std::strcmp(argument, "--version") == 0) {
+      return command_request::version;
+    }
+  }
+  return command_request::run;
+}
+
+void print_usage(FILE* out) {
+  std::fputs(
+      "usage: teslo [-x] [-u value]\n"
+      "       teslo -h | --help | --version\n"
+      "Starts the teslo mail filter: detaches, adds itself to /etc/mail/sendmail.cf\n"
+      "and /etc/mail/brin.mc, restarts a running Sendmail and serves it on\n"
+      "/var/run/teslo.sock until SIGTERM, SIGINT or SIGHUP, then removes itself\n"
+      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml. -x and -u are accepted\n"
+      "and ignored. See teslo(8).\n",
+      out);
+}
+
+void print_version(FILE* out) { std::fprintf(out, "teslo %s\n", names::version); }
+
+void read_command_line(int argc, char** argv) {
+  while (getopt(argc, argv, names::command_options) != -1) {
+  }
+}

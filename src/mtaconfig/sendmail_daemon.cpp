@@ -1,0 +1,87 @@
+#include "mtaconfig/sendmail_daemon.hpp"
+
+#include <cctype>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "common/paths.hpp"
+#include "common/trim.hpp"
+
+namespace {
+
+constexpr const char* pid_file_option = "O PidFile=";
+
+// The pid file that sendmail.cf names, or "" when it names none. A value
+// built from macros ($...) is not expanded here and so not used.
+std::string configured_pid_file(const char* cf_path) {
+  std::ifstream cf(cf_path);
+  std::string line;
+  while (std::getline(cf, line)) {
+    trim(line, trim_chars);
+    if (!line.starts_with(pid_file_option)) continue;
+    std::string value = line.substr(std::char_traits<char>::length(pid_file_option));
+    trim(value, trim_chars);
+    return value.find('$') == std::string::npos ? value : std::string();
+  }
+  return {};
+}
+
+pid_t parse_pid(const std::string& text) {
+  if (text.empty() || text.size() > 9) return 0;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) == 0) return 0;
+  }
+  return static_cast<pid_t>(std::atol(text.c_str()));
+}
+
+// The first line of a pid file as a pid, 0 when it holds none.
+pid_t read_pid_file(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  if (!std::getline(file, line)) return 0;
+  trim(line, trim_chars);
+  return parse_pid(line);
+}
+
+bool is_sendmail(const sendmail_host& host, pid_t pid) {
+  std::ifstream comm(std::string(host.proc_dir) + "/" + std::to_string(pid) + "/comm");
+  std::string name;
+  if (!std::getline(comm, name)) return false;
+  return name == "sendmail" || name == "sendmail-mta";
+}
+
+// What "pidof sendmail sendmail-mta" would find first.
+pid_t scan_processes(const sendmail_host& host) {
+  DIR* processes = opendir(host.proc_dir);
+  if (processes == nullptr) return 0;
+  pid_t found = 0;
+  while (dirent* entry = readdir(processes)) {
+    pid_t pid = parse_pid(entry->d_name);
+    if (pid > 0 && is_sendmail(host, pid) && (found == 0 || pid < found)) found = pid;
+  }
+  closedir(processes);
+  return found;
+}
+
+}  // namespace
+
+sendmail_host default_sendmail_host() {
+  return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir, paths::systemd_marker};
+}
+
+pid_t find_sendmail_daemon(const sendmail_host& host) {
+  for (const std::string& pid_file : {configured_pid_file(host.sendmail_cf), std::string(host.default_pid_file)}) {
+    if (pid_file.empty()) continue;
+    pid_t pid = read_pid_file(pid_file);
+    if (pid > 0 && is_sendmail(host, pid)) return pid;
+  }
+  return scan_processes(host);
+}
+
+bool runs_under_systemd(const sendmail_host& host) {
+  struct stat status;
+  return stat(host.systemd_marker, &status) == 0 && S_ISDIR(status.st_mode);
+}
