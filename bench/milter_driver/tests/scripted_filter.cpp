@@ -49,7 +49,9 @@ void scripted_filter::serve() {
   w::packet_reader reader(fd);
   w::packet packet;
   while (reader.next(packet, 5000) == w::read_status::ok) {
-    received_.push_back(std::string(1, packet.command) + w::printable(packet.data));
+    std::string seen(1, packet.command);
+    seen += w::printable(packet.data);
+    received_.push_back(std::move(seen));
     std::string out;
     if (packet.command == w::cmd_optneg) {
       std::string data;
