@@ -10,7 +10,7 @@ packages=(
   libmilter-dev libspf2-dev libxml++2.6-dev libgtest-dev googletest
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib
   iproute2 procps util-linux libio-socket-inet6-perl
-  mandoc systemd
+  mandoc systemd systemd-container
   clang libclang-rt-14-dev
 )
 
@@ -32,4 +32,12 @@ fi
 trap '[ $own_policy -eq 1 ] && rm -f /usr/sbin/policy-rc.d' EXIT
 
 apt-get update -qq </dev/null
+# systemd-container (systemd-nspawn, for tests/system) must be the version of
+# the installed systemd: the newest one would make apt upgrade systemd itself.
+systemd_version=$(dpkg-query -W -f='${Version}' systemd 2>/dev/null || true)
+for i in "${!missing[@]}"; do
+  if [ "${missing[$i]}" = systemd-container ] && [ -n "$systemd_version" ]; then
+    missing[$i]="systemd-container=$systemd_version"
+  fi
+done
 apt-get install -y -qq --no-upgrade --no-install-recommends "${missing[@]}" </dev/null

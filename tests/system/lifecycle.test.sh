@@ -1,0 +1,314 @@
+#!/usr/bin/env bash
+# An administrator's whole life with teslo on a real Debian host: this
+# machine's own Debian booted under systemd in a throw-away container, with
+# Debian's Sendmail installed from its packages and teslo from the .deb built
+# from this tree. In order: install, reload (good and broken rules), restart,
+# the large-message exemption, stop, /etc/mail on a full filesystem, start,
+# SIGKILL and systemd's restart, a reboot, remove and purge. Each outcome is
+# read where an administrator would see it: Sendmail's queue files, its
+# configuration and the journal.
+#
+# Needs root, systemd-nspawn (systemd-container) and apt access for
+# `apt-get download` on the host. TESLO_BUILD_DIR names a configured and
+# built tree; the .deb is built there with cpack. Everything the test writes
+# is under a scratch directory of that tree (removed at the end) and the
+# download cache $TESLO_BUILD_DIR/system-cache.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/../integration/lib/sandbox_assert.sh"
+. "$here/lib/container.sh"
+. "$here/lib/packages.sh"
+. "$here/lib/mail.sh"
+
+: "${TESLO_BUILD_DIR:?TESLO_BUILD_DIR must name the build tree}"
+build_dir=$(cd "$TESLO_BUILD_DIR" && pwd)
+if [ "$(id -u)" != 0 ] || ! command -v systemd-nspawn > /dev/null; then
+  echo "SKIP: needs root and systemd-nspawn (package systemd-container)"
+  exit 77
+fi
+
+SYS_SCRATCH=$(mktemp -d "$build_dir/system-test.XXXXXX") || exit 1
+started=$SECONDS
+# The script's own output: a signal can run finish inside a command whose
+# output goes to /dev/null, and the summary must still be seen.
+exec {out_fd}>&1 {err_fd}>&2
+finish() {
+  trap - EXIT INT TERM
+  exec 1>&"$out_fd" 2>&"$err_fd"
+  if [ "$SANDBOX_FAILED" != 0 ] && [ -n "$SYS_PID1" ]; then dump_logs; fi
+  sys_container_destroy
+  echo "wall time $((SECONDS - started)) s"
+  echo "$SANDBOX_PASSED passed, $SANDBOX_FAILED failed"
+  [ "$SANDBOX_FAILED" = 0 ]
+  exit
+}
+trap finish EXIT
+trap 'echo "interrupted"; SANDBOX_FAILED=$((SANDBOX_FAILED + 1)); finish' INT TERM
+
+# Stops the test when a step that every later check depends on failed.
+setup_failed() {
+  fail "$@"
+  finish
+}
+
+# What helps to understand a failure: the daemon's and the unit's journal.
+dump_logs() {
+  echo "---- journal of teslo (this boot)"
+  ct 'journalctl -b --no-pager -q -o short -u teslo.service -t KORVAL -t teslo | tail -n 60'
+  echo "---- filter lines of sendmail.cf"
+  sys_cf_filter_lines
+}
+
+# The copy rules the test works with: mail to copy.example goes to the archive.
+good_rules='<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
+<teslo>
+  <rule title="copies of mail to copy.example">
+    <domain>copy.example</domain>
+    <mailaddr>archive@archive.example</mailaddr>
+    <direction>R</direction>
+  </rule>
+</teslo>'
+# Not well-formed: the elements are never closed.
+broken_rules='<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE teslo SYSTEM "/etc/mail/teslo/teslo.dtd">
+<teslo>
+  <rule title="copies of mail to copy.example">
+    <domain>copy.example'
+
+# ct_write FILE TEXT: writes TEXT (and a line feed) into FILE in the container.
+ct_write() { printf '%s\n' "$2" | ct "cat > $1"; }
+
+# cf_as_before: sendmail.cf equals the copy from before teslo was installed,
+# trailing blanks aside. Prints the differences.
+cf_as_before() {
+  ct "[ -s /root/sendmail.cf.before ] || echo 'no copy from before the install'
+      diff <(sed 's/[[:space:]]*\$//' /root/sendmail.cf.before) \
+           <(sed 's/[[:space:]]*\$//' /etc/mail/sendmail.cf) 2>&1 | head -n 20"
+}
+
+# assert_no_milter_error DESCRIPTION: a message sent a second after the
+# filter went away is accepted, and Sendmail does not complain that it cannot
+# reach the filter (it was reloaded without it).
+assert_no_milter_error() {
+  sleep 1
+  sys_log_mark
+  sys_send || { fail "$1" "the message was not accepted"; return; }
+  sleep 1
+  assert_eq "$1" "" "$(sys_log_lines 'Milter (TESLO): error connecting to filter')"
+}
+
+# assert_copy DESCRIPTION: a message to copy.example is accepted and gets
+# the archive as an extra envelope recipient (the copy rule is in force).
+assert_copy() {
+  if ! sys_send --to user@copy.example; then
+    fail "$1" "the message was not accepted"
+  elif sys_qf_recipients | grep -qx 'archive@archive.example'; then
+    pass "$1"
+  else
+    fail "$1" "recipients: $(sys_qf_recipients | tr '\n' ' ')" \
+      "X-Mail-Scan-By: '$(sys_qf_header X-Mail-Scan-By)'"
+  fi
+}
+
+# assert_scanned DESCRIPTION SECONDS: within SECONDS a message through
+# Sendmail carries the daemon's scan header.
+assert_scanned() {
+  if sys_wait_scanned "$2"; then
+    pass "$1"
+  else
+    fail "$1" "headers of the last message: $(sys_qf_headers | tr '\n' '|')" \
+      "filter lines of sendmail.cf: $(sys_cf_filter_lines | tr '\n' '|')" \
+      "$(ct 'systemctl show -p Id -p ActiveState -p ActiveEnterTimestamp teslo sendmail' | tr '\n' ' ')"
+  fi
+}
+
+# ---------------------------------------------------------------------------
+test_case "the host"
+deb=$(sys_build_deb "$build_dir" "$SYS_SCRATCH/deb") || setup_failed "cpack -G DEB builds the package"
+sendmail_debs=$(sys_fetch_sendmail "$build_dir/system-cache") ||
+  setup_failed "apt-get download of ${SYS_SENDMAIL_PACKAGES[*]}"
+sys_container_create || setup_failed "overlay root of the container"
+guest="$(sys_root)$SYS_GUEST_DIR"
+mkdir -p "$guest"
+# shellcheck disable=SC2086 # one path per line
+cp "$deb" $sendmail_debs "$here/lib/send_mail.py" "$guest/"
+sys_container_boot || setup_failed "the container boots" "$(tail -n 30 "$SYS_SCRATCH/console.log")"
+pass "the container boots (host name $(ct 'hostname -f'))"
+
+# A fresh host that installs Sendmail: the image's Sendmail and its /etc/mail
+# go, then apt installs Debian's packages from the downloaded files.
+if ! ct "apt-get purge -y -q ${SYS_SENDMAIL_PACKAGES[*]} > /root/purge.log 2>&1 && rm -rf /etc/mail &&
+         apt-get install -y -q --no-install-recommends $SYS_GUEST_DIR/sendmail-*.deb > /root/sendmail.log 2>&1"; then
+  setup_failed "Sendmail installs from its packages" "$(ct 'tail -n 20 /root/purge.log /root/sendmail.log')"
+fi
+if ! ct 'systemctl is-active -q sendmail && for i in $(seq 1 30); do
+           ss -ltn | grep -q "127.0.0.1:25 " && exit 0; sleep 0.5; done; exit 1'; then
+  setup_failed "Sendmail runs and listens on 127.0.0.1:25" "$(ct 'systemctl status sendmail --no-pager | tail -n 20')"
+fi
+pass "Debian's Sendmail is installed and running"
+ct 'cp /etc/mail/sendmail.cf /root/sendmail.cf.before'
+
+# ---------------------------------------------------------------------------
+test_case "install"
+if ct "apt-get install -y -q $SYS_GUEST_DIR/$(basename "$deb") > /root/teslo-install.log 2>&1"; then
+  pass "apt-get install ./$(basename "$deb")"
+else
+  setup_failed "apt-get install ./$(basename "$deb")" "$(ct 'tail -n 20 /root/teslo-install.log')"
+fi
+assert_scanned "within 15 s mail through Sendmail carries X-Mail-Scan-By" 15
+
+# ---------------------------------------------------------------------------
+test_case "reload"
+ct_write /etc/mail/teslo/teslo.xml "$good_rules"
+if ct 'systemctl reload teslo' > /dev/null 2>&1; then
+  pass "systemctl reload teslo with good rules succeeds"
+else
+  fail "systemctl reload teslo with good rules succeeds" "$(ct 'systemctl status teslo --no-pager | tail -n 10')"
+fi
+sleep 1
+assert_copy "the reloaded rule adds its copy recipient"
+
+ct 'cp /etc/mail/teslo/teslo.xml /root/teslo.xml.good'
+ct_write /etc/mail/teslo/teslo.xml "$broken_rules"
+pid_before=$(sys_unit_pid teslo)
+sys_log_mark
+if ct 'systemctl reload teslo' > /dev/null 2>&1; then
+  fail "systemctl reload teslo with a broken rule file fails" "it succeeded"
+else
+  pass "systemctl reload teslo with a broken rule file fails"
+fi
+sleep 1
+assert_eq "the daemon keeps running (same main pid, active)" "$pid_before active" \
+  "$(sys_unit_pid teslo) $(sys_unit_state teslo)"
+assert_eq "the daemon does not load the broken file (no XML configure error)" "" \
+  "$(sys_log_lines 'XML configure error')"
+assert_copy "the rules in force still add their copy recipient"
+ct 'cp /root/teslo.xml.good /etc/mail/teslo/teslo.xml && systemctl reload teslo' > /dev/null 2>&1
+
+# ---------------------------------------------------------------------------
+test_case "restart"
+# The HELO check marks mail from a HELO such as "localhost" (for the
+# exemption test below); orvane.conf is read at start, so the restart takes it.
+ct "echo 'helocheck header' >> /etc/mail/orvane/orvane.conf"
+if ct 'systemctl restart teslo' > /dev/null 2>&1; then
+  pass "systemctl restart teslo"
+else
+  fail "systemctl restart teslo" "$(ct 'systemctl status teslo --no-pager | tail -n 10')"
+fi
+sleep 1
+filters=$(ct "grep -c '^O InputMailFilters=' /etc/mail/sendmail.cf")
+teslo_named=$(ct "grep '^O InputMailFilters=' /etc/mail/sendmail.cf | grep -o TESLO | wc -l")
+definitions=$(ct "grep -c '^XTESLO' /etc/mail/sendmail.cf")
+assert_eq "sendmail.cf holds one set of filter lines (InputMailFilters lines, TESLO in them, XTESLO lines)" \
+  "1 1 1" "$filters $teslo_named $definitions"
+
+# ---------------------------------------------------------------------------
+test_case "a large message is exempt"
+sys_wait_scanned 15 > /dev/null
+sys_send --from ordinary@mx.example.test --helo localhost
+assert_eq "an ordinary message from HELO localhost is marked" SPAM "$(sys_qf_header X-QZ-SPAM-HELO)"
+sys_log_mark
+if sys_send --from large@mx.example.test --helo localhost --size 300000; then
+  marks="X-QZ-SPAM-HELO='$(sys_qf_header X-QZ-SPAM-HELO)' X-Mail-Scan-By='$(sys_qf_header X-Mail-Scan-By)'"
+  if ! sys_log_has 'malformed HELO: localhost, localhost, <large@mx.example.test>'; then
+    fail "a message announced with SIZE=300000 is exempt" "the filter did not see it (no HELO check line)"
+  else
+    assert_eq "a message announced with SIZE=300000 is exempt (no marking, no scan header)" \
+      "X-QZ-SPAM-HELO='' X-Mail-Scan-By=''" "$marks"
+  fi
+else
+  fail "a message announced with SIZE=300000 is exempt" "Sendmail did not accept it"
+fi
+
+# ---------------------------------------------------------------------------
+test_case "stop"
+ct 'systemctl stop teslo' > /dev/null 2>&1 || fail "systemctl stop teslo"
+assert_eq "sendmail.cf is as before the install (trailing blanks aside)" "" "$(cf_as_before)"
+assert_no_milter_error "the next message reaches Sendmail without a filter error"
+
+# ---------------------------------------------------------------------------
+test_case "/etc/mail on a full filesystem"
+# A tmpfs over /etc/mail with a copy of its files, filled to the last block.
+ct 'set -e; cp -a /etc/mail /root/etc-mail.copy
+    size=$(( $(du -sk /etc/mail | cut -f1) + 512 ))k
+    mount -t tmpfs -o size=$size,mode=0755 full-etc-mail /etc/mail
+    cp -a /root/etc-mail.copy/. /etc/mail/
+    dd if=/dev/zero of=/etc/mail/filler bs=4k 2> /dev/null || true
+    dd if=/dev/zero of=/etc/mail/filler2 bs=1 2> /dev/null || true
+    mkdir -p /root/full; for f in sendmail.cf sendmail.mc brin.mc; do
+      [ -e /etc/mail/$f ] && cp /etc/mail/$f /root/full/; done; true'
+# same_files: the copies in /root/full equal the files in /etc/mail; prints
+# cmp's report and both sizes of each file that differs.
+same_files() {
+  ct 'cd /root/full && status=0; for f in *; do
+        cmp /root/full/$f /etc/mail/$f 2>&1 && continue
+        echo "$f: $(stat -c %s /root/full/$f) bytes before, $(stat -c %s /etc/mail/$f 2>&1) now"
+        status=1; done; exit $status'
+}
+assert_same_files() {
+  local report
+  if report=$(same_files); then pass "$1"; else fail "$1" "$report"; fi
+}
+assert_eq "/etc/mail is full" 0 "$(ct "df --output=avail -k /etc/mail | tail -n 1 | tr -d ' '")"
+# A start that hangs must not hold the test up (systemd's timeout is 90 s).
+ct 'timeout 20 systemctl start teslo' > /dev/null 2>&1
+sleep 4 # past the daemon's Sendmail restart
+assert_same_files "after start: sendmail.cf, sendmail.mc (brin.mc) unchanged"
+ct 'systemctl stop teslo' > /dev/null 2>&1
+assert_same_files "after stop: sendmail.cf, sendmail.mc (brin.mc) unchanged"
+ct 'umount /etc/mail || umount -l /etc/mail; systemctl reset-failed teslo' > /dev/null 2>&1
+
+# ---------------------------------------------------------------------------
+test_case "start"
+ct 'systemctl start teslo' > /dev/null 2>&1 || fail "systemctl start teslo"
+assert_scanned "after start, mail is scanned again within 15 s" 15
+
+# ---------------------------------------------------------------------------
+test_case "SIGKILL"
+old_pid=$(sys_unit_pid teslo)
+ct "kill -9 $old_pid"
+restarted() {
+  local pid
+  pid=$(sys_unit_pid teslo)
+  [ "$pid" != 0 ] && [ "$pid" != "$old_pid" ] && [ "$(sys_unit_state teslo)" = active ]
+}
+if wait_until 15 restarted; then
+  pass "systemd restarts the killed daemon (pid $old_pid -> $(sys_unit_pid teslo))"
+else
+  fail "systemd restarts the killed daemon" "$(ct 'systemctl status teslo --no-pager | tail -n 10')"
+fi
+assert_scanned "mail is scanned again within 15 s" 15
+
+# ---------------------------------------------------------------------------
+test_case "reboot"
+if sys_container_reboot; then
+  pass "systemctl reboot: the container ends with 133 and boots again"
+else
+  setup_failed "systemctl reboot: the container ends with 133 and boots again" \
+    "nspawn status $SYS_NSPAWN_STATUS" "$(tail -n 30 "$SYS_SCRATCH/console.log")"
+fi
+assert_eq "teslo.service and sendmail.service are active" "active active" \
+  "$(sys_unit_state teslo) $(sys_unit_state sendmail)"
+assert_scanned "mail is scanned after the boot (within 15 s)" 15
+assert_eq "systemctl --failed lists no unit" "" \
+  "$(ct 'systemctl --failed --no-legend --plain')"
+
+# ---------------------------------------------------------------------------
+test_case "remove and purge"
+if ct 'apt-get remove -y -q teslo > /root/teslo-remove.log 2>&1'; then
+  pass "apt-get remove teslo"
+else
+  fail "apt-get remove teslo" "$(ct 'tail -n 20 /root/teslo-remove.log')"
+fi
+assert_eq "sendmail.cf is as before the install (trailing blanks aside)" "" "$(cf_as_before)"
+assert_no_milter_error "the next message reaches Sendmail without a filter error"
+if ct 'apt-get purge -y -q teslo > /root/teslo-purge.log 2>&1'; then
+  pass "apt-get purge teslo"
+else
+  fail "apt-get purge teslo" "$(ct 'tail -n 20 /root/teslo-purge.log')"
+fi
+assert_eq "purge leaves no configuration, socket or pid file" "" \
+  "$(ct 'ls -d /etc/mail/orvane /etc/mail/teslo /run/teslo.sock /run/teslo.pid 2> /dev/null')"
+
+finish
