@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest:
 # first the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the concurrency tests under ThreadSanitizer, then the whole suite (unit and sandbox integration tests) on the normal
+# then the concurrency tests under ThreadSanitizer, then the whole suite (unit,
+# sandbox integration and system tests) on the normal
 # build. Ends with ctest's summary; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."

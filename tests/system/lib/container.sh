@@ -23,6 +23,7 @@ SYS_NSPAWN_PID=""                   # systemd-nspawn, a child of this shell
 SYS_PID1=""                         # the container's init as the host sees it
 SYS_BOOTS=0
 SYS_NSPAWN_STATUS=""
+SYS_OLD_CGROUPS=""                  # nspawn's cgroups that were there before
 
 sys_fs() { echo "$SYS_SCRATCH/fs"; }
 sys_root() { echo "$SYS_SCRATCH/fs/root"; }
@@ -47,6 +48,7 @@ sys_container_create() {
   local fs
   fs=$(sys_fs)
   mkdir -p "$fs" || return 1
+  sys_note_cgroups
   mount -t tmpfs -o size=3g,mode=0755 teslo-system "$fs" || return 1
   mount --make-private "$fs"
   mkdir "$fs/lower" "$fs/upper" "$fs/work" "$fs/root"
@@ -93,6 +95,36 @@ EOF
   # A machine id of its own, the same in every boot of this container.
   od -An -N16 -tx1 /dev/urandom | tr -d ' \n' > "$root/etc/machine-id"
   echo >> "$root/etc/machine-id"
+}
+
+# The cgroups that systemd-nspawn makes for itself and its container beside
+# the caller's own cgroup, in every hierarchy that it uses (named systemd and
+# unified on a host without systemd). They outlive it, empty; the teardown
+# removes those that were not there before the first boot.
+sys_nspawn_cgroups() {
+  local hier own name
+  for hier in /sys/fs/cgroup/systemd /sys/fs/cgroup/unified /sys/fs/cgroup; do
+    [ -e "$hier/cgroup.procs" ] || continue
+    case "$hier" in
+      */systemd) own=$(sed -n 's/^[0-9]*:name=systemd://p' /proc/self/cgroup) ;;
+      *) own=$(sed -n 's/^0:://p' /proc/self/cgroup) ;;
+    esac
+    for name in payload supervisor; do
+      if [ -d "$hier${own%/}/$name" ]; then echo "$hier${own%/}/$name"; fi
+    done
+  done
+}
+
+# Those that exist before the first boot belong to someone else: kept.
+sys_note_cgroups() { SYS_OLD_CGROUPS=" $(sys_nspawn_cgroups | tr '\n' ' ') "; }
+
+sys_remove_cgroups() {
+  local dir
+  for dir in $(sys_nspawn_cgroups); do
+    case "$SYS_OLD_CGROUPS" in *" $dir "*) continue ;; esac
+    # rmdir only: a cgroup that still holds a process stays.
+    find "$dir" -depth -type d -exec rmdir {} + 2> /dev/null || true
+  done
 }
 
 # sys_container_boot: starts systemd-nspawn in the background and waits until
@@ -190,6 +222,7 @@ sys_container_destroy() {
   local fs
   fs=$(sys_fs)
   sys_container_stop
+  sys_remove_cgroups
   # The mount namespace that systemd-nspawn copied from the host holds the
   # lower bind until the kernel frees it, a moment after nspawn's exit:
   # each unmount is retried for up to 15 s.
