@@ -95,10 +95,14 @@ postfix_debs=$(sys_fetch_postfix "$build_dir/system-cache") ||
   setup_failed "apt-get download of ${SYS_POSTFIX_PACKAGES[*]}"
 sys_container_create || setup_failed "overlay root of the container"
 guest="$(sys_root)$SYS_GUEST_DIR"
-mkdir -p "$guest/postfix"
-# shellcheck disable=SC2086 # one path per line
-cp $postfix_debs "$guest/postfix/"
+mkdir -p "$guest"
 cp "$deb" "$here/lib/send_mail.py" "$guest/"
+# apt fetches a local .deb of a package that its lists know as user _apt,
+# which cannot read /root: Postfix's files go where it can.
+postfix_dir=/srv/teslo-postfix
+install -d -m 0755 "$(sys_root)$postfix_dir"
+# shellcheck disable=SC2086 # one path per line
+install -m 0644 $postfix_debs "$(sys_root)$postfix_dir/"
 sys_container_boot || setup_failed "the container boots" "$(tail -n 30 "$SYS_SCRATCH/console.log")"
 pass "the container boots (host name $(ct 'hostname -f'))"
 
@@ -109,7 +113,7 @@ ct_ok "apt-get install ./$(basename "$deb") beside Sendmail" \
   "apt-get install -y -q $SYS_GUEST_DIR/$(basename "$deb") > /root/teslo-install.log 2>&1" /root/teslo-install.log
 ct 'echo "postfix postfix/main_mailer_type select Internet Site" | debconf-set-selections'
 ct_ok "apt-get install ./postfix ./cpio (apt removes sendmail-bin)" \
-  "apt-get install -y -q $SYS_GUEST_DIR/postfix/*.deb > /root/postfix-install.log 2>&1" /root/postfix-install.log
+  "apt-get install -y -q $postfix_dir/*.deb > /root/postfix-install.log 2>&1" /root/postfix-install.log
 assert_eq "sendmail-bin is gone, teslo stays installed" \
   "sendmail-bin: deinstall ok config-files; teslo: install ok installed" \
   "sendmail-bin: $(package_status sendmail-bin); teslo: $(package_status teslo)"
@@ -141,7 +145,7 @@ ct_write /etc/mail/teslo/teslo.xml "$copy_rules"
 ct_ok "postconf: smtpd_milters, milter_default_action, smtpd without chroot" \
   "postconf -e 'smtpd_milters = unix:/var/run/teslo.sock' 'milter_default_action = accept' &&
    postconf -F 'smtp/inet/chroot = n' &&
-   postconf -e 'master_service_disable = qmgr.fifo' && systemctl restart postfix"
+   postconf -e 'master_service_disable = qmgr/unix' && systemctl restart postfix"
 sys_log_mark
 ct 'systemctl restart teslo' > /dev/null 2>&1
 sleep 1
@@ -157,7 +161,9 @@ if sys_pf_wait_scanned 15; then
   pass "mail through Postfix carries X-Mail-Scan-By within 15 s"
 else
   setup_failed "mail through Postfix carries X-Mail-Scan-By within 15 s" \
-    "headers: $(sys_pf_headers | tr '\n' '|')" "$(sys_log_lines 'teslo.sock')"
+    "last id '$SYS_LAST_ID', headers: $(sys_pf_headers | tr '\n' '|')" \
+    "queue: $(ct "postcat -q '$SYS_LAST_ID' 2>&1 | head -n 30; find /var/spool/postfix/incoming /var/spool/postfix/hold -type f")" \
+    "$(sys_log_lines 'postfix/' | tail -n 20)"
 fi
 
 # ---------------------------------------------------------------------------

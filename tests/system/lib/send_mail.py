@@ -50,6 +50,10 @@ def main():
         source = (args.source, 0) if args.source else None
         smtp = smtplib.SMTP("127.0.0.1", 25, local_hostname=args.helo, timeout=60,
                             source_address=source)
+    except smtplib.SMTPConnectError as error:
+        # The server answered, with a refusal in its greeting.
+        print(f"refused: {error}", file=sys.stderr)
+        return 1
     except OSError as error:
         print(f"connect: {error}", file=sys.stderr)
         return 2
