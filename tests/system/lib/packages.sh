@@ -40,7 +40,10 @@ sys_fetch_debs() {
   for p in "$@"; do
     version=$(dpkg-query -W -f='${Version}' "$p" 2> /dev/null)
     [ -n "$version" ] || version=$(apt-cache policy "$p" | awk '/Candidate:/ { print $2 }')
-    [ -n "$version" ] && [ "$version" != "(none)" ] || { echo "no version of $p" >&2; return 1; }
+    if [ -z "$version" ] || [ "$version" = "(none)" ]; then
+      echo "apt knows no version of $p: run apt-get update" >&2
+      return 1
+    fi
     # apt-get download writes an epoch colon as %3a.
     file=$(ls "$cache/${p}_${version//:/%3a}_"*.deb 2> /dev/null | head -n 1)
     if [ -z "$file" ]; then
