@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
+#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,25 +24,30 @@ namespace {
 class bound_socket {
  public:
   bound_socket() : path_(dir_.path("teslo.sock")) {
-    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
+    if (path_.size() >= sizeof address.sun_path) {
+      throw std::runtime_error("scratch path too long for a UNIX socket: " + path_);
+    }
     address.sun_family = AF_UNIX;
     path_.copy(address.sun_path, sizeof address.sun_path - 1);
+    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
     mode_t old_mask = umask(0177);
-    int bound = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int bound = fd_ < 0 ? -1 : bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     umask(old_mask);
-    if (fd_ < 0 || bound != 0) std::abort();
+    if (bound != 0) {
+      std::string reason = std::strerror(errno);
+      if (fd_ >= 0) close(fd_);
+      throw std::runtime_error("cannot bind a UNIX socket at " + path_ + ": " + reason);
+    }
   }
-  ~bound_socket() {
-    close(fd_);
-  }
+  ~bound_socket() { close(fd_); }
   bound_socket(const bound_socket&) = delete;
   bound_socket& operator=(const bound_socket&) = delete;
 
   const char* path() const { return path_.c_str(); }
   struct stat status() const {
     struct stat result{};
-    if (stat(path_.c_str(), &result) != 0) std::abort();
+    if (stat(path_.c_str(), &result) != 0) throw std::runtime_error("cannot stat " + path_);
     return result;
   }
 
