@@ -22,6 +22,7 @@
 #include "daemon/reload_signal.hpp"
 #include "daemon/reload_thread.hpp"
 #include "daemon/sendmail_restart.hpp"
+#include "daemon/socket_access.hpp"
 #include "mtaconfig/milter_config.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
@@ -156,8 +157,11 @@ int run_daemon(int argc, char** argv) {
   // The socket listens before the launcher is let go, so Sendmail (and
   // whoever started us) finds it when the start returns; the main loop takes
   // over the open socket.
+  // An MTA running as another user (orvane.conf "socketgroup") is let in
+  // before anyone is told that the filter is ready.
   int loop_result = smfi_opensocket(false);
   if (loop_result != MI_FAILURE) {
+    (void)share_socket_with_group(socket_path.get(), spam_config.socketgroup);
     report_daemon_ready();
     loop_result = smfi_main();
   }

@@ -217,7 +217,7 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
   const text_key keys[] = {
       {"tag", &spam_config.tag},   {"quarantinebox", &spam_config.quarantinebox},
       {"user", &spam_config.user}, {"socket", &spam_config.socket},
-      {"dnsbldou", &spam_config.dnsbl_domain},
+      {"dnsbldou", &spam_config.dnsbl_domain}, {"socketgroup", &spam_config.socketgroup},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {

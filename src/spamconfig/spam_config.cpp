@@ -67,11 +67,13 @@ void set_spam_config_defaults() {
   spam_config.dnsblserv = ACTION_OFF;
   spam_config.spf = ACTION_OFF;
   spam_config.ttl = 36000;
+  std::free(spam_config.socketgroup);
+  spam_config.socketgroup = nullptr;
 }
 
 void free_spam_config() {
   for (char** text : {&spam_config.tag, &spam_config.quarantinebox, &spam_config.dnsbl_domain,
-                      &spam_config.user, &spam_config.socket}) {
+                      &spam_config.user, &spam_config.socket, &spam_config.socketgroup}) {
     std::free(*text);
     *text = nullptr;
   }

@@ -52,6 +52,8 @@ struct spam_config_record {
   check_action dnsblserv;
   check_action spf;
   int32_t ttl;                      // SPF cache seconds; 0 = no cache
+  char* socketgroup;                // group given the filter socket (mode 0660)
+                                    // at start-up; null: root only, 0600
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 
@@ -62,10 +64,11 @@ extern spam_config_record spam_config;
 extern const char* const default_dnsbl_domain;
 
 // Sets every default of the record: fresh heap copies of the five owned
-// texts (an earlier copy is freed first), the built-in disposition pattern,
-// empty lists stay as they are. Called by load_spam_config.
+// texts (an earlier copy is freed first), no socket group, the built-in
+// disposition pattern; empty lists stay as they are. Called by
+// load_spam_config.
 void set_spam_config_defaults();
 
-// Frees the five owned texts and all six lists (entry texts included) and
+// Frees the owned texts (socketgroup included) and all six lists (entry texts included) and
 // leaves null pointers behind. Shutdown calls it after the workers ended.
 void free_spam_config();
