@@ -33,7 +33,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   exec < /dev/null
   host_trap_interrupts
   echo "== installing what is missing"
-  host_run --stop-with INT bash "$ROOT/scripts/install-deps.sh" || exit 1
+  host_run bash "$ROOT/scripts/install-deps.sh" || exit 1
   echo "== building the daemon in $BUILD"
   mkdir -p "$BUILD" || exit 1
   BUILD="$(cd "$BUILD" && pwd -P)"

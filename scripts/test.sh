@@ -14,7 +14,7 @@ if [ -z "${TESLO_TEST_STEPS:-}" ]; then
   host_location_problem "$PWD" || exit 2
   host_trap_interrupts
   export TESLO_TEST_STEPS=1
-  host_run --stop-with INT bash scripts/test.sh "$@"
+  host_run bash scripts/test.sh "$@"
   exit 0
 fi
 jobs=$(nproc)

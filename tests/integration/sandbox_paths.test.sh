@@ -12,6 +12,8 @@
 sandbox_enter "$@"
 
 LIB_SOURCE="$SANDBOX_LIB"
+# The probes start as if from a shell on the host: a sandbox of their own.
+FRESH=(env -u SANDBOX_INSIDE -u SANDBOX_DIR -u HOST_INTERRUPT_OWNER)
 
 # make_checkout DIR: a copy of the harness and of the daemon at DIR, with a
 # probe script that checks what it can see from inside its own sandbox.
@@ -43,7 +45,7 @@ EOF
 # as SCRIPT_DIR, default DIR); prints its output.
 run_probe() {
   local top="${2:-$1}"
-  TESLO_BIN="$top/build/teslo" bash "$top/tests/integration/probe.test.sh" 2>&1
+  "${FRESH[@]}" TESLO_BIN="$top/build/teslo" bash "$top/tests/integration/probe.test.sh" 2>&1
 }
 
 for dir in "/tmp/check out/teslo" "/run/user/0/teslo" "/var/spool/src/teslo" "/etc/mail/src/teslo"; do
@@ -64,7 +66,7 @@ assert_match "all of its checks pass" '4 passed, 0 failed' "$output"
 
 test_case "a build directory that is /tmp itself"
 cp "$TESLO_BIN" /tmp/teslo
-output="$(TESLO_BIN=/tmp/teslo bash "/tmp/check out/teslo/tests/integration/probe.test.sh" 2>&1)"
+output="$("${FRESH[@]}" TESLO_BIN=/tmp/teslo bash "/tmp/check out/teslo/tests/integration/probe.test.sh" 2>&1)"
 assert_eq "refused" 2 "$?"
 assert_eq "in one line" 1 "$(printf '%s\n' "$output" | wc -l)"
 assert_match "saying why" '^cannot run from /tmp: the sandbox puts its own empty /tmp there' "$output"
@@ -76,8 +78,10 @@ assert_eq "nothing made" "" "$(find /tmp -maxdepth 1 -name 'sandbox.*')"
 interrupt_probe() {
   local top="/tmp/check out/teslo" pid i
   rm -f "$top/ready"
-  PROBE_WAIT=1 TESLO_BIN="$top/build/teslo" setsid bash "$top/tests/integration/probe.test.sh" \
-    > "$W/probe.out" 2>&1 &
+  # As from a terminal: INT not ignored (a plain "cmd &" would ignore it).
+  (trap - INT QUIT
+    exec "${FRESH[@]}" PROBE_WAIT=1 TESLO_BIN="$top/build/teslo" \
+      setsid bash "$top/tests/integration/probe.test.sh" > "$W/probe.out" 2>&1) &
   pid=$!
   wait_until 30 test -e "$top/ready"
   INNER=$(ps -o pid= -s "$pid" | wc -l)
@@ -95,7 +99,9 @@ test_case "Ctrl-C: SIGINT to the process group"
 interrupt_probe INT group
 assert_ok "the inner sandbox had processes" test "$INNER" -gt 2
 assert_eq "exit status" 130 "$PROBE_STATUS"
-assert_eq "one line" "interrupted: stopped and cleaned up" "$(cat "$W/probe.out")"
+assert_eq "one line says so, at the end" "interrupted: stopped and cleaned up" "$(tail -n 1 "$W/probe.out")"
+assert_eq "and nothing else after the probe's checks" "" \
+  "$(grep -v -e '^ok - ' -e '^interrupted: stopped and cleaned up$' "$W/probe.out")"
 assert_eq "no process left" "" "$LEFT"
 assert_eq "no work directory left" "" "$(find "/tmp/check out/teslo/build" -name 'sandbox.*')"
 assert_eq "no mount left" "" "$(grep -F 'check' /proc/self/mountinfo)"
@@ -103,7 +109,9 @@ assert_eq "no mount left" "" "$(grep -F 'check' /proc/self/mountinfo)"
 test_case "SIGTERM to the script alone"
 interrupt_probe TERM script
 assert_eq "exit status" 143 "$PROBE_STATUS"
-assert_eq "one line" "interrupted: stopped and cleaned up" "$(cat "$W/probe.out")"
+assert_eq "one line says so, at the end" "interrupted: stopped and cleaned up" "$(tail -n 1 "$W/probe.out")"
+assert_eq "and nothing else after the probe's checks" "" \
+  "$(grep -v -e '^ok - ' -e '^interrupted: stopped and cleaned up$' "$W/probe.out")"
 assert_eq "no process left" "" "$LEFT"
 assert_eq "no work directory left" "" "$(find "/tmp/check out/teslo/build" -name 'sandbox.*')"
 

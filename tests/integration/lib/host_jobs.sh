@@ -3,8 +3,8 @@
 # reaches the whole process group, or a SIGTERM to the script alone) is acted
 # on at once, and acted on once:
 #   - further INT and TERM are ignored while cleaning up;
-#   - the child being waited for and every process below it are signalled by
-#     pid and waited for (killed after a grace time);
+#   - the child being waited for and every process below it get SIGINT by
+#     pid and are waited for (killed after a grace time);
 #   - the paths handed to host_remove_on_interrupt are removed;
 #   - one line "interrupted: stopped and cleaned up" goes to standard error,
 #     and the script exits 130 (INT) or 143 (TERM).
@@ -13,7 +13,7 @@
 # where the sandbox cannot reach it (host_location_problem).
 
 HOST_CHILD=""              # pid of the child being waited for, empty between steps
-HOST_CHILD_STOP=TERM       # the signal that stops that child
+HOST_CHILD_STOP=INT        # the signal that stops that child
 HOST_LEFTOVERS=()          # paths removed when interrupted
 HOST_INTERRUPT_HOOK=""     # a command run first when interrupted (may be empty)
 
@@ -46,9 +46,10 @@ host_keep() {
 # host_run [--stop-with SIGNAL] COMMAND...: runs the command as a child with
 # default signal handling and waits for it; returns its status. When the
 # script is interrupted meanwhile, the child's whole process tree gets SIGNAL
-# (default TERM; apt-get wants INT, on which it stops at a safe point).
+# (default INT, as from Ctrl-C: apt-get then stops at a safe point, and a
+# shell does not report its foreground command as "Terminated").
 host_run() {
-  local stop=TERM status=0
+  local stop=INT status=0
   if [ "${1:-}" = --stop-with ]; then stop="$2"; shift 2; fi
   # A plain "cmd &" would start with INT and QUIT ignored.
   (trap - INT QUIT TERM; exec "$@") &
