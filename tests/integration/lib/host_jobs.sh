@@ -21,12 +21,16 @@ HOST_INTERRUPT_HOOK=""     # a command run first when interrupted (may be empty)
 # script says that it was interrupted (the test script of a test that ctest
 # runs under scripts/test.sh stays quiet).
 HOST_QUIET=0
+HOST_STDERR=""             # a copy of standard error, made by host_trap_interrupts
 host_trap_interrupts() {
   if [ -n "${HOST_INTERRUPT_OWNER:-}" ] && [ "$HOST_INTERRUPT_OWNER" != "$$" ]; then
     HOST_QUIET=1
   else
     export HOST_INTERRUPT_OWNER=$$
   fi
+  # The line goes to the standard error of this moment, also when the
+  # interrupt comes while a step's output goes to a log file.
+  exec {HOST_STDERR}>&2
   trap '_host_interrupted INT' INT
   trap '_host_interrupted TERM' TERM
 }
@@ -106,7 +110,7 @@ _host_interrupted() {
   HOST_CHILD=""
   [ ${#HOST_LEFTOVERS[@]} -gt 0 ] && rm -rf -- "${HOST_LEFTOVERS[@]}"
   trap - EXIT
-  [ "$HOST_QUIET" = 1 ] || echo "interrupted: stopped and cleaned up" >&2
+  [ "$HOST_QUIET" = 1 ] || echo "interrupted: stopped and cleaned up" >&"${HOST_STDERR:-2}"
   exit "$status"
 }
 
