@@ -15,7 +15,6 @@
 HOST_CHILD=""              # pid of the child being waited for, empty between steps
 HOST_CHILD_STOP=INT        # the signal that stops that child
 HOST_LEFTOVERS=()          # paths removed when interrupted
-HOST_INTERRUPT_HOOK=""     # a command run first when interrupted (may be empty)
 
 # Installs the INT and TERM traps. Call once, early. Only the outermost
 # script says that it was interrupted (the test script of a test that ctest
@@ -56,7 +55,11 @@ host_run() {
   local stop=INT status=0
   if [ "${1:-}" = --stop-with ]; then stop="$2"; shift 2; fi
   # A plain "cmd &" would start with INT and QUIT ignored.
-  (trap - INT QUIT TERM; exec "$@") &
+  (
+    trap - INT QUIT TERM
+    [ -n "$HOST_STDERR" ] && exec {HOST_STDERR}>&-
+    exec "$@"
+  ) &
   HOST_CHILD=$!
   HOST_CHILD_STOP="$stop"
   wait "$HOST_CHILD" || status=$?
@@ -105,7 +108,6 @@ _host_interrupted() {
   trap '' INT TERM
   local status=130
   [ "$1" = TERM ] && status=143
-  [ -n "$HOST_INTERRUPT_HOOK" ] && $HOST_INTERRUPT_HOOK
   [ -n "$HOST_CHILD" ] && host_stop_tree "$HOST_CHILD" "$HOST_CHILD_STOP"
   HOST_CHILD=""
   [ ${#HOST_LEFTOVERS[@]} -gt 0 ] && rm -rf -- "${HOST_LEFTOVERS[@]}"
