@@ -106,6 +106,7 @@ host_stop_tree() {
 
 _host_interrupted() {
   trap '' INT TERM
+  set +e  # a process that is gone already must not end the cleanup
   local status=130
   [ "$1" = TERM ] && status=143
   [ -n "$HOST_CHILD" ] && host_stop_tree "$HOST_CHILD" "$HOST_CHILD_STOP"
