@@ -76,7 +76,7 @@ assert_eq "nothing made" "" "$(find /tmp -maxdepth 1 -name 'sandbox.*')"
 # in a session of its own, waits until its inner sandbox runs, then sends
 # SIGNAL to the whole group (TARGET group) or to the script alone (script).
 interrupt_probe() {
-  local top="/tmp/check out/teslo" pid i
+  local top="/tmp/check out/teslo" pid
   rm -f "$top/ready"
   # As from a terminal: INT not ignored (a plain "cmd &" would ignore it).
   (trap - INT QUIT
@@ -84,15 +84,16 @@ interrupt_probe() {
       setsid bash "$top/tests/integration/probe.test.sh" > "$W/probe.out" 2>&1) &
   pid=$!
   wait_until 30 test -e "$top/ready"
-  INNER=$(ps -o pid= -s "$pid" | wc -l)
+  local tree=()
+  mapfile -t tree < <(host_descendants "$pid")
+  INNER=${#tree[@]}
   if [ "$2" = group ]; then kill -"$1" -- -"$pid"; else kill -"$1" "$pid"; fi
   PROBE_STATUS=0
   wait "$pid" || PROBE_STATUS=$?
-  for ((i = 0; i < 50; i++)); do
-    [ -z "$(ps -o pid= -s "$pid")" ] && break
-    sleep 0.1
+  LEFT=""
+  for pid in "${tree[@]}"; do
+    sandbox_pid_alive "$pid" && LEFT+="$(ps -o pid=,args= -p "$pid") "
   done
-  LEFT="$(ps -o pid=,args= -s "$pid")"
 }
 
 test_case "Ctrl-C: SIGINT to the process group"

@@ -47,7 +47,10 @@ host_keep() {
 }
 
 # host_run [--stop-with SIGNAL] COMMAND...: runs the command as a child with
-# default signal handling and waits for it; returns its status. When the
+# default signal handling and waits for it; returns its status. The child
+# runs in a session of its own, so that Ctrl-C reaches only this script and
+# the child's tree is still whole when the trap collects it (ctest, for one,
+# would end at once and leave its tests to clean up unwatched). When the
 # script is interrupted meanwhile, the child's whole process tree gets SIGNAL
 # (default INT, as from Ctrl-C: apt-get then stops at a safe point, and a
 # shell does not report its foreground command as "Terminated").
@@ -58,7 +61,7 @@ host_run() {
   (
     trap - INT QUIT TERM
     [ -n "$HOST_STDERR" ] && exec {HOST_STDERR}>&-
-    exec "$@"
+    exec setsid -w "$@"
   ) &
   HOST_CHILD=$!
   HOST_CHILD_STOP="$stop"
