@@ -3,8 +3,9 @@
 # reaches the whole process group, or a SIGTERM to the script alone) is acted
 # on at once, and acted on once:
 #   - further INT and TERM are ignored while cleaning up;
-#   - the child being waited for and every process below it get SIGINT by
-#     pid and are waited for (killed after a grace time);
+#   - the child being waited for gets SIGINT as from Ctrl-C (its process
+#     group), and every process that was below it is waited for (killed
+#     after a grace time);
 #   - the paths handed to host_remove_on_interrupt are removed;
 #   - one line "interrupted: stopped and cleaned up" goes to standard error,
 #     and the script exits 130 (INT) or 143 (TERM).
@@ -85,14 +86,19 @@ _host_gone() {
   [ -z "$state" ] || [ "$state" = Z ]
 }
 
-# host_stop_tree PID SIGNAL [SECONDS]: signals the process and everything
-# below it, waits (default 30 s) until all of them have ended, then kills
-# what is left.
+# host_stop_tree PID SIGNAL [SECONDS]: what Ctrl-C would do to the child of
+# host_run and to its session's process group, then waits (default 90 s)
+# until every process that was below it has ended, and kills what is left.
+# Processes that made a session of their own (a daemon, a container) are not
+# signalled: their parents stop them in their own order.
 host_stop_tree() {
-  local root="$1" signal="$2" limit="${3:-30}" pid i left
+  local root="$1" signal="$2" limit="${3:-90}" pid i left=0
   local tree=("$root")
   mapfile -t -O 1 tree < <(host_descendants "$root")
-  kill -"$signal" "${tree[@]}" 2>/dev/null
+  for pid in "$root" $(ps -o pid= --ppid "$root" 2>/dev/null); do
+    kill -"$signal" -- -"$pid" 2>/dev/null
+  done
+  kill -"$signal" "$root" 2>/dev/null
   for ((i = 0; i < limit * 10; i++)); do
     left=0
     for pid in "${tree[@]}"; do _host_gone "$pid" || { left=1; break; }; done
