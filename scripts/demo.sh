@@ -140,15 +140,16 @@ show_actions() {
     ACTION_SUMMARY="-"
     return
   fi
-  say "  The filter (Sendmail's log of each action):"
+  say "  The filter (as Sendmail logged each of its actions):"
   while IFS= read -r line; do
     case "$line" in
       "Milter (TESLO) add: header: "* | "Milter (TESLO) insert ("*"): header: "*)
         value="${line#*header: }"
         name="${value%%:*}"
-        say "    added header:"
         stored="$(stored_header "$qf" "$value")"
-        printf '%s\n' "${stored:-$value}" | sed 's/^/      /'
+        # Not stored (a refused message): folded as the log gives it.
+        [ -n "$stored" ] || stored="$(printf '%s\n' "$value" | sed 's/\\n/\n/g; s/\\t/\t/g')"
+        printf '%s\n' "$stored" | sed '1s/^/    added header     /; 2,$s/^/                     /'
         ACTION_SUMMARY+="+$name " ;;
       "Milter (TESLO) change: header "*)
         value="${line#Milter (TESLO) change: header }"
@@ -156,24 +157,22 @@ show_actions() {
         stored="$(qf_header_value "$name" "$qf" | tail -n 1)"
         old="${value#"$name: from "}"
         old="${old%" to $stored"}"
-        say "    changed header:"
-        say "      $name: $stored"
-        say "      (before: $name:$old)"
+        say "    changed header   $name: $stored   (before:$old)"
         ACTION_SUMMARY+="~$name " ;;
       "Milter (TESLO) add: rcpt: "*)
-        say "    added recipient ${line#*rcpt: }"
+        say "    added recipient  ${line#*rcpt: }"
         ACTION_SUMMARY+="+rcpt " ;;
       "Milter (TESLO) delete: rcpt "*)
         say "    removed recipient ${line#*rcpt }"
         ACTION_SUMMARY+="-rcpt " ;;
       "milter=TESLO, quarantine="*)
-        say "    quarantined: ${line#*quarantine=}"
+        say "    quarantined      ${line#*quarantine=}"
         ACTION_SUMMARY+="quarantine " ;;
       "Milter: connect: "*"rejecting commands")
-        say "    refused the connection (Sendmail refuses every command from this client)"
+        say "    refused          the connection: Sendmail refuses every command from this client"
         ACTION_SUMMARY+="refuse " ;;
       "Milter: "*"reject="*)
-        say "    refused: ${line#*reject=}"
+        say "    refused          ${line#*reject=}"
         ACTION_SUMMARY+="refuse " ;;
       *)
         say "    $line" ;;
