@@ -47,6 +47,21 @@ explain_in_name_list() {
   return 1
 }
 
+# _explain_first_with ACTION VERDICT: the first finding of explain_verdict
+# whose check has this action, as "VERDICT: finding, and check is ACTION";
+# fails when there is none.
+_explain_first_with() {
+  local finding action
+  for finding in "${findings[@]}"; do
+    action="$(explain_setting "$conf" "${finding%%|*}")"
+    if [ "${action,,}" = "$1" ]; then
+      echo "$2: ${finding#*|}, and ${finding%%|*} is $1"
+      return 0
+    fi
+  done
+  return 1
+}
+
 # explain_verdict SETTINGS CLIENT HELO SENDER ACTIONS LOG
 # ACTIONS: Sendmail's lines about the filter for this message, without the
 # "sm-mta[pid]: QUEUEID: " prefix; LOG: the daemon's lines. Prints one
@@ -99,26 +114,14 @@ explain_verdict() {
       "Milter: rcpt") stage="RCPT" ;;
       *) stage="$(grep -m 1 -oE '^Milter: [a-z]+' <<< "$actions" | cut -c9-)" ;;
     esac
-    for finding in "${findings[@]}"; do
-      action="$(explain_setting "$conf" "${finding%%|*}")"
-      if [ "${action,,}" = eject ]; then
-        echo "refused at $stage: ${finding#*|}, and ${finding%%|*} is eject"
-        return
-      fi
-    done
-    echo "refused at $stage: the filter refused it with the reply shown"
+    _explain_first_with eject "refused at $stage" ||
+      echo "refused at $stage: the filter refused it with the reply shown"
     return
   fi
 
   if grep -q '^milter=TESLO, quarantine=' <<< "$actions"; then
-    for finding in "${findings[@]}"; do
-      action="$(explain_setting "$conf" "${finding%%|*}")"
-      if [ "${action,,}" = quarantine ]; then
-        echo "quarantined: ${finding#*|}, and ${finding%%|*} is quarantine"
-        return
-      fi
-    done
-    echo "quarantined: the filter quarantined it for the reason shown"
+    _explain_first_with quarantine quarantined ||
+      echo "quarantined: the filter quarantined it for the reason shown"
     return
   fi
 

@@ -123,7 +123,7 @@ _sandbox_keep_visible() {
   local path real covered own kept=() k mount_point
   while IFS= read -r path; do
     real="$(readlink -f "$path")" || continue
-    for covered in /etc/mail /run /tmp /var/spool; do
+    for covered in "${HOST_COVERED_DIRS[@]}"; do
       [[ "$real" == "$covered"/* ]] || continue
       # Below a path already kept, on the same mount: nothing more to do.
       mount_point="$(stat -c %m "$real")"
