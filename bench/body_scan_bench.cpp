@@ -11,16 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/log_sink.hpp"
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
@@ -106,11 +107,14 @@ std::size_t bytewise_scan(const std::string& body, const regex_t& pattern) {
 
 int main() {
   set_log_writer(count_log);
-  spam_config = {};
-  set_spam_config_defaults();
+  std::shared_ptr<spam_config_record> settings = make_spam_config_record();
+  if (!settings) return 1;
+  set_spam_config_defaults(*settings);
   compile_builtin_patterns();
-  compile_disposition_pattern();
-  spam_config.disposition = ACTION_HEADER;
+  compile_disposition_pattern(*settings);
+  settings->disposition = ACTION_HEADER;
+  publish_spam_settings(settings);
+  const regex_t& disposition_pattern = settings->disposition_regex;
 
   const std::string body = make_body();
   const double megabytes = static_cast<double>(body.size()) / 1e6;
@@ -146,6 +150,5 @@ int main() {
   std::printf("plain loop, byte at a time:     %8.0f MB/s (%zu matching lines)\n", megabytes / best_bytewise,
               bytewise_found);
   std::printf("ratio callback / plain loop:    %8.2f\n", best_plain / best_callback);
-  free_spam_config();
   return callback_found == plain_found && plain_found == bytewise_found ? 0 : 1;
 }

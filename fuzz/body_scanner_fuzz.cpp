@@ -59,11 +59,14 @@ std::vector<unsigned char> next_chunk(FuzzedDataProvider& input) {
 
 }  // namespace
 
+// The default settings, for their compiled attachment pattern.
+spam_config_record builtin_settings{};
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::silence_logs();
   compile_builtin_patterns();
-  set_spam_config_defaults();
-  compile_disposition_pattern();
+  set_spam_config_defaults(builtin_settings);
+  compile_disposition_pattern(builtin_settings);
   regcomp(&plain_pattern, "(virus|x{3,})\\.(exe|scr)$", REG_EXTENDED | REG_ICASE);
   return 0;
 }
@@ -73,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t settings = input.ConsumeIntegral<uint8_t>();
   body_scan_pattern fast_pattern{nullptr, nullptr};
   switch (settings & 3) {
-    case 0: fast_pattern = {&disposition_pattern, builtin_required_text}; break;
-    case 1: fast_pattern = {&disposition_pattern, nullptr}; break;
+    case 0: fast_pattern = {&builtin_settings.disposition_regex, builtin_required_text}; break;
+    case 1: fast_pattern = {&builtin_settings.disposition_regex, nullptr}; break;
     case 2: fast_pattern = {&plain_pattern, nullptr}; break;
     default: break;  // lines are cut but never matched
   }

@@ -33,11 +33,11 @@
 #include "offline_seams.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
-constexpr const char* spam_settings =
+constexpr const char* spam_settings_text =
     "helocheck header\n"
     "whitelistip 192.0.2.1\n"
     "whitelistip 203.0.113.0/28\n"
@@ -136,6 +136,9 @@ sfsistat connect_client(fake_milter::session& smtp, FuzzedDataProvider& input) {
   return smtp.connect(host.c_str(), reinterpret_cast<const sockaddr*>(&storage));
 }
 
+// The settings of every connection; set per input.
+spam_config_record spam_config{};
+
 void set_per_input_settings(FuzzedDataProvider& input) {
   uint16_t bits = input.ConsumeIntegral<uint16_t>();
   check_action* actions[] = {&spam_config.helocheck, &spam_config.tocheck, &spam_config.spf,
@@ -210,9 +213,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::silence_logs();
   compile_builtin_patterns();
   std::string path = fuzz::work_path("orvane.conf");
-  fuzz::write_file(path, spam_settings);
-  if (!load_spam_config(path.c_str())) std::abort();
-  compile_disposition_pattern();
+  fuzz::write_file(path, spam_settings_text);
+  spam_config_load loaded = load_spam_config(path.c_str());
+  if (!loaded.file_read) std::abort();
+  spam_config = *loaded.settings;           // takes over what the record owns
+  *loaded.settings = spam_config_record{};  // so that its release frees nothing
+  // Every connection sees this one record, which each input edits in place.
+  using snapshot = std::shared_ptr<const spam_config_record>;
+  publish_spam_settings(snapshot(snapshot(), &spam_config));
   if (!spf_cache_init()) std::abort();
   fuzz::install_offline_seams();
 

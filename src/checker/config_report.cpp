@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "checker/report_text.hpp"
-#include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -31,8 +30,7 @@ std::size_t length(const Entry* list) {
 }
 
 // What teslo would run with after reading the file.
-void write_settings(std::ostream& out) {
-  const spam_config_record& c = spam_config;
+void write_settings(std::ostream& out, const spam_config_record& c) {
   out << "  checks: helocheck " << action_word(c.helocheck) << ", tocheck "
       << action_word(c.tocheck) << ", spf " << action_word(c.spf) << ", ddns "
       << action_word(c.ddns) << ", disposition " << action_word(c.disposition)
@@ -44,13 +42,6 @@ void write_settings(std::ostream& out) {
       << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr)
       << ", blacklistptr " << length(c.blacklistptr) << ", whitelistfrom "
       << length(c.whitelistfrom) << ", whitelistto " << length(c.whitelistto) << "\n";
-}
-
-// Frees whatever an earlier load left and leaves the record zero-filled, as
-// the loader requires and as a fresh process has it.
-void clear_spam_config() {
-  free_spam_config();
-  std::memset(&spam_config, 0, sizeof spam_config);
 }
 
 }  // namespace
@@ -87,23 +78,18 @@ check_status check_spam_config_file(const std::string& path, std::ostream& out) 
     out << path << ": cannot read: Is a directory\n";
     return check_status::unreadable;
   }
-  compile_builtin_patterns();  // the loader checks list addresses with them
-  clear_spam_config();
   std::size_t reported = 0;
   auto observer = [&](const config_line_report& report) {
     out << path << ":" << report.line << ": " << describe_config_issue(report) << "\n";
     ++reported;
   };
-  errno = 0;
-  if (!load_spam_config(path.c_str(), observer)) {
-    int open_error = errno;
-    clear_spam_config();
-    out << path << ": cannot read: " << std::strerror(open_error)
+  spam_config_load loaded = load_spam_config(path.c_str(), observer);
+  if (!loaded.file_read) {
+    out << path << ": cannot read: " << std::strerror(loaded.error)
         << " (teslo would run with every default)\n";
     return check_status::unreadable;
   }
   out << path << ": " << counted(reported, "problem", "problems") << "; settings in force:\n";
-  write_settings(out);
-  clear_spam_config();
+  write_settings(out, *loaded.settings);
   return reported == 0 ? check_status::clean : check_status::ignored;
 }

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 struct addrinfo;
 

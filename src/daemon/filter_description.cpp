@@ -1,6 +1,6 @@
 #include "daemon/filter_description.hpp"
 
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 
 namespace {
 

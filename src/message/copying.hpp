@@ -15,7 +15,7 @@
 #include <string>
 
 #include "copyrules/copy_rule_table.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 // Longest copy address a rule may give; a longer one in a matching rule is a
 // configuration error.

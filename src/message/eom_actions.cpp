@@ -87,7 +87,7 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
 
 // Step 6: the tag goes before the first Subject, or becomes the Subject.
 void tag_subject(SMFICTX* ctx, const connection_context& context) {
-  const char* tag = spam_config.tag != nullptr ? spam_config.tag : "";
+  const char* tag = settings_of(context).tag != nullptr ? settings_of(context).tag : "";
   if (context.subject == nullptr) {
     add_header(ctx, "Subject", tag);
     return;
@@ -156,8 +156,9 @@ void format_received_spf(char* out, std::size_t out_size, const connection_conte
 
 spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context) {
   if (context.spam_exempt != 0) return spam_verdict::pass;
+  const spam_config_record& config = settings_of(context);
   add_header(ctx, scanner_header, scanner_value);
-  if (spam_config.spf != ACTION_OFF) {
+  if (config.spf != ACTION_OFF) {
     char value[received_spf_size] = {};
     format_received_spf(value, sizeof value, context);
     add_header(ctx, received_spf_header, value);
@@ -171,7 +172,7 @@ spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context)
   if (refuse_if_ejected(ctx, context)) return spam_verdict::rejected;
   // With `tagsubject` off the Subject is left alone: adding a second one
   // would give the message two Subject headers.
-  if (marked && spam_config.tagsubject != 0) tag_subject(ctx, context);
+  if (marked && config.tagsubject != 0) tag_subject(ctx, context);
   for (const auto& row : quarantine_reasons) {
     if (context.*row.flag != 0) (void)smfi_quarantine(ctx, mutable_text(row.text));
   }

@@ -9,7 +9,7 @@
 // request per set quarantine flag. An exempt connection gets none of these.
 //
 // Called by teslo_eom on the connection's worker thread; reads the context
-// and spam_config only. Results of the libmilter calls are ignored.
+// and its settings snapshot only. Results of the libmilter calls are ignored.
 // Log line: "undisclosed recipients: %s, %s -> %s" (LOG_NOTICE) before the
 // To/CC refusal.
 #pragma once
@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <libmilter/mfapi.h>
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 enum class spam_verdict { pass, rejected };
 

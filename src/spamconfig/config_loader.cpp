@@ -1,4 +1,4 @@
-// Reads the spam-check key/value file into spam_config.
+// Reads the spam-check key/value file into a new settings record.
 //
 // One directive per line: "key value", anything after the value ignored,
 // "#" starts a comment. Keys and action words ignore case. Physical lines
@@ -25,6 +25,7 @@
 #include "common/alloc_seam.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
@@ -61,6 +62,7 @@ constexpr action_name action_words[] = {
 
 // The line being applied and whoever wants to hear about what it lost.
 struct line_context {
+  spam_config_record& config;
   unsigned number;
   const config_line_observer& observer;
   const char* key;
@@ -170,7 +172,7 @@ void set_action(check_action& field, const char* value, const line_context& line
 void set_facility(const char* value, const line_context& line) {
   for (const auto& facility : facility_table) {
     if (same_word(value, facility.name)) {
-      spam_config.syslog_facility = facility.value;
+      line.config.syslog_facility = facility.value;
       return;
     }
   }
@@ -190,14 +192,15 @@ void check_time_value(const char* value, const line_context& line) {
 
 // Keys whose value is one of the action words.
 bool apply_action_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct action_key {
     const char* name;
     check_action* field;
   };
   const action_key keys[] = {
-      {"helocheck", &spam_config.helocheck}, {"tocheck", &spam_config.tocheck},
-      {"spf", &spam_config.spf},             {"ddns", &spam_config.ddns},
-      {"disposition", &spam_config.disposition}, {"dnsblserv", &spam_config.dnsblserv},
+      {"helocheck", &config.helocheck}, {"tocheck", &config.tocheck},
+      {"spf", &config.spf},             {"ddns", &config.ddns},
+      {"disposition", &config.disposition}, {"dnsblserv", &config.dnsblserv},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -210,14 +213,15 @@ bool apply_action_key(const char* key, const char* value, const line_context& li
 
 // Keys whose value replaces an owned text.
 bool apply_text_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct text_key {
     const char* name;
     char** field;
   };
   const text_key keys[] = {
-      {"tag", &spam_config.tag},   {"quarantinebox", &spam_config.quarantinebox},
-      {"user", &spam_config.user}, {"socket", &spam_config.socket},
-      {"dnsbldou", &spam_config.dnsbl_domain},
+      {"tag", &config.tag},   {"quarantinebox", &config.quarantinebox},
+      {"user", &config.user}, {"socket", &config.socket},
+      {"dnsbldou", &config.dnsbl_domain},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -232,6 +236,7 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
 
 // Keys that switch a default off (or quarantine on) with one exact word.
 bool apply_switch_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct switch_key {
     const char* name;
     const char* word;
@@ -239,10 +244,10 @@ bool apply_switch_key(const char* key, const char* value, const line_context& li
     int32_t setting;
   };
   const switch_key keys[] = {
-      {"refusefail", "off", &spam_config.refusefail, 0},
-      {"tagsubject", "off", &spam_config.tagsubject, 0},
-      {"addheader", "off", &spam_config.addheader, 0},
-      {"quarantine", "on", &spam_config.quarantine, 1},
+      {"refusefail", "off", &config.refusefail, 0},
+      {"tagsubject", "off", &config.tagsubject, 0},
+      {"addheader", "off", &config.addheader, 0},
+      {"quarantine", "on", &config.quarantine, 1},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -259,18 +264,19 @@ bool apply_switch_key(const char* key, const char* value, const line_context& li
 }
 
 bool apply_list_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   if (same_word(key, "whitelistip")) {
-    add_address_entry(spam_config.whitelistip, value, line);
+    add_address_entry(config.whitelistip, value, line);
   } else if (same_word(key, "blacklistip")) {
-    add_address_entry(spam_config.blacklistip, value, line);
+    add_address_entry(config.blacklistip, value, line);
   } else if (same_word(key, "whitelistptr")) {
-    add_pattern_entry(spam_config.whitelistptr, value, false, line);
+    add_pattern_entry(config.whitelistptr, value, false, line);
   } else if (same_word(key, "blacklistptr")) {
-    add_pattern_entry(spam_config.blacklistptr, value, false, line);
+    add_pattern_entry(config.blacklistptr, value, false, line);
   } else if (same_word(key, "whitelistfrom")) {
-    add_pattern_entry(spam_config.whitelistfrom, value, true, line);
+    add_pattern_entry(config.whitelistfrom, value, true, line);
   } else if (same_word(key, "whitelistto")) {
-    add_pattern_entry(spam_config.whitelistto, value, true, line);
+    add_pattern_entry(config.whitelistto, value, true, line);
   } else {
     return false;
   }
@@ -286,7 +292,7 @@ void apply_setting(const line_context& line) {
     return;
   }
   if (same_word(key, "ttl")) {
-    spam_config.ttl = parse_time_value(value);
+    line.config.ttl = parse_time_value(value);
     check_time_value(value, line);
   } else if (same_word(key, "syslog")) {
     set_facility(value, line);
@@ -318,7 +324,8 @@ void report_lost_text(const line_context& line, const char* text, int after_key,
 }
 
 // Handles one (possibly cut) line of the file.
-void apply_line(char* text, unsigned number, const config_line_observer& observer) {
+void apply_line(spam_config_record& config, char* text, unsigned number,
+                const config_line_observer& observer) {
   if (char* comment = std::strchr(text, '#'); comment != nullptr) *comment = '\0';
   if (text[0] == '\0') return;
   char key[128] = "";
@@ -326,7 +333,7 @@ void apply_line(char* text, unsigned number, const config_line_observer& observe
   int after_key = 0;
   int after_value = 0;
   int found = std::sscanf(text, "%127s%n %127s%n", key, &after_key, value, &after_value);
-  line_context line{number, observer, key, value};
+  line_context line{config, number, observer, key, value};
   if (found == 1) line.report(config_line_issue::missing_value);
   if (found != 2) return;
   report_lost_text(line, text, after_key, after_value);
@@ -377,15 +384,37 @@ int32_t parse_time_value(const char* text) {
   return static_cast<int32_t>(seconds);
 }
 
-bool load_spam_config(const char* path, const config_line_observer& observer) {
-  set_spam_config_defaults();
+spam_config_load load_spam_config(const char* path, const config_line_observer& observer) {
+  compile_builtin_patterns();  // list addresses are validated with address_pattern
+  spam_config_load result{make_spam_config_record(), false, 0};
+  if (!result.settings) {
+    result.error = ENOMEM;
+    return result;
+  }
+  spam_config_record& config = *result.settings;
+  set_spam_config_defaults(config);
+  compile_disposition_pattern(config);
+  errno = 0;
   file_handle file(std::fopen(path, "r"));
-  if (!file) return false;
+  if (!file) {
+    result.error = errno;
+    return result;
+  }
   char line[line_buffer_size];
   bool cut = false;
   for (unsigned number = 1; read_line(file.get(), line, cut); ++number) {
     if (cut && observer) observer({number, config_line_issue::line_too_long, {}, {}, {}});
-    apply_line(line, number, observer);
+    apply_line(config, line, number, observer);
   }
-  return true;
+  if (std::ferror(file.get()) != 0) {
+    // A file that could be opened but not read to its end (a directory, an
+    // I/O error) gives no settings at all rather than part of them.
+    result.error = errno != 0 ? errno : EIO;
+    free_spam_config(config);
+    set_spam_config_defaults(config);
+    compile_disposition_pattern(config);
+    return result;
+  }
+  result.file_read = true;
+  return result;
 }

@@ -12,7 +12,7 @@
 #include "copyrules/rule_files.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -161,16 +161,16 @@ TEST(load_spam_config, observer_changes_nothing_that_is_loaded) {
          << (spam_config.whitelistip != nullptr ? spam_config.whitelistip->prefix : 99);
     return text.str();
   };
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
-  ASSERT_TRUE(load_spam_config(path.c_str()));
+  ASSERT_TRUE(load_test_settings(path.c_str()));
   std::string plain = snapshot();
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
   int heard = 0;
-  ASSERT_TRUE(load_spam_config(path.c_str(), [&](const config_line_report&) { ++heard; }));
+  ASSERT_TRUE(load_test_settings(path.c_str(), [&](const config_line_report&) { ++heard; }));
   EXPECT_EQ(snapshot(), plain);
   EXPECT_EQ(heard, 6);
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
 }

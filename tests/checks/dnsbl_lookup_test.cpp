@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "checks/dnsbl_lookup.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/config_file.hpp"
 
 namespace {

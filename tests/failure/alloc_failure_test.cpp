@@ -18,10 +18,10 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_file.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -62,12 +62,12 @@ class fresh_spam_config {
   fresh_spam_config() {
     saved_ = spam_config;
     spam_config = {};
-    set_spam_config_defaults();
+    set_spam_config_defaults(spam_config);
     compile_builtin_patterns();
-    compile_disposition_pattern();
+    compile_disposition_pattern(spam_config);
   }
   ~fresh_spam_config() {
-    free_spam_config();
+    free_spam_config(spam_config);
     spam_config = saved_;
   }
   fresh_spam_config(const fresh_spam_config&) = delete;

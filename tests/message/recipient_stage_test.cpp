@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "message/message_fixture.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -52,14 +52,14 @@ TEST(example_orvane_conf, loads_to_exactly_the_defaults) {
   ASSERT_TRUE(std::filesystem::exists(example_file)) << example_file;
   compile_builtin_patterns();
 
-  free_spam_config();
-  set_spam_config_defaults();
+  free_spam_config(spam_config);
+  set_spam_config_defaults(spam_config);
   const settings defaults = settings::of_spam_config();
-  free_spam_config();
+  free_spam_config(spam_config);
 
-  ASSERT_TRUE(load_spam_config(example_file.c_str()));
+  ASSERT_TRUE(load_test_settings(example_file.c_str()));
   const settings loaded = settings::of_spam_config();
-  free_spam_config();
+  free_spam_config(spam_config);
 
   EXPECT_EQ(loaded, defaults);
 }

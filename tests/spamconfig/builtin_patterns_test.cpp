@@ -5,7 +5,7 @@
 #include <string>
 
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -61,7 +61,7 @@ TEST(address_pattern, accepts_dotted_quads_only) {
 TEST(disposition_pattern, matches_harmful_attachment_names) {
   compile_builtin_patterns();
   spam_config.disposition_pattern = default_disposition_pattern_text;
-  compile_disposition_pattern();
+  compile_disposition_pattern(spam_config);
   struct line_case {
     const char* line;
     bool want;
@@ -73,6 +73,10 @@ TEST(disposition_pattern, matches_harmful_attachment_names) {
       {"Content-Disposition: attachment; filename=\"notes.txt\"", false},
       {"filename=\"setup.exe.txt\"", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(pattern_matches(disposition_pattern, c.line), c.want) << c.line;
+  for (const auto& c : cases) {
+    EXPECT_EQ(pattern_matches(spam_config.disposition_regex, c.line), c.want) << c.line;
+  }
   spam_config.disposition_pattern = nullptr;
+  regfree(&spam_config.disposition_regex);
+  spam_config.disposition_compiled = 0;
 }

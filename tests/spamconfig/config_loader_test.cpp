@@ -12,7 +12,7 @@
 #include "spamconfig/config_file.hpp"
 #include "spamconfig/config_loader.hpp"
 #include "spamconfig/list_queries.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -36,8 +36,8 @@ bool ip_listed(const ip_mask_entry* list, const char* address) {
 
 TEST(load_spam_config, missing_file_keeps_every_default) {
   compile_builtin_patterns();
-  free_spam_config();
-  EXPECT_FALSE(load_spam_config("./no-such-dir/orvane.conf"));
+  free_spam_config(spam_config);
+  EXPECT_FALSE(load_test_settings("./no-such-dir/orvane.conf"));
   EXPECT_STREQ(spam_config.tag, "[SPAM]");
   EXPECT_STREQ(spam_config.quarantinebox, "postmaster");
   EXPECT_STREQ(spam_config.dnsbl_domain, "zen.spamhaus.org");
@@ -56,7 +56,7 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
   EXPECT_EQ(spam_config.ttl, 36000);
   EXPECT_EQ(spam_config.whitelistip, nullptr);
   EXPECT_EQ(spam_config.whitelistto, nullptr);
-  free_spam_config();
+  free_spam_config(spam_config);
   EXPECT_EQ(spam_config.tag, nullptr);
 }
 

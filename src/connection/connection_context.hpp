@@ -1,10 +1,12 @@
 // The per-connection context and the per-message record.
 //
 // A connection_context is created zero-filled by the connect stage, attached
-// with smfi_setpriv and freed by teslo_close. It is touched only by the
-// callbacks of its own connection (one at a time), so it takes no lock.
-// Its message_record lives from one MAIL FROM to the next MAIL FROM, abort or
-// close.
+// with smfi_setpriv and freed by teslo_close (release_context). It is touched
+// only by the callbacks of its own connection (one at a time), so it takes no
+// lock. Its message_record lives from one MAIL FROM to the next MAIL FROM,
+// abort or close. Its settings are the snapshot of the spam-check settings
+// taken at connect: every stage of the connection reads those, and a reload
+// while the connection is open does not change them.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "common/alloc_seam.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 class message_record {
  public:
@@ -36,6 +39,8 @@ class message_record {
 struct connection_context {
   uint32_t client_ip;           // IPv4 client, network order; 127.0.0.1 without an address
   message_record* message;      // current message, owned; null between messages
+  spam_settings* settings;      // snapshot taken at connect, owned (new/delete); never
+                                // null once the context is attached
   char client_addr[256];        // client address text; "undefined" without an address
   char client_name[128];        // client host name as the MTA reports it
   char helo_name[128];          // HELO/EHLO argument; "unknown" until it arrives
@@ -54,7 +59,8 @@ struct connection_context {
   int32_t spf_result;           // 1 neutral, 2 pass, 3 fail, 4 softfail, 5 none
 
   // Verdict flags, each 0 or 1. Within each group: HELO, To/CC, SPF, DDNS,
-  // harmful attachment, DNS blocklist.
+  // harmful attachment, DNS blocklist. connection/verdicts.hpp maps a check
+  // and an action to its flag and says which belong to the message.
   uint8_t helo_header, to_header, spf_header, ddns_header, harmful_header, dnsbl_header;
   uint8_t spam_exempt;
   uint8_t helo_eject, to_eject, spf_eject, ddns_eject, harmful_eject, dnsbl_eject;
@@ -70,3 +76,12 @@ struct connection_context {
 // The context is allocated zero-filled (calloc) and must stay valid that way.
 static_assert(std::is_trivial_v<connection_context>);
 static_assert(std::is_standard_layout_v<connection_context>);
+
+// The settings of the connection (a context attached by connect has them).
+inline const spam_config_record& settings_of(const connection_context& context) {
+  return **context.settings;
+}
+
+// Frees the subject, the message record, the settings snapshot and the
+// context itself. Null does nothing.
+void release_context(connection_context* context);
