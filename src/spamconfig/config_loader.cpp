@@ -343,12 +343,13 @@ void apply_line(spam_config_record& config, char* text, unsigned number,
 // Reads one physical line into `line` (at most line_buffer_size - 1
 // characters, newline dropped, always terminated) and skips whatever of it
 // did not fit, setting `cut`. False at the end of the file when nothing was
-// read.
-bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut) {
+// read. A read that fails sets `read_error` to its errno (EIO when the C
+// library gives none); the line read up to there is still returned.
+bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut, int& read_error) {
   std::size_t length = 0;
   cut = false;
+  errno = 0;
   int next = std::getc(file);
-  if (next == EOF) return false;
   for (; next != EOF && next != '\n'; next = std::getc(file)) {
     if (length < line_buffer_size - 1) {
       line[length++] = static_cast<char>(next);
@@ -356,8 +357,9 @@ bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut) {
       cut = true;
     }
   }
+  if (next == EOF && std::ferror(file) != 0) read_error = errno != 0 ? errno : EIO;
   line[length] = '\0';
-  return true;
+  return next != EOF || length > 0;
 }
 
 }  // namespace
@@ -402,14 +404,16 @@ spam_config_load load_spam_config(const char* path, const config_line_observer& 
   }
   char line[line_buffer_size];
   bool cut = false;
-  for (unsigned number = 1; read_line(file.get(), line, cut); ++number) {
+  int read_error = 0;
+  for (unsigned number = 1; read_error == 0 && read_line(file.get(), line, cut, read_error);
+       ++number) {
     if (cut && observer) observer({number, config_line_issue::line_too_long, {}, {}, {}});
     apply_line(config, line, number, observer);
   }
-  if (std::ferror(file.get()) != 0) {
+  if (read_error != 0) {
     // A file that could be opened but not read to its end (a directory, an
     // I/O error) gives no settings at all rather than part of them.
-    result.error = errno != 0 ? errno : EIO;
+    result.error = read_error;
     free_spam_config(config);
     set_spam_config_defaults(config);
     compile_disposition_pattern(config);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <syslog.h>
@@ -58,6 +59,16 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
   EXPECT_EQ(spam_config.whitelistto, nullptr);
   free_spam_config(spam_config);
   EXPECT_EQ(spam_config.tag, nullptr);
+}
+
+TEST(load_spam_config, file_that_opens_but_cannot_be_read_gives_the_defaults) {
+  // A directory opens for reading; the first read fails.
+  spam_config_load loaded = load_spam_config(".");
+  EXPECT_FALSE(loaded.file_read);
+  EXPECT_EQ(loaded.error, EISDIR);
+  ASSERT_NE(loaded.settings, nullptr);
+  EXPECT_STREQ(loaded.settings->tag, "[SPAM]");
+  EXPECT_EQ(loaded.settings->ttl, 36000);
 }
 
 TEST(load_spam_config, settings_follow_the_file) {
