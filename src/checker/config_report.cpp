@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "checker/report_text.hpp"
+#include "common/error_text.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -85,7 +86,7 @@ check_status check_spam_config_file(const std::string& path, std::ostream& out) 
   };
   spam_config_load loaded = load_spam_config(path.c_str(), observer);
   if (!loaded.file_read) {
-    out << path << ": cannot read: " << std::strerror(loaded.error)
+    out << path << ": cannot read: " << error_text(loaded.error)
         << " (teslo would run with every default)\n";
     return check_status::unreadable;
   }

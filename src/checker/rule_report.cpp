@@ -95,7 +95,7 @@ class parser_messages {
     char piece[1024];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(piece, sizeof piece, format, arguments);
+    (void)std::vsnprintf(piece, sizeof piece, format, arguments);
     va_end(arguments);
     static_cast<parser_messages*>(self)->text_ += piece;
   }

@@ -19,6 +19,7 @@
 #include <syslog.h>
 
 #include "checks/client_lists.hpp"
+#include "common/error_text.hpp"
 #include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
 #include "common/callback_guard.hpp"
@@ -93,7 +94,7 @@ sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* addr
     }
   }
   if (context == nullptr) {
-    log_line(LOG_ERR, "allocate ERROR %s", std::strerror(errno));
+    log_line(LOG_ERR, "allocate ERROR %s", error_text(errno));
     return SMFIS_ACCEPT;
   }
   const spam_config_record& config = settings_of(*context);

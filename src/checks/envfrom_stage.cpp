@@ -59,7 +59,7 @@ void reset_message_state(connection_context& context) {
 void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {
   const char* size = macro(ctx, "{msg_size}");
   const char* verify = macro(ctx, "{verify}");
-  if (size != nullptr && std::atol(size) > exempt_message_size) context.spam_exempt = 1;
+  if (size != nullptr && std::strtol(size, nullptr, 10) > exempt_message_size) context.spam_exempt = 1;
   if (macro(ctx, "{auth_authen}") != nullptr) context.spam_exempt = 1;
   if (verify != nullptr && std::strcmp(verify, "OK") == 0) context.spam_exempt = 1;
 }
@@ -85,7 +85,7 @@ void check_blocklist(connection_context& context) {
 bool derive_sender(connection_context& context) {
   if (std::strstr(context.mail_from, "<>") != nullptr) {
     lower_ascii(context.helo_name);
-    std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
+    (void)std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
                   context.helo_name);
     return true;
   }
@@ -103,7 +103,7 @@ void build_cache_key(connection_context& context) {
   static_assert(sizeof context.spf_cache_key >=
                 sizeof context.client_addr + sizeof context.sender_addr);
   const char* at = std::strchr(context.sender_addr, '@');
-  std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
+  (void)std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
                 context.client_addr, at != nullptr ? at + 1 : "");
 }
 

@@ -81,6 +81,8 @@ void append_entry(const char* key, uint32_t hash, int32_t value, int64_t expiry)
 bool spf_cache_init() {
   mutex_guard hold(&cache_lock);
   if (spf_cache != nullptr) return true;
+  // An array of chain heads, each one pointer.
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of a pointer is meant
   spf_cache = static_cast<spf_cache_entry**>(teslo_calloc(chain_count, sizeof(spf_cache_entry*)));
   return spf_cache != nullptr;
 }

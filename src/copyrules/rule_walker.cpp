@@ -56,6 +56,7 @@ void complete_rule(rule_walk_state& state, int line) {
 }  // namespace
 
 void walk_rule_node(rule_walk_state& state, const xmlpp::Node* node) {
+  if (node == nullptr) return;
   const auto* text = dynamic_cast<const xmlpp::TextNode*>(node);
   if (text != nullptr && text->is_white_space()) return;
 

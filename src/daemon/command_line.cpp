@@ -21,7 +21,7 @@ command_request requested(int argc, char** argv) {
 }
 
 void print_usage(FILE* out) {
-  std::fputs(
+  (void)std::fputs(
       "usage: teslo [-x] [-u value]\n"
       "       teslo -h | --help | --version\n"
       "Starts the teslo mail filter: detaches, adds itself to /etc/mail/sendmail.cf\n"
@@ -32,9 +32,10 @@ void print_usage(FILE* out) {
       out);
 }
 
-void print_version(FILE* out) { std::fprintf(out, "teslo %s\n", names::version); }
+void print_version(FILE* out) { (void)std::fprintf(out, "teslo %s\n", names::version); }
 
 void read_command_line(int argc, char** argv) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, before any other thread
   while (getopt(argc, argv, names::command_options) != -1) {
   }
 }

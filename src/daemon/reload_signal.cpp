@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 
 namespace {
@@ -53,7 +54,7 @@ void write_wakeup_byte(char byte) {
 
 bool install_reload_signal() {
   if (!make_pipe()) {
-    log_line(LOG_CRIT, "reload signal setup failed: %s", std::strerror(errno));
+    log_line(LOG_CRIT, "reload signal setup failed: %s", error_text(errno));
     return false;
   }
   struct sigaction action {};
@@ -61,7 +62,7 @@ bool install_reload_signal() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   if (sigaction(SIGUSR1, &action, nullptr) != 0 || sigaction(SIGUSR2, &action, nullptr) != 0) {
-    log_line(LOG_CRIT, "reload signal setup failed: %s", std::strerror(errno));
+    log_line(LOG_CRIT, "reload signal setup failed: %s", error_text(errno));
     return false;
   }
   return true;

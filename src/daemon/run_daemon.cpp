@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "checks/spf_cache.hpp"
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 #include "copyrules/load_copy_rules.hpp"
@@ -47,8 +48,8 @@ struct daemon_run {
 // Writes the pid file that start-up opened; returns nothing: a failed write
 // leaves an empty pid file, as fopen already succeeded.
 void write_pid(FILE* pid_stream) {
-  std::fprintf(pid_stream, "%ld\n", static_cast<long>(getpid()));
-  std::fclose(pid_stream);
+  (void)std::fprintf(pid_stream, "%ld\n", static_cast<long>(getpid()));
+  (void)std::fclose(pid_stream);
 }
 
 // Start-up up to the main loop. Returns the exit status when the daemon must
@@ -76,8 +77,8 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   // The launcher waits until report_daemon_ready(), or for our exit.
   if (!detach_daemon()) {
     int error = errno;
-    std::fprintf(stderr, "daemon() failed: %s\n", std::strerror(error));
-    log_line(LOG_CRIT, "daemon() failed: %s ", std::strerror(error));
+    (void)std::fprintf(stderr, "daemon() failed: %s\n", error_text(error));
+    log_line(LOG_CRIT, "daemon() failed: %s ", error_text(error));
     return 1;
   }
   start_reload_thread(paths::copy_rule_file, paths::spam_config_file);
@@ -89,15 +90,15 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   FILE* pid_stream = std::fopen(run.pid_path.get(), "w");
   if (pid_stream == nullptr) {
     int error = errno;
-    std::fprintf(stderr, "Could not open pidfile: %s\n", std::strerror(error));
-    log_line(LOG_CRIT, "Could not open pidfile : %s\n", std::strerror(error));
+    (void)std::fprintf(stderr, "Could not open pidfile: %s\n", error_text(error));
+    log_line(LOG_CRIT, "Could not open pidfile : %s\n", error_text(error));
     return 1;
   }
 
   (void)install_spam_settings(paths::spam_config_file);
 
   if (smfi_register(filter_description) == MI_FAILURE) {
-    std::fprintf(stderr, "smfi_register failed\n");
+    (void)std::fprintf(stderr, "smfi_register failed\n");
     log_line(LOG_CRIT, "smfi_register failed");
     return 69;
   }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "checks/spf_cache.hpp"
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "spamconfig/config_loader.hpp"
 #include "spamconfig/spam_settings.hpp"
@@ -14,10 +15,10 @@ bool install_spam_settings(const char* path) {
   spam_config_load loaded = load_spam_config(path);
   if (!loaded.settings) {
     // No memory even for the defaults: keep the defaults published lazily.
-    std::fprintf(stderr, "WARN:Failed to configuration file.\n");
+    (void)std::fprintf(stderr, "WARN:Failed to configuration file.\n");
     return false;
   }
-  if (!loaded.file_read) std::fprintf(stderr, "WARN:Failed to configuration file.\n");
+  if (!loaded.file_read) (void)std::fprintf(stderr, "WARN:Failed to configuration file.\n");
   publish_spam_settings(std::move(loaded.settings));
   return loaded.file_read;
 }
@@ -25,7 +26,7 @@ bool install_spam_settings(const char* path) {
 bool reload_spam_settings(const char* path) {
   spam_config_load loaded = load_spam_config(path);
   if (!loaded.file_read || !loaded.settings) {
-    log_line(LOG_CRIT, "TESLO settings reload failed: %s: %s", path, std::strerror(loaded.error));
+    log_line(LOG_CRIT, "TESLO settings reload failed: %s: %s", path, error_text(loaded.error));
     return false;
   }
   prepare_spf_cache(*loaded.settings);

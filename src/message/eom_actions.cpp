@@ -69,7 +69,7 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
              context.mail_from, context.rcpt_to);
     reject(ctx, "554", "Message for undisclosed recipients");
   } else if (context.spf_eject != 0) {
-    std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
+    (void)std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
                   context.sender_addr, context.client_addr, context.receiver_host);
     reject(ctx, "550", text);
   } else if (context.harmful_eject != 0) {
@@ -77,7 +77,7 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
   } else if (context.ddns_eject != 0) {
     reject(ctx, "550", "Unwated DDNS client");
   } else if (context.dnsbl_eject != 0) {
-    std::snprintf(text, sizeof text, "Blocked, look at blacklist ip=%s", context.client_addr);
+    (void)std::snprintf(text, sizeof text, "Blocked, look at blacklist ip=%s", context.client_addr);
     reject(ctx, "550", text);
   } else {
     return false;
@@ -95,7 +95,7 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
   std::size_t size = std::strlen(tag) + std::strlen(context.subject) + 2;
   std::unique_ptr<char, decltype(&std::free)> value(static_cast<char*>(teslo_malloc(size)), &std::free);
   if (value == nullptr) return;
-  std::snprintf(value.get(), size, "%s %s", tag, context.subject);
+  (void)std::snprintf(value.get(), size, "%s %s", tag, context.subject);
   (void)smfi_chgheader(ctx, mutable_text("Subject"), 1, value.get());
 }
 

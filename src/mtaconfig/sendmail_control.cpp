@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <syslog.h>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 
@@ -49,6 +50,6 @@ void reload_sendmail(const sendmail_host& host, command_runner& runner) {
     return;
   }
   if (kill(daemon, SIGHUP) != 0) {
-    log_line(LOG_ERR, "Sendmail reload failed: SIGHUP to %ld: %s", static_cast<long>(daemon), std::strerror(errno));
+    log_line(LOG_ERR, "Sendmail reload failed: SIGHUP to %ld: %s", static_cast<long>(daemon), error_text(errno));
   }
 }

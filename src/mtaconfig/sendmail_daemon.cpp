@@ -34,7 +34,7 @@ pid_t parse_pid(const std::string& text) {
   for (char c : text) {
     if (std::isdigit(static_cast<unsigned char>(c)) == 0) return 0;
   }
-  return static_cast<pid_t>(std::atol(text.c_str()));
+  return static_cast<pid_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
 // The first line of a pid file as a pid, 0 when it holds none.
@@ -58,6 +58,7 @@ pid_t scan_processes(const sendmail_host& host) {
   DIR* processes = opendir(host.proc_dir);
   if (processes == nullptr) return 0;
   pid_t found = 0;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this call's own
   while (dirent* entry = readdir(processes)) {
     pid_t pid = parse_pid(entry->d_name);
     if (pid > 0 && is_sendmail(host, pid) && (found == 0 || pid < found)) found = pid;

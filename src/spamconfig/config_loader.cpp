@@ -30,7 +30,7 @@
 namespace {
 
 struct file_closer {
-  void operator()(FILE* file) const { std::fclose(file); }
+  void operator()(FILE* file) const { (void)std::fclose(file); }
 };
 using file_handle = std::unique_ptr<FILE, file_closer>;
 
@@ -134,7 +134,7 @@ void add_address_entry(ip_mask_entry*& list, const char* value, const line_conte
   entry->next = list;
   list = entry;
   if (prefix_text != nullptr && (!all_digits(prefix_text) || std::strlen(prefix_text) > 2 ||
-                                 std::atoi(prefix_text) > 32)) {
+                                 std::strtol(prefix_text, nullptr, 10) > 32)) {
     line.report(config_line_issue::value_misread,
                 "prefix \"/" + std::string(prefix_text) + "\" is read as /" +
                     std::to_string(prefix) + (prefix == 0 ? ", which matches every address" : ""));
