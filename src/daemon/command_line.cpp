@@ -27,8 +27,9 @@ void print_usage(FILE* out) {
       "Starts the teslo mail filter: detaches, adds itself to /etc/mail/sendmail.cf\n"
       "and /etc/mail/brin.mc, restarts a running Sendmail and serves it on\n"
       "/var/run/teslo.sock until SIGTERM, SIGINT or SIGHUP, then removes itself\n"
-      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml. -x and -u are accepted\n"
-      "and ignored. See teslo(8).\n",
+      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml, SIGUSR2\n"
+      "/etc/mail/orvane/orvane.conf. -x and -u are accepted and ignored.\n"
+      "See teslo(8).\n",
       out);
 }
 
