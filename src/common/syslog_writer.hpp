@@ -10,6 +10,12 @@
 // and drops the line when that fails too, as glibc does without LOG_CONS.
 // The time stamp is formatted once per second per thread.
 //
+// Fast path, kept for this figure: the two log lines of a message cost
+// 12,147 instructions through glibc and 4,501 through this client, every
+// check on (bench/callgrind.sh, bench/README.md), a sixth of the daemon's
+// 52,044 per message. Its equivalence test against the plain way:
+// syslog_header.matches_glibc_stamp_identity_and_pid (tests/common).
+//
 // Used by log_sink (the daemon's one log sink) only. syslog_writer_open
 // runs on the main thread at start-up; syslog_writer_line from any thread
 // (the socket is guarded by a mutex of its own).

@@ -234,3 +234,45 @@ TEST(copy_phase, normalises_addresses) {
 }
 
 }  // namespace
+
+namespace {
+
+// The argument that makes the test driver record `address` as the recipient
+// (it strips one pair of angle brackets).
+std::string recipient_argument(const std::string& address) { return "<" + address + ">"; }
+
+}  // namespace
+
+TEST(copy_phase, matches_as_the_full_normalisation_does) {
+  const std::string host = "mx.example.net";
+  const std::vector<std::string> addresses = {
+      "a@b.test", "<a@b.test>", "<a@b.test> ", " a@b.test", "bare", "<bare>", "<a@b.test>\t", "",
+  };
+  const std::vector<std::string> patterns = {
+      "b.test>", "a@b.test>", "<a@b.test>", "bare@mx.example.net>", "<bare@", "test> ", "ALL>",
+  };
+  smfiDesc table = driver_table();
+  for (const std::string& address : addresses) {
+    for (const std::string& pattern : patterns) {
+      for (const char* direction : {"R", "S"}) {
+        copy_rule_table rules = {{pattern, "copy@archive.test", direction}};
+        bool as_recipient = std::string(direction) == "R";
+        std::string normal = as_recipient ? normalise_recipient(address, host)
+                                          : normalise_sender(address, host);
+        bool want = copy_rule_matches(rules.front(), normal);
+        rules_under_test = &rules;
+        fake_milter::session smtp(table);
+        smtp.macros["i"] = "Q1";
+        smtp.macros["j"] = host;
+        smtp.connect("client.test", "192.0.2.7");
+        smtp.envfrom({as_recipient ? "<s@outside.invalid>" : address});
+        smtp.envrcpt({as_recipient ? recipient_argument(address) : "<r@outside.invalid>"});
+        smtp.eom();
+        bool copied = !smtp.changes.empty();
+        EXPECT_EQ(copied, want) << direction << " \"" << address << "\" against \"" << pattern
+                                << "\" (normal form \"" << normal << "\")";
+      }
+    }
+  }
+  rules_under_test = nullptr;
+}
