@@ -38,7 +38,7 @@ std::string make_body() {
   body += "Content-Disposition: attachment;\r\n filename=\"setup.exe\"\r\n\r\n";
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   unsigned seed = 1;
-  const std::size_t target = body.size() + 10 * 1000 * 1000;
+  const std::size_t target = body.size() + std::size_t{10} * 1000 * 1000;
   while (body.size() < target) {
     for (int i = 0; i < 76; ++i) {
       seed = seed * 1103515245u + 12345u;

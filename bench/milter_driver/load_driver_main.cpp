@@ -13,11 +13,11 @@ int main(int argc, char** argv) {
   std::string error;
   bool help = false;
   if (!parse_driver_options(argc, argv, options, error, help)) {
-    std::fprintf(stderr, "load_driver: %s\n%s", error.c_str(), driver_usage());
+    (void)std::fprintf(stderr, "load_driver: %s\n%s", error.c_str(), driver_usage());
     return 2;
   }
   if (help) {
-    std::fputs(driver_usage(), stdout);
+    (void)std::fputs(driver_usage(), stdout);
     return 0;
   }
   const test_message message = realistic_message(options.message);
