@@ -21,7 +21,7 @@ export TMPDIR="$build_dir"
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # Run without address-space randomisation: TSan cannot map its shadow
 # memory under the high mmap entropy of recent kernels.
-filter='reload_stress.*:settings_reload.*:reload_thread.*:load_copy_rules.*:copy_phase.*:spf_cache*:spf_step*'
+filter='reload_stress.*:settings_reload*:reload_thread.*:load_copy_rules.*:copy_phase.*:spf_cache*:spf_step*'
 if command -v setarch >/dev/null; then
   setarch "$(uname -m)" -R "$build_dir/tests/unit_tests" --gtest_filter="$filter"
 else

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "checks/dnsbl_lookup.hpp"
+#include "checks/spf_cache.hpp"
 #include "copyrules/rule_files.hpp"
 #include "daemon/filter_description.hpp"
 #include "daemon/reload_signal.hpp"
@@ -197,6 +198,27 @@ TEST_F(settings_reload, under_load_every_connection_sees_one_version) {
   std::printf("settings reloads %zu for %d signals; connections with A %d, B %d\n",
               count_lines(logs_, LOG_INFO, "TESLO settings reload"), signals_sent, saw_a.load(),
               saw_b.load());
+}
+
+TEST(settings_reload_cache, ttl_starts_the_cache_and_0_keeps_its_entries) {
+  rule_dir dir;
+  fake_milter::log_capture logs;
+  spf_cache_free();
+  std::string path = dir.write("orvane.conf", "ttl 0\n");
+  ASSERT_TRUE(reload_spam_settings(path.c_str()));
+  EXPECT_FALSE(spf_cache_allocated()) << "ttl 0 needs no cache";
+
+  dir.write("orvane.conf", "ttl 1h\n");
+  ASSERT_TRUE(reload_spam_settings(path.c_str()));
+  ASSERT_TRUE(spf_cache_allocated()) << "a ttl that stops being 0 starts the cache";
+  spf_cache_insert("192.0.2.7|example.org", 3600, 2, 1000);
+
+  dir.write("orvane.conf", "ttl 0\n");
+  ASSERT_TRUE(reload_spam_settings(path.c_str()));
+  EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", 1000 + 3599), 2)
+      << "an entry keeps the expiry it was stored with";
+  spf_cache_free();
+  publish_test_settings();
 }
 
 }  // namespace
