@@ -2,6 +2,7 @@
 #
 #   /usr/sbin/teslo                       the daemon
 #   /usr/sbin/teslo-check                 the configuration checker (when built)
+#   /usr/sbin/teslo-try                   one message through the running filter
 #   /etc/mail/orvane/orvane.conf          spam-check settings (example, defaults in force)
 #   /etc/mail/teslo/teslo.xml, teslo.dtd  copy rules and their document type
 #   /lib/systemd/system/teslo.service     the systemd unit
@@ -30,6 +31,7 @@ install(TARGETS teslo RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 if(TARGET teslo-check)
   install(TARGETS teslo-check RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 endif()
+install(TARGETS teslo-try RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
 # Installs one configuration file unless a file of that name is already there.
 # file(INSTALL) puts DESTDIR in front of the absolute destination itself.
@@ -66,6 +68,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/teslo.service
 set(TESLO_MAN_PAGES man8/teslo.8 man5/orvane.conf.5 man5/teslo.xml.5)
 if(EXISTS ${CMAKE_SOURCE_DIR}/man/teslo-check.8)
   list(APPEND TESLO_MAN_PAGES man8/teslo-check.8)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/man/teslo-try.8)
+  list(APPEND TESLO_MAN_PAGES man8/teslo-try.8)
 endif()
 set(TESLO_MAN_OUTPUTS)
 foreach(page ${TESLO_MAN_PAGES})

@@ -18,7 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "teslo maintainers <postmaster@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Sendmail mail filter for spam screening and mail copying")
+    "Sendmail and Postfix mail filter for spam screening and mail copying")
 set(CPACK_PACKAGE_DESCRIPTION [[
 teslo is a milter that Sendmail consults over /var/run/teslo.sock. It
 screens incoming mail with client whitelists and blacklists, a check for
@@ -27,23 +27,25 @@ result cache, recipient-header checks and a harmful-attachment check, each
 set to off, mark, reject or quarantine in /etc/mail/orvane/orvane.conf.
 XML rules in /etc/mail/teslo/teslo.xml add copy recipients by sender or
 recipient domain. The daemon adds itself to sendmail.cf and to the macro
-file when it starts, restarts Sendmail, and removes itself when it stops.]])
+file when it starts, restarts Sendmail, and removes itself when it stops.
+Postfix uses it through smtpd_milters; the "socketgroup" key of orvane.conf
+opens the socket to Postfix's group.]])
 
-# Sendmail itself, and the libraries the daemon is linked with (libmilter,
-# libspf2, libxml++ and the C/C++ runtime) as dpkg-shlibdeps finds them, with
-# the versions the build used. Without dpkg-shlibdeps the three libraries are
-# named explicitly.
+# The libraries the daemon is linked with (libmilter, libspf2, libxml++ and
+# the C/C++ runtime) as dpkg-shlibdeps finds them, with the versions the build
+# used; without dpkg-shlibdeps the three libraries are named explicitly.
+# The MTA is recommended, not depended on: teslo runs beside Sendmail or
+# Postfix, and a Depends on either (or on mail-transport-agent) would make
+# apt remove teslo with the last MTA, for instance on "apt-get remove
+# postfix". sendmail-cf holds the m4 files needed to rebuild sendmail.cf from
+# the macro file that the daemon keeps in step.
 find_program(TESLO_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TESLO_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "sendmail-bin")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "sendmail-bin, libmilter1.0.1, libspf2-2, libxml++2.6-2v5")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmilter1.0.1, libspf2-2, libxml++2.6-2v5")
 endif()
-# sendmail-cf holds the m4 files needed to rebuild sendmail.cf from the macro
-# file that the daemon keeps in step.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sendmail-cf")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sendmail-bin | postfix, sendmail-cf")
 
 # Install with DESTDIR into the staging tree, so that the absolute /etc and
 # /lib destinations land inside it and the keep-existing checks of

@@ -11,7 +11,8 @@ jobs=$(nproc)
 bash scripts/install-deps.sh
 
 echo "== unit tests under ASan and UBSan =="
-cmake -S . -B build-asan -DTESLO_SANITIZE=ON -DTESLO_INTEGRATION=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S . -B build-asan -DTESLO_SANITIZE=ON -DTESLO_INTEGRATION=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DTESLO_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs"
@@ -19,7 +20,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== reload and cache concurrency under ThreadSanitizer =="
 bash scripts/tsan-reload-stress.sh build-tsan
 
+echo "== Release build, warnings as errors =="
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTESLO_WERROR=ON \
+  -DTESLO_INTEGRATION=OFF -DTESLO_SYSTEM=OFF >/dev/null
+cmake --build build-release -j"$jobs"
+
 echo "== all tests =="
-cmake -S . -B build >/dev/null
+cmake -S . -B build -DTESLO_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure

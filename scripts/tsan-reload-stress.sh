@@ -13,7 +13,7 @@ build_dir="${1:-$source_dir/build-tsan}"
 jobs="${JOBS:-2}"
 
 cmake -S "$source_dir" -B "$build_dir" -DTESLO_TSAN=ON -DTESLO_INTEGRATION=OFF \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESLO_WERROR=ON >/dev/null || exit 1
 cmake --build "$build_dir" -j"$jobs" --target unit_tests || exit 1
 
 # Temporary rule files go to the build directory, never the host's /tmp.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "test_message.hpp"
+#include "milterclient/test_message.hpp"
 
 struct driver_options {
   std::string socket_path = "/var/run/teslo.sock";

@@ -6,7 +6,7 @@
 
 #include "driver_options.hpp"
 #include "load_run.hpp"
-#include "test_message.hpp"
+#include "milterclient/test_message.hpp"
 
 int main(int argc, char** argv) {
   driver_options options;

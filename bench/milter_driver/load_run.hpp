@@ -14,7 +14,7 @@
 
 #include "driver_options.hpp"
 #include "load_stats.hpp"
-#include "mta_session.hpp"
+#include "milterclient/mta_session.hpp"
 
 struct load_result {
   std::uint64_t messages = 0;  // messages started

@@ -1,12 +1,19 @@
 #include "checker/rule_report.hpp"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <libxml/xmlerror.h>
 #include <vector>
 
+#include "checker/dtd_fallback.hpp"
 #include "checker/report_text.hpp"
+#include "common/error_text.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/rule_walker.hpp"
 #include "message/copying.hpp"  // copy_address_limit, the limit the copying applies
@@ -116,6 +123,19 @@ std::string without_blank_lines(const std::string& text) {
   return result;
 }
 
+// The reason `path` cannot be read as a file, if it cannot ("No such file or
+// directory", "Is a directory"); the parser's own text for these is only a
+// raw I/O warning.
+std::optional<std::string> unreadable_reason(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return error_text(errno);
+  struct stat status {};
+  bool directory = fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+  close(fd);
+  if (directory) return error_text(EISDIR);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string describe_rule(const copy_rule& rule) {
@@ -145,14 +165,23 @@ std::optional<std::string> rule_never_fires(const copy_rule& rule) {
 }
 
 check_status check_copy_rule_file(const std::string& path, std::ostream& out, bool for_reload) {
+  if (auto why = unreadable_reason(path)) {
+    out << path << ": cannot read: " << *why << " (teslo would load no copy rule)\n";
+    return check_status::unreadable;
+  }
   rule_walk_state walk;
   parser_messages messages;
+  dtd_fallback dtd(path);
   try {
     walk = walk_copy_rule_file(path.c_str());
   } catch (const std::exception& error) {
     out << path << ": XML error, teslo would load no copy rule:\n"
         << without_blank_lines(messages.text() + error.what());
     return check_status::unreadable;
+  }
+  for (const dtd_fallback::substitution& used : dtd.substitutions()) {
+    out << path << ": its DTD " << used.named << " does not exist (yet); checked against "
+        << used.used << " beside the file instead\n";
   }
 
   std::size_t problems = 0;

@@ -4,8 +4,11 @@
 // same validation, entity substitution and walk as a load or a SIGUSR1
 // reload) and writes every rule as loaded, with the line that completed it,
 // then, as "path:line: why", every rule that can never fire, every text the
-// walk set aside and every field left without a rule. Touches no
-// process-wide state; any thread.
+// walk set aside and every field left without a rule. A file that cannot be
+// opened is reported as "cannot read" with the reason. A DTD named by an
+// absolute path that does not exist is read from beside the rule file, with a
+// note (dtd_fallback), so an example not yet installed can be checked. Main
+// thread only (the fallback sets libxml2's process-wide entity loader).
 #pragma once
 
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include "checker/check_status.hpp"
 #include "checker/config_report.hpp"
+#include "checker/mta_report.hpp"
 #include "checker/rule_report.hpp"
 #include "common/paths.hpp"
 
@@ -15,6 +16,8 @@ const char* const usage_text =
     "With -c alone only the spam-check file is checked, with -r alone only the\n"
     "copy-rule file. --reload checks the copy-rule file as \"systemctl reload\n"
     "teslo\" needs it: a file that would load no rule fails as well.\n"
+    "Without --reload it also says when /etc/mail/sendmail.cf is absent (a host\n"
+    "with Postfix) and which harmless err lines teslo then logs.\n"
     "Exit status: 0 clean, 1 something would be ignored, 2 a file cannot be read.\n";
 
 struct options {
@@ -86,6 +89,8 @@ int run_teslo_check(const std::vector<std::string>& arguments, std::ostream& out
   if (both || chosen.copy_rules_named) {
     status = worse(status, check_copy_rule_file(chosen.copy_rule_file, out, chosen.reload));
   }
+  // The reload check of the unit speaks of the rule file only.
+  if (!chosen.reload) report_missing_sendmail(paths::sendmail_cf, paths::macro_file, out);
   switch (status) {
     case check_status::clean:
       out << "teslo-check: OK, teslo takes every line as written\n";

@@ -9,7 +9,7 @@
 
 // Writes one line at a syslog priority (LOG_ERR, LOG_NOTICE, ...).
 [[gnu::format(printf, 2, 3)]] void log_line(int priority, const char* format, ...);
-void log_line_v(int priority, const char* format, va_list args);
+[[gnu::format(printf, 2, 0)]] void log_line_v(int priority, const char* format, va_list args);
 
 // Opens and closes the system log that the default writer uses.
 void open_log(const char* identity, int option, int facility);

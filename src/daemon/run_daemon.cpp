@@ -27,6 +27,7 @@
 #include "daemon/reload_thread.hpp"
 #include "daemon/sendmail_restart.hpp"
 #include "daemon/settings_reload.hpp"
+#include "daemon/socket_access.hpp"
 #include "mtaconfig/milter_config.hpp"
 #include "spamconfig/spam_settings.hpp"
 
@@ -116,12 +117,15 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
 }
 
 // libmilter's main loop; returns its result.
-int serve() {
+int serve(const daemon_run& run) {
   // The socket listens before the launcher is let go, so Sendmail (and
   // whoever started us) finds it when the start returns; the main loop takes
   // over the open socket.
+  // An MTA running as another user (orvane.conf "socketgroup", as read at
+  // start-up) is let in before anyone is told that the filter is ready.
   int loop_result = smfi_opensocket(false);
   if (loop_result != MI_FAILURE) {
+    (void)share_socket_with_group(run.socket_path.get(), current_spam_settings()->socketgroup);
     report_daemon_ready();
     loop_result = smfi_main();
   }
@@ -161,5 +165,5 @@ int run_daemon(int argc, char** argv) {
   daemon_run run;
   reload_thread_stopper stop_reloads_on_return;
   if (std::optional<int> early_exit = start_up(argc, argv, run)) return *early_exit;
-  return shut_down(serve(), run);
+  return shut_down(serve(run), run);
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
@@ -173,8 +174,18 @@ spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context)
   // With `tagsubject` off the Subject is left alone: adding a second one
   // would give the message two Subject headers.
   if (marked && config.tagsubject != 0) tag_subject(ctx, context);
+  std::string reasons;
   for (const auto& row : quarantine_reasons) {
-    if (context.*row.flag != 0) (void)smfi_quarantine(ctx, mutable_text(row.text));
+    if (context.*row.flag == 0) continue;
+    (void)smfi_quarantine(ctx, mutable_text(row.text));
+    reasons += (reasons.empty() ? "" : "; ") + std::string(row.text);
+  }
+  // Sendmail records the reasons in the queue file; Postfix only logs that
+  // the filter asked for HOLD. One line here keeps them behind either MTA.
+  if (!reasons.empty()) {
+    log_line(LOG_NOTICE, "quarantined %s: %s",
+             context.message != nullptr ? context.message->queue_id.c_str() : "unknown",
+             reasons.c_str());
   }
   return spam_verdict::pass;
 }

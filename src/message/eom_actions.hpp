@@ -10,8 +10,9 @@
 //
 // Called by teslo_eom on the connection's worker thread; reads the context
 // and its settings snapshot only. Results of the libmilter calls are ignored.
-// Log line: "undisclosed recipients: %s, %s -> %s" (LOG_NOTICE) before the
-// To/CC refusal.
+// Log lines (LOG_NOTICE): "undisclosed recipients: %s, %s -> %s" before the
+// To/CC refusal; "quarantined %s: %s" with the queue id and the reasons
+// (joined by "; ") once per message that gets a quarantine request.
 #pragma once
 
 #include <cstddef>

@@ -221,7 +221,7 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
   const text_key keys[] = {
       {"tag", &config.tag},   {"quarantinebox", &config.quarantinebox},
       {"user", &config.user}, {"socket", &config.socket},
-      {"dnsbldou", &config.dnsbl_domain},
+      {"dnsbldou", &config.dnsbl_domain}, {"socketgroup", &config.socketgroup},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {

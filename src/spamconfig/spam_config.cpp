@@ -65,6 +65,8 @@ void set_spam_config_defaults(spam_config_record& config) {
   config.dnsblserv = ACTION_OFF;
   config.spf = ACTION_OFF;
   config.ttl = 36000;
+  std::free(config.socketgroup);
+  config.socketgroup = nullptr;
 }
 
 void compile_disposition_pattern(spam_config_record& config) {
@@ -75,8 +77,8 @@ void compile_disposition_pattern(spam_config_record& config) {
 }
 
 void free_spam_config(spam_config_record& config) {
-  for (char** text : {&config.tag, &config.quarantinebox, &config.dnsbl_domain,
-                      &config.user, &config.socket}) {
+  for (char** text : {&config.tag, &config.quarantinebox, &config.dnsbl_domain, &config.user,
+                      &config.socket, &config.socketgroup}) {
     std::free(*text);
     *text = nullptr;
   }

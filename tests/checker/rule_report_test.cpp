@@ -157,9 +157,17 @@ TEST(check_copy_rule_file, xml_errors_are_status_2_with_the_parser_text) {
     for (const std::string& line : result.lines) all += line + "\n";
     EXPECT_TRUE(has_text(all, c.want));
   }
+}
+
+TEST(check_copy_rule_file, a_file_that_cannot_be_opened_is_named_so) {
   rule_dir dir;
-  std::ostringstream out;
-  EXPECT_EQ(check_copy_rule_file(dir.path() + "/missing.xml", out), check_status::unreadable);
+  const std::pair<std::string, const char*> cases[] = {
+      {dir.path() + "/missing.xml", "No such file or directory"}, {dir.path(), "Is a directory"}};
+  for (const auto& [path, reason] : cases) {
+    std::ostringstream out;
+    EXPECT_EQ(check_copy_rule_file(path, out), check_status::unreadable);
+    EXPECT_EQ(out.str(), path + ": cannot read: " + reason + " (teslo would load no copy rule)\n");
+  }
 }
 
 TEST(rule_never_fires, only_the_four_directions_and_short_addresses_fire) {

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 #include "checker/checker_files.hpp"
 #include "copyrules/rule_files.hpp"
@@ -113,20 +114,17 @@ TEST(run_teslo_check, one_file_named_alone_and_the_reload_check) {
 }
 
 TEST(run_teslo_check, shipped_examples_are_clean) {
+  // The example names its DTD by the installed path; where that is not
+  // there yet, the checker reads the DTD beside the example and says so.
   const std::string root = checker_test::source_root();
-  std::ifstream example_in(root + "/etc/teslo/teslo.xml");
-  std::stringstream example;
-  example << example_in.rdbuf();
-  std::string text = example.str();
-  const std::string installed = "/etc/mail/teslo/teslo.dtd";
-  std::string::size_type at = text.find(installed);
-  ASSERT_NE(at, std::string::npos);
-  text.replace(at, installed.size(), root + "/etc/teslo/teslo.dtd");
-  rule_dir dir;
-  const std::string xml = dir.write("teslo.xml", text);
-
+  const std::string xml = root + "/etc/teslo/teslo.xml";
   run_result result = run({"-c", root + "/etc/orvane/orvane.conf", "-r", xml});
   EXPECT_EQ(result.status, 0) << result.out;
   EXPECT_TRUE(has_text(result.out, xml + ": 4 copy rules, 0 problems"));
   EXPECT_TRUE(has_text(result.out, "teslo-check: OK, teslo takes every line as written"));
+  if (access("/etc/mail/teslo/teslo.dtd", F_OK) != 0) {
+    EXPECT_TRUE(has_text(result.out, "its DTD /etc/mail/teslo/teslo.dtd does not exist (yet); "
+                                     "checked against " + root + "/etc/teslo/teslo.dtd"))
+        << result.out;
+  }
 }

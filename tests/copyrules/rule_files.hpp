@@ -10,6 +10,8 @@
 
 #include <filesystem>
 
+#include <libxml/xmlerror.h>
+
 namespace copyrules_test {
 
 class rule_dir {
@@ -64,5 +66,22 @@ inline std::string permissive_document(const std::string& body) {
          "<rules>" +
          body + "</rules>\n";
 }
+
+// For a test that feeds the parser broken files on purpose: while it lives,
+// libxml2's messages (which go to standard error by default, where they
+// look like a failure in a passing run) are kept here instead.
+class expected_parser_errors {
+ public:
+  expected_parser_errors() { xmlSetGenericErrorFunc(this, &expected_parser_errors::keep); }
+  ~expected_parser_errors() { xmlSetGenericErrorFunc(nullptr, nullptr); }
+  expected_parser_errors(const expected_parser_errors&) = delete;
+  expected_parser_errors& operator=(const expected_parser_errors&) = delete;
+
+  std::size_t count() const { return count_; }
+
+ private:
+  static void keep(void* self, const char*, ...) { ++static_cast<expected_parser_errors*>(self)->count_; }
+  std::size_t count_ = 0;
+};
 
 }  // namespace copyrules_test

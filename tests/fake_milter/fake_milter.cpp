@@ -143,7 +143,9 @@ char* smfi_getsymval(SMFICTX* ctx, char* name) {
   auto found = macros.find(name);
   if (found == macros.end()) {
     // libmilter answers both "{x}" and "x" for a one-letter macro.
-    std::string other = std::strlen(name) == 1 ? "{" + std::string(name) + "}" : "";
+    // Built by append: GCC 12 at -O3 misreads "{" + string as overlapping.
+    std::string other;
+    if (std::strlen(name) == 1) other.append("{").append(name).append("}");
     found = other.empty() ? macros.end() : macros.find(other);
   }
   return found == macros.end() ? nullptr : found->second.data();

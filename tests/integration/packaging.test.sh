@@ -190,9 +190,13 @@ assert_eq "Package" teslo "$(dpkg-deb -f "$deb" Package)"
 assert_eq "Version is the daemon's version" 0.3-2 "$(dpkg-deb -f "$deb" Version)"
 assert_eq "Section" mail "$(dpkg-deb -f "$deb" Section)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dependency in sendmail-bin libmilter1.0.1 libspf2-2 'libxml\+\+2\.6-2v5'; do
+for dependency in libmilter1.0.1 libspf2-2 'libxml\+\+2\.6-2v5'; do
   assert_match "Depends names $dependency" "(^|, )$dependency( |,|$)" "$depends"
 done
+# Beside either MTA: none is depended on, so removing one never removes teslo.
+assert_eq "Depends names no MTA" "" "$(grep -oE 'sendmail|postfix|mail-transport-agent' <<< "$depends")"
+assert_eq "Recommends Sendmail or Postfix, and sendmail-cf" "sendmail-bin | postfix, sendmail-cf" \
+  "$(dpkg-deb -f "$deb" Recommends)"
 
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's#^\./#/#')
 for f in "${program_files[@]}"; do

@@ -181,3 +181,44 @@ TEST_F(eom_actions, failing_libmilter_calls_do_not_stop_the_phase) {
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   EXPECT_EQ(smtp.take_changes(), (strings{"quarantine From DNSbase blacklist check"}));
 }
+
+TEST_F(eom_actions, quarantine_reasons_are_logged_once_with_the_queue_id) {
+  context->message->queue_id = "4QxP2c1Zz";
+  context->helo_quarantine = context->ddns_quarantine = 1;
+  EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+  EXPECT_EQ(logs.lines(),
+            (std::vector<fake_milter::logged_line>{
+                {LOG_NOTICE, "quarantined 4QxP2c1Zz: HELO CHECK failed(BOGUS_HELO); From DDNS"}}));
+  logs.clear();
+  context->helo_quarantine = context->ddns_quarantine = 0;
+  EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+  EXPECT_TRUE(logs.lines().empty());
+}
+
+// Postfix gives the queue id only with the end of the message, Sendmail
+// already at MAIL FROM.
+TEST_F(eom_actions, queue_id_missing_at_mail_from_is_taken_at_end_of_message) {
+  struct id_case {
+    const char* at_mail_from;
+    const char* at_end;  // nullptr: macro "i" not sent
+    const char* want;
+  };
+  const id_case cases[] = {
+      {"unknown", "4QxP2c1Zz", "4QxP2c1Zz"},
+      {"unknown", nullptr, "unknown"},
+      {"unknown", "", "unknown"},
+      {"3B7HAIUd012345", "other", "3B7HAIUd012345"},
+  };
+  context->dnsbl_quarantine = 1;
+  for (const id_case& c : cases) {
+    SCOPED_TRACE(c.at_mail_from);
+    context->message->queue_id = c.at_mail_from;
+    smtp.macros.erase("i");
+    if (c.at_end != nullptr) smtp.macros["i"] = c.at_end;
+    logs.clear();
+    EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+    EXPECT_EQ(context->message->queue_id, c.want);
+    EXPECT_TRUE(logs.contains(LOG_NOTICE, std::string("quarantined ") + c.want +
+                                               ": From DNSbase blacklist check"));
+  }
+}

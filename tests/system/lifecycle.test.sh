@@ -55,6 +55,8 @@ setup_failed() {
 dump_logs() {
   echo "---- journal of teslo (this boot)"
   ct 'journalctl -b --no-pager -q -o short -u teslo.service -t KORVAL -t teslo | tail -n 60'
+  echo "---- journal of sendmail.service (this boot)"
+  ct 'journalctl -b --no-pager -q -o short -u sendmail.service | tail -n 40'
   echo "---- filter lines of sendmail.cf"
   sys_cf_filter_lines
 }

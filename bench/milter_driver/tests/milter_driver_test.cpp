@@ -16,10 +16,10 @@
 
 #include "load_run.hpp"
 #include "load_stats.hpp"
-#include "milter_wire.hpp"
-#include "mta_session.hpp"
+#include "milterclient/milter_wire.hpp"
+#include "milterclient/mta_session.hpp"
 #include "scripted_filter.hpp"
-#include "test_message.hpp"
+#include "milterclient/test_message.hpp"
 
 namespace w = milter_wire;
 

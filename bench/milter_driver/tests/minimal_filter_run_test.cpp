@@ -14,7 +14,7 @@
 
 #include "load_run.hpp"
 #include "load_stats.hpp"
-#include "test_message.hpp"
+#include "milterclient/test_message.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "milter_wire.hpp"
+#include "milterclient/milter_wire.hpp"
 
 class scripted_filter {
  public:

@@ -1,12 +1,15 @@
 # The packages the system tests install inside the container: the teslo .deb
-# built from the build tree, and Debian's Sendmail packages, fetched on the
-# host into a cache directory of the build tree. The container has no
-# network, so it installs both from these files.
+# built from the build tree, and Debian's Sendmail or Postfix packages,
+# fetched on the host into a cache directory of the build tree. The container
+# has no network, so it installs them from these files.
 
 # Debian's Sendmail as a host installs it (sendmail-bin with sendmail-cf, and
 # sendmail-base that both need). Everything else they depend on is part of
 # the machine image.
 SYS_SENDMAIL_PACKAGES=(sendmail-base sendmail-bin sendmail-cf)
+# Debian's Postfix, and cpio, the one package it depends on that the image
+# lacks.
+SYS_POSTFIX_PACKAGES=(postfix cpio)
 
 # sys_build_deb BUILD_DIR OUT_DIR: cpack -G DEB from the build tree into
 # OUT_DIR; prints the path of the .deb.
@@ -20,16 +23,27 @@ sys_build_deb() {
   ls "$out"/teslo_*.deb 2> /dev/null | head -n 1
 }
 
-# sys_fetch_sendmail CACHE_DIR: makes sure CACHE_DIR holds the .deb of each
-# Sendmail package at the version installed on the host (so its dependencies
-# are the ones the image already has), downloading with apt-get download what
-# is missing. Prints the paths of the files.
-sys_fetch_sendmail() {
+# sys_fetch_sendmail CACHE_DIR: the Sendmail packages (sys_fetch_debs).
+sys_fetch_sendmail() { sys_fetch_debs "$1" "${SYS_SENDMAIL_PACKAGES[@]}"; }
+
+# sys_fetch_postfix CACHE_DIR: the Postfix packages (sys_fetch_debs).
+sys_fetch_postfix() { sys_fetch_debs "$1" "${SYS_POSTFIX_PACKAGES[@]}"; }
+
+# sys_fetch_debs CACHE_DIR PACKAGE...: makes sure CACHE_DIR holds the .deb of
+# each package at the version installed on the host, or else apt's candidate
+# (so its dependencies are the ones the image already has), downloading with
+# apt-get download what is missing. Prints the paths of the files.
+sys_fetch_debs() {
   local cache="$1" p version file
+  shift
   mkdir -p "$cache" || return 1
-  for p in "${SYS_SENDMAIL_PACKAGES[@]}"; do
+  for p in "$@"; do
     version=$(dpkg-query -W -f='${Version}' "$p" 2> /dev/null)
     [ -n "$version" ] || version=$(apt-cache policy "$p" | awk '/Candidate:/ { print $2 }')
+    if [ -z "$version" ] || [ "$version" = "(none)" ]; then
+      echo "apt knows no version of $p: run apt-get update" >&2
+      return 1
+    fi
     # apt-get download writes an epoch colon as %3a.
     file=$(ls "$cache/${p}_${version//:/%3a}_"*.deb 2> /dev/null | head -n 1)
     if [ -z "$file" ]; then

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Sends one message by SMTP to the local Sendmail (127.0.0.1:25) and prints
-the queue id from Sendmail's reply to the end of DATA.
+"""Sends one message by SMTP to the local MTA (127.0.0.1:25) and prints the
+queue id from the MTA's reply to the end of DATA (Sendmail's or Postfix's).
 
 Used inside the system-test container, where swaks may be missing but the
 Debian python3 is there. Exit status 0 when the message was accepted, 1 when
@@ -8,7 +8,11 @@ any step was refused (the refusal is printed on standard error), 2 when the
 server could not be reached.
 
   send_mail.py --from a@b --to c@d [--to e@f] [--helo NAME] [--size N]
-               [--subject TEXT]
+               [--subject TEXT] [--to-header TEXT] [--body TEXT]
+               [--source ADDRESS]
+
+--to-header replaces the To header ("" leaves it out); --body replaces the
+body text; --source connects from that local address (e.g. 127.0.0.2).
 """
 import argparse
 import email.utils
@@ -24,20 +28,32 @@ def main():
     parser.add_argument("--helo", default="client.example.test")
     parser.add_argument("--size", type=int, help="announce SIZE=N at MAIL FROM")
     parser.add_argument("--subject", default="system test")
+    parser.add_argument("--to-header")
+    parser.add_argument("--body", default="A message of the teslo system tests.")
+    parser.add_argument("--source")
     args = parser.parse_args()
 
+    to_header = args.to_header
+    if to_header is None:
+        to_header = ", ".join("<" + r + ">" for r in args.to)
     message = (
         f"From: <{args.sender}>\r\n"
-        f"To: {', '.join('<' + r + '>' for r in args.to)}\r\n"
-        f"Subject: {args.subject}\r\n"
+        + (f"To: {to_header}\r\n" if to_header else "")
+        + f"Subject: {args.subject}\r\n"
         f"Date: {email.utils.formatdate()}\r\n"
         f"Message-ID: {email.utils.make_msgid(domain='client.example.test')}\r\n"
         "\r\n"
-        "A message of the teslo system tests.\r\n"
+        + "".join(line + "\r\n" for line in args.body.split("\n"))
     )
     options = [f"SIZE={args.size}"] if args.size is not None else []
     try:
-        smtp = smtplib.SMTP("127.0.0.1", 25, local_hostname=args.helo, timeout=60)
+        source = (args.source, 0) if args.source else None
+        smtp = smtplib.SMTP("127.0.0.1", 25, local_hostname=args.helo, timeout=60,
+                            source_address=source)
+    except smtplib.SMTPConnectError as error:
+        # The server answered, with a refusal in its greeting.
+        print(f"refused: {error}", file=sys.stderr)
+        return 1
     except OSError as error:
         print(f"connect: {error}", file=sys.stderr)
         return 2
@@ -61,9 +77,11 @@ def main():
             smtp.quit()
         except smtplib.SMTPException:
             pass
-    # "2.0.0 0BRKc1Ab000123 Message accepted for delivery"
-    match = re.search(r"(\S+) Message accepted", reply.decode(errors="replace"))
-    print(match.group(1) if match else reply.decode(errors="replace"))
+    # Sendmail: "2.0.0 0BRKc1Ab000123 Message accepted for delivery";
+    # Postfix: "2.0.0 Ok: queued as 4QxP2c1Zz".
+    text = reply.decode(errors="replace")
+    match = re.search(r"(\S+) Message accepted|queued as (\S+)", text)
+    print(next(g for g in match.groups() if g) if match else text)
     return 0
 
 

@@ -5,15 +5,19 @@
 // messages (MAIL, RCPT, DATA, headers, end of headers, body chunks, end of
 // body, or abort), and QUIT.
 //
-// Each driver connection thread owns one session; nothing is shared.
+// The load driver gives each connection thread a session of its own;
+// teslo-try uses one session for one message and keeps its reply log.
+// Nothing is shared.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "milter_wire.hpp"
-#include "test_message.hpp"
+#include "milterclient/milter_wire.hpp"
+#include "milterclient/test_message.hpp"
 
 // How many replies of each letter a session received.
 struct reply_tally {
@@ -47,6 +51,13 @@ struct message_outcome {
   std::string error;  // what went wrong, for verdict::failed
 };
 
+// One packet the filter sent, with the command it answered.
+struct filter_reply {
+  char command = 0;  // milter_wire::cmd_*
+  char letter = 0;   // milter_wire::reply_*
+  std::string data;
+};
+
 class mta_session {
  public:
   mta_session(std::string socket_path, int timeout_ms);
@@ -73,6 +84,14 @@ class mta_session {
   // Sends QUIT and closes the socket.
   void quit();
 
+  // Keeps every packet the filter sends from now on in `log` (nullptr: none).
+  void log_replies(std::vector<filter_reply>* log) { reply_log_ = log; }
+  // Sends macro `name` with `value` before `command` (milter_wire::cmd_*),
+  // in place of the session's own value for that name if it has one.
+  void set_macro(char command, std::string name, std::string value) {
+    extra_macros_.push_back({command, {std::move(name), std::move(value)}});
+  }
+
   const reply_tally& tally() const { return tally_; }
   std::uint32_t filter_protocol() const { return protocol_; }
   std::uint32_t filter_actions() const { return actions_; }
@@ -85,7 +104,12 @@ class mta_session {
   };
   bool negotiate(std::string& error);
   void queue_macros(char stage, std::initializer_list<std::pair<const char*, std::string>> macros);
-  void queue(char command, std::string_view data) { milter_wire::append_packet(out_, command, data); }
+  // Macros for a stage that sends none of its own: only those set_macro gave.
+  void queue_set_macros(char stage);
+  void queue(char command, std::string_view data) {
+    if (command != milter_wire::cmd_macro) last_command_ = command;
+    milter_wire::append_packet(out_, command, data);
+  }
   bool flush();
   // Sends what is queued; when `wants_reply`, reads up to the final reply
   // (modification replies and progress reports on the way are tallied).
@@ -105,4 +129,7 @@ class mta_session {
   std::string out_;
   milter_wire::packet_reader reader_{-1};
   reply_tally tally_;
+  char last_command_ = 0;
+  std::vector<filter_reply>* reply_log_ = nullptr;
+  std::vector<std::pair<char, std::pair<std::string, std::string>>> extra_macros_;
 };

@@ -1,6 +1,6 @@
 // Packet framing and the buffered reader of the mail-filter protocol (see
 // milter_wire.hpp).
-#include "milter_wire.hpp"
+#include "milterclient/milter_wire.hpp"
 
 #include <cerrno>
 #include <poll.h>

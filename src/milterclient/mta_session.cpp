@@ -1,5 +1,5 @@
 // The MTA side of one mail-filter conversation (see mta_session.hpp).
-#include "mta_session.hpp"
+#include "milterclient/mta_session.hpp"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "common/error_text.hpp"
 
 namespace w = milter_wire;
 
@@ -100,14 +102,31 @@ bool mta_session::flush() {
 
 void mta_session::queue_macros(char stage,
                                std::initializer_list<std::pair<const char*, std::string>> macros) {
+  std::vector<std::pair<std::string, std::string>> all(macros.begin(), macros.end());
+  for (const auto& extra : extra_macros_) {
+    if (extra.first != stage) continue;
+    const std::string& name = extra.second.first;
+    auto same = std::find_if(all.begin(), all.end(), [&](const auto& m) { return m.first == name; });
+    if (same != all.end()) same->second = extra.second.second;
+    else all.push_back(extra.second);
+  }
   std::string data(1, stage);
-  for (const auto& [name, value] : macros) {
+  for (const auto& [name, value] : all) {
     data += name;
     data.push_back('\0');
     data += value;
     data.push_back('\0');
   }
   queue(w::cmd_macro, data);
+}
+
+void mta_session::queue_set_macros(char stage) {
+  for (const auto& extra : extra_macros_) {
+    if (extra.first == stage) {
+      queue_macros(stage, {});
+      return;
+    }
+  }
 }
 
 mta_session::step_reply mta_session::exchange(bool wants_reply) {
@@ -131,6 +150,7 @@ mta_session::step_reply mta_session::exchange(bool wants_reply) {
       case w::read_status::error: reply.error = "read from the filter failed"; broken_ = true; return reply;
     }
     tally_.add(packet.command);
+    if (reply_log_ != nullptr) reply_log_->push_back({last_command_, packet.command, packet.data});
     if (packet.command == w::reply_progress || is_modification(packet.command)) continue;
     reply.letter = packet.command;
     reply.data = std::move(packet.data);
@@ -168,7 +188,7 @@ bool mta_session::open(const test_message& message, std::string& error, message_
   }
   std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
   if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    error = "cannot connect to " + socket_path_ + ": " + std::strerror(errno);
+    error = "cannot connect to " + socket_path_ + ": " + error_text(errno);
     close_socket();
     return false;
   }
@@ -184,7 +204,7 @@ bool mta_session::open(const test_message& message, std::string& error, message_
                                   {"{if_name}", "localhost"},
                                   {"{if_addr}", "127.0.0.1"}});
     std::string data = nul_terminated(message.client_name);
-    data.push_back('4');
+    data.push_back(message.client_addr.find(':') != std::string::npos ? '6' : '4');
     data.push_back(static_cast<char>(message.client_port >> 8));
     data.push_back(static_cast<char>(message.client_port & 0xff));
     data += nul_terminated(message.client_addr);
@@ -202,6 +222,7 @@ bool mta_session::open(const test_message& message, std::string& error, message_
     }
   }
   if (!skips(w::no_helo)) {
+    queue_set_macros(w::cmd_helo);
     queue(w::cmd_helo, nul_terminated(message.helo));
     step_reply reply = exchange(!skips(w::nr_helo));
     if (reply.letter == 0) {
@@ -287,6 +308,7 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     return outcome;
   }
   if (!skips(w::no_data)) {
+    queue_set_macros(w::cmd_data);
     queue(w::cmd_data, "");
     step_reply reply = exchange(!skips(w::nr_data));
     if (reply.letter != w::reply_continue) return finish_early(reply);
@@ -301,6 +323,7 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     }
   }
   if (!skips(w::no_eoh)) {
+    queue_set_macros(w::cmd_end_of_headers);
     queue(w::cmd_end_of_headers, "");
     step_reply reply = exchange(!skips(w::nr_eoh));
     if (reply.letter != w::reply_continue) return finish_early(reply);

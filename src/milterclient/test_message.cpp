@@ -1,5 +1,5 @@
 // Builds the realistic benchmark message (see test_message.hpp).
-#include "test_message.hpp"
+#include "milterclient/test_message.hpp"
 
 namespace {
 
