@@ -31,7 +31,8 @@ constexpr int rounds = 7;
 std::string make_body() {
   std::string body;
   for (int i = 0; i < 300; ++i) {
-    body += "This is line " + std::to_string(i) + " of an ordinary letter, with a = sign now and then.\r\n";
+    body += "This is line " + std::to_string(i) +
+            " of an ordinary letter, with a = sign now and then.\r\n";
   }
   body += "--boundary\r\nContent-Type: application/octet-stream; name=\"setup.exe\"\r\n";
   body += "Content-Transfer-Encoding: base64\r\n";
@@ -142,13 +143,14 @@ int main() {
     bytewise_found = bytewise_scan(body, disposition_pattern);
     best_bytewise = std::min(best_bytewise, seconds_since(start));
   }
-  std::printf("body: %.1f MB in %zu-byte chunks, best of %d rounds\n", megabytes, chunk_size, rounds);
-  std::printf("teslo_body callback:            %8.0f MB/s (%zu matching lines)\n", megabytes / best_callback,
-              callback_found);
-  std::printf("plain loop, regexec every line: %8.0f MB/s (%zu matching lines)\n", megabytes / best_plain,
-              plain_found);
-  std::printf("plain loop, byte at a time:     %8.0f MB/s (%zu matching lines)\n", megabytes / best_bytewise,
-              bytewise_found);
+  std::printf("body: %.1f MB in %zu-byte chunks, best of %d rounds\n", megabytes, chunk_size,
+              rounds);
+  std::printf("teslo_body callback:            %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_callback, callback_found);
+  std::printf("plain loop, regexec every line: %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_plain, plain_found);
+  std::printf("plain loop, byte at a time:     %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_bytewise, bytewise_found);
   std::printf("ratio callback / plain loop:    %8.2f\n", best_plain / best_callback);
   return callback_found == plain_found && plain_found == bytewise_found ? 0 : 1;
 }

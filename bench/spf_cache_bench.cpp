@@ -87,7 +87,8 @@ double lookup_ns(int entries, int calls) {
     found += spf_cache_lookup(keys[static_cast<std::size_t>(n) % keys.size()].c_str(), now) != 0;
   }
   std::chrono::duration<double, std::nano> spent = bench_clock::now() - start;
-  if (found != calls) std::fprintf(stderr, "warning: %d of %d lookups missed\n", calls - found, calls);
+  if (found != calls)
+    std::fprintf(stderr, "warning: %d of %d lookups missed\n", calls - found, calls);
   return spent.count() / calls;
 }
 

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   chmod(argv[1], 0666);
   FILE* log = std::fopen(argv[2], "a");
   if (log == nullptr) return 1;
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = on_term;  // no SA_RESTART: recv returns on SIGTERM
   sigaction(SIGTERM, &action, nullptr);
 

@@ -93,16 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (input.remaining_bytes() > 0) {
     std::vector<unsigned char> chunk = next_chunk(input);
     chunk.reserve(1);  // libmilter never hands over a null chunk
-    body_scan_result fast_result =
-        scan_body_chunk(fast.text, fast.length, chunk.data(), chunk.size(), fast_pattern,
-                        count_match, &fast_hook);
+    body_scan_result fast_result = scan_body_chunk(
+        fast.text, fast.length, chunk.data(), chunk.size(), fast_pattern, count_match, &fast_hook);
     body_scan_result reference_result =
         reference_scan_body_chunk(reference.text, reference.length, chunk.data(), chunk.size(),
                                   fast_pattern.pattern, count_match, &reference_hook);
     if (fast_result.matches != reference_result.matches ||
-        fast_result.stopped != reference_result.stopped || fast_hook.calls != reference_hook.calls ||
-        fast.length != reference.length || fast.length < 0 ||
-        fast.length >= static_cast<int32_t>(body_line_size) ||
+        fast_result.stopped != reference_result.stopped ||
+        fast_hook.calls != reference_hook.calls || fast.length != reference.length ||
+        fast.length < 0 || fast.length >= static_cast<int32_t>(body_line_size) ||
         std::memcmp(fast.text, reference.text, static_cast<std::size_t>(fast.length)) != 0) {
       std::abort();
     }

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   const test_message message = realistic_message(options.message);
   load_result result = run_load(options, message);
   print_load_result(options, result);
-  bool complete = result.error_count == 0 && result.answered() == result.messages && result.messages > 0;
+  bool complete =
+      result.error_count == 0 && result.answered() == result.messages && result.messages > 0;
   return complete ? 0 : 1;
 }

@@ -34,15 +34,15 @@ std::size_t length(const Entry* list) {
 void write_settings(std::ostream& out, const spam_config_record& c) {
   out << "  checks: helocheck " << action_word(c.helocheck) << ", tocheck "
       << action_word(c.tocheck) << ", spf " << action_word(c.spf) << ", ddns "
-      << action_word(c.ddns) << ", disposition " << action_word(c.disposition)
-      << ", dnsblserv " << action_word(c.dnsblserv) << "\n";
+      << action_word(c.ddns) << ", disposition " << action_word(c.disposition) << ", dnsblserv "
+      << action_word(c.dnsblserv) << "\n";
   out << "  dnsbldou " << quoted(c.dnsbl_domain) << ", ttl " << c.ttl << " seconds"
       << (c.ttl == 0 ? " (no SPF cache)" : "") << ", refusefail " << on_off(c.refusefail)
       << ", tag " << quoted(c.tag) << ", tagsubject " << on_off(c.tagsubject) << "\n";
   out << "  lists: whitelistip " << length(c.whitelistip) << ", blacklistip "
-      << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr)
-      << ", blacklistptr " << length(c.blacklistptr) << ", whitelistfrom "
-      << length(c.whitelistfrom) << ", whitelistto " << length(c.whitelistto) << "\n";
+      << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr) << ", blacklistptr "
+      << length(c.blacklistptr) << ", whitelistfrom " << length(c.whitelistfrom) << ", whitelistto "
+      << length(c.whitelistto) << "\n";
 }
 
 }  // namespace
@@ -55,20 +55,17 @@ std::string describe_config_issue(const config_line_report& report) {
       return "line longer than 254 characters: everything after character 254 is ignored";
     case config_line_issue::token_cut:
       return "word longer than 127 characters cut at 127: " + report.detail;
-    case config_line_issue::missing_value:
-      return "key " + key + " has no value: line ignored";
+    case config_line_issue::missing_value: return "key " + key + " has no value: line ignored";
     case config_line_issue::trailing_text:
       return "text after the value ignored: " + quoted(report.detail, 60);
-    case config_line_issue::unknown_key:
-      return "unknown key " + key + ": line ignored";
+    case config_line_issue::unknown_key: return "unknown key " + key + ": line ignored";
     case config_line_issue::value_not_accepted:
       return "value " + value + " not accepted for " + report.key + " (" + report.detail +
              "): line ignored";
     case config_line_issue::address_refused:
       return "address entry " + value + " refused for " + report.key + " (" + report.detail +
              "): line ignored";
-    case config_line_issue::value_misread:
-      return report.key + " " + value + ": " + report.detail;
+    case config_line_issue::value_misread: return report.key + " " + value + ": " + report.detail;
   }
   return "unexpected report";
 }

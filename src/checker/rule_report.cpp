@@ -37,12 +37,15 @@ std::string location(const std::string& path, int line) {
 
 const char* note_text(rule_walk_note::kind_type kind) {
   switch (kind) {
-    case rule_walk_note::text_dropped: return "is ignored: only <domain>, <mailaddr> and "
-                                              "<direction> are read";
-    case rule_walk_note::cdata_ignored: return "is ignored: CDATA sections are never read, "
-                                               "write the text plainly";
-    case rule_walk_note::field_replaced: return "is replaced by a later one before its rule "
-                                                "completes";
+    case rule_walk_note::text_dropped:
+      return "is ignored: only <domain>, <mailaddr> and "
+             "<direction> are read";
+    case rule_walk_note::cdata_ignored:
+      return "is ignored: CDATA sections are never read, "
+             "write the text plainly";
+    case rule_walk_note::field_replaced:
+      return "is replaced by a later one before its rule "
+             "completes";
   }
   return "";
 }
@@ -60,8 +63,7 @@ std::size_t write_notes(const std::string& path, const rule_walk_state& walk, st
 }
 
 // Fields still waiting at the end of the file complete no rule.
-std::size_t write_pending(const std::string& path, const rule_walk_state& walk,
-                          std::ostream& out) {
+std::size_t write_pending(const std::string& path, const rule_walk_state& walk, std::ostream& out) {
   struct field {
     const char* name;
     const std::string& value;
@@ -198,9 +200,9 @@ check_status check_copy_rule_file(const std::string& path, std::ostream& out, bo
     } else if (rule.domain.find("ALL>") != std::string::npos) {
       const std::string written = written_domain(rule);
       out << where << number << " matches every address (its domain "
-          << (written == "ALL"                ? "is ALL"
+          << (written == "ALL"           ? "is ALL"
               : written.ends_with("ALL") ? "ends in \"ALL\""
-                                          : "contains \"ALL>\"")
+                                         : "contains \"ALL>\"")
           << ")\n";
     }
   }

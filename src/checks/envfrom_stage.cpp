@@ -59,7 +59,8 @@ void reset_message_state(connection_context& context) {
 void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {
   const char* size = macro(ctx, "{msg_size}");
   const char* verify = macro(ctx, "{verify}");
-  if (size != nullptr && std::strtol(size, nullptr, 10) > exempt_message_size) context.spam_exempt = 1;
+  if (size != nullptr && std::strtol(size, nullptr, 10) > exempt_message_size)
+    context.spam_exempt = 1;
   if (macro(ctx, "{auth_authen}") != nullptr) context.spam_exempt = 1;
   if (verify != nullptr && std::strcmp(verify, "OK") == 0) context.spam_exempt = 1;
 }
@@ -86,7 +87,7 @@ bool derive_sender(connection_context& context) {
   if (std::strstr(context.mail_from, "<>") != nullptr) {
     lower_ascii(context.helo_name);
     (void)std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
-                  context.helo_name);
+                        context.helo_name);
     return true;
   }
   if (!extract_address(context.sender_addr, context.mail_from)) return false;
@@ -104,7 +105,7 @@ void build_cache_key(connection_context& context) {
                 sizeof context.client_addr + sizeof context.sender_addr);
   const char* at = std::strchr(context.sender_addr, '@');
   (void)std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
-                context.client_addr, at != nullptr ? at + 1 : "");
+                      context.client_addr, at != nullptr ? at + 1 : "");
 }
 
 sfsistat start_message(SMFICTX* ctx, char** argv) {

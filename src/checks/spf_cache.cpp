@@ -44,8 +44,7 @@ const spf_cache_entry* find_valid(const char* key, uint32_t hash, int64_t now) {
 
 // Gives an expired entry the new contents. False when the key copy fails,
 // in which case the entry stays as it was.
-bool reuse_expired(const char* key, uint32_t hash, int32_t value, int64_t expiry,
-                   int64_t now) {
+bool reuse_expired(const char* key, uint32_t hash, int32_t value, int64_t expiry, int64_t now) {
   for (spf_cache_entry* entry = chain_of(hash); entry != nullptr; entry = entry->next) {
     if (entry->expiry >= now) continue;
     char* copy = teslo_strdup(key);

@@ -103,8 +103,7 @@ spf_server_maker set_spf_server_maker(spf_server_maker maker) {
   return server_maker.exchange(maker != nullptr ? maker : make_resolver_server);
 }
 
-sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context,
-                  const spam_config_record& config) {
+sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
   bool use_cache = cache_in_use(context, config);
   if (use_cache) {
     int32_t value = cached_result(context);

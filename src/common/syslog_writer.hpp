@@ -37,7 +37,8 @@ bool syslog_writer_open(const char* identity, int option, int facility);
 bool syslog_writer_active();
 
 // Sends one line (the printf format and its arguments, %m included).
-[[gnu::format(printf, 2, 0)]] void syslog_writer_line(int priority, const char* format, va_list args);
+[[gnu::format(printf, 2, 0)]] void syslog_writer_line(int priority, const char* format,
+                                                      va_list args);
 
 // Closes the socket; later lines go to glibc's syslog again.
 void syslog_writer_close();

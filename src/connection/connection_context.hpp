@@ -37,26 +37,26 @@ class message_record {
 };
 
 struct connection_context {
-  uint32_t client_ip;           // IPv4 client, network order; 127.0.0.1 without an address
-  message_record* message;      // current message, owned; null between messages
-  spam_settings* settings;      // snapshot taken at connect, owned (new/delete); never
-                                // null once the context is attached
-  char client_addr[256];        // client address text; "undefined" without an address
-  char client_name[128];        // client host name as the MTA reports it
-  char helo_name[128];          // HELO/EHLO argument; "unknown" until it arrives
-  char mail_from[128];          // MAIL FROM argument, verbatim
-  char rcpt_to[128];            // latest RCPT TO argument, verbatim
-  char body_line[2048];         // body line being assembled (body stage)
-  int32_t body_line_len;        // bytes now in body_line
-  char receiver_host[128];      // macro "j" at MAIL FROM; "localhost" when missing
-  char sender_addr[256];        // envelope sender, no brackets, lower-cased; also
-                                // "postmaster@" + a 127-character HELO name
-  char rcpt_addr[128];          // latest recipient, no brackets
-  char spf_cache_key[512];      // "<client_addr>|<sender domain>", never cut short
-  char* subject;                // first Subject header (malloc'd), or null
-  uint32_t to_seen;             // a To header was seen
-  uint32_t cc_seen;             // a CC header was seen
-  int32_t spf_result;           // 1 neutral, 2 pass, 3 fail, 4 softfail, 5 none
+  uint32_t client_ip;       // IPv4 client, network order; 127.0.0.1 without an address
+  message_record* message;  // current message, owned; null between messages
+  spam_settings* settings;  // snapshot taken at connect, owned (new/delete); never
+                            // null once the context is attached
+  char client_addr[256];    // client address text; "undefined" without an address
+  char client_name[128];    // client host name as the MTA reports it
+  char helo_name[128];      // HELO/EHLO argument; "unknown" until it arrives
+  char mail_from[128];      // MAIL FROM argument, verbatim
+  char rcpt_to[128];        // latest RCPT TO argument, verbatim
+  char body_line[2048];     // body line being assembled (body stage)
+  int32_t body_line_len;    // bytes now in body_line
+  char receiver_host[128];  // macro "j" at MAIL FROM; "localhost" when missing
+  char sender_addr[256];    // envelope sender, no brackets, lower-cased; also
+                            // "postmaster@" + a 127-character HELO name
+  char rcpt_addr[128];      // latest recipient, no brackets
+  char spf_cache_key[512];  // "<client_addr>|<sender domain>", never cut short
+  char* subject;            // first Subject header (malloc'd), or null
+  uint32_t to_seen;         // a To header was seen
+  uint32_t cc_seen;         // a CC header was seen
+  int32_t spf_result;       // 1 neutral, 2 pass, 3 fail, 4 softfail, 5 none
 
   // Verdict flags, each 0 or 1. Within each group: HELO, To/CC, SPF, DDNS,
   // harmful attachment, DNS blocklist. connection/verdicts.hpp maps a check
@@ -64,13 +64,13 @@ struct connection_context {
   uint8_t helo_header, to_header, spf_header, ddns_header, harmful_header, dnsbl_header;
   uint8_t spam_exempt;
   uint8_t helo_eject, to_eject, spf_eject, ddns_eject, harmful_eject, dnsbl_eject;
-  uint8_t helo_quarantine, to_quarantine, spf_quarantine, ddns_quarantine,
-      harmful_quarantine, dnsbl_quarantine;
+  uint8_t helo_quarantine, to_quarantine, spf_quarantine, ddns_quarantine, harmful_quarantine,
+      dnsbl_quarantine;
 
   // IPv6 clients: client_ip then stays 0 and the IPv4 lists never match.
   // An IPv4-mapped IPv6 address is stored as plain IPv4 instead.
-  uint8_t client_is_ipv6;       // 1 for a pure IPv6 client (connect)
-  uint8_t client_ipv6[16];      // its address in network order (connect)
+  uint8_t client_is_ipv6;   // 1 for a pure IPv6 client (connect)
+  uint8_t client_ipv6[16];  // its address in network order (connect)
 };
 
 // The context is allocated zero-filled (calloc) and must stay valid that way.

@@ -35,7 +35,7 @@ void publish_copy_rules(copy_rule_table table) {
 
 void reset_copy_rules() { publish_copy_rules({}); }
 
-void add_copy_rule(copy_rule_table& table, const std::string& domain,
-                   const std::string& direction, const std::string& mailaddr) {
+void add_copy_rule(copy_rule_table& table, const std::string& domain, const std::string& direction,
+                   const std::string& mailaddr) {
   table.push_back(copy_rule{domain + ">", mailaddr, direction});
 }

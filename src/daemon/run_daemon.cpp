@@ -153,14 +153,9 @@ int shut_down(int loop_result, daemon_run& run) {
 int run_daemon(int argc, char** argv) {
   // Asking for help or the version starts nothing.
   switch (requested(argc, argv)) {
-    case command_request::help:
-      print_usage(stdout);
-      return 0;
-    case command_request::version:
-      print_version(stdout);
-      return 0;
-    case command_request::run:
-      break;
+    case command_request::help: print_usage(stdout); return 0;
+    case command_request::version: print_version(stdout); return 0;
+    case command_request::run: break;
   }
   daemon_run run;
   reload_thread_stopper stop_reloads_on_return;

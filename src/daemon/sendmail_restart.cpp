@@ -24,7 +24,8 @@ sigset_t stop_signals() {
 
 }  // namespace
 
-void restart_running_sendmail(const sendmail_host& host, command_runner& runner, unsigned delay_seconds) {
+void restart_running_sendmail(const sendmail_host& host, command_runner& runner,
+                              unsigned delay_seconds) {
   // Waits the whole delay, also when a signal handler runs meanwhile.
   std::this_thread::sleep_for(std::chrono::seconds(delay_seconds));
   restart_sendmail(host, runner);

@@ -28,7 +28,7 @@
 #include <cstdint>
 #include <regex.h>
 
-inline constexpr std::size_t body_line_size = 2048;         // buffer, terminator included
+inline constexpr std::size_t body_line_size = 2048;           // buffer, terminator included
 inline constexpr std::size_t body_chunk_scan_limit = 262144;  // bytes scanned per chunk
 
 // Called for each matching line; returns true to stop scanning the chunk.

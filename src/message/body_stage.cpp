@@ -55,11 +55,12 @@ sfsistat teslo_body(SMFICTX* ctx, unsigned char* chunk, size_t length) {
     if (chunk == nullptr) return SMFIS_CONTINUE;
     // Only this stage and the end of headers write the length; keep the
     // buffer safe even if a body ever arrived without an end of headers.
-    if (context->body_line_len < 0 || context->body_line_len >= static_cast<int32_t>(body_line_size)) {
+    if (context->body_line_len < 0 ||
+        context->body_line_len >= static_cast<int32_t>(body_line_size)) {
       context->body_line_len = 0;
     }
-    (void)scan_body_chunk(context->body_line, context->body_line_len, chunk, length, scan_pattern(config),
-                          on_harmful_line, context);
+    (void)scan_body_chunk(context->body_line, context->body_line_len, chunk, length,
+                          scan_pattern(config), on_harmful_line, context);
     return SMFIS_CONTINUE;
   });
 }

@@ -71,7 +71,7 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
     reject(ctx, "554", "Message for undisclosed recipients");
   } else if (context.spf_eject != 0) {
     (void)std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
-                  context.sender_addr, context.client_addr, context.receiver_host);
+                        context.sender_addr, context.client_addr, context.receiver_host);
     reject(ctx, "550", text);
   } else if (context.harmful_eject != 0) {
     reject(ctx, "554", "Executable attachments are not allowed. Compress it and retry once again");
@@ -94,7 +94,8 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
     return;
   }
   std::size_t size = std::strlen(tag) + std::strlen(context.subject) + 2;
-  std::unique_ptr<char, decltype(&std::free)> value(static_cast<char*>(teslo_malloc(size)), &std::free);
+  std::unique_ptr<char, decltype(&std::free)> value(static_cast<char*>(teslo_malloc(size)),
+                                                    &std::free);
   if (value == nullptr) return;
   (void)std::snprintf(value.get(), size, "%s %s", tag, context.subject);
   (void)smfi_chgheader(ctx, mutable_text("Subject"), 1, value.get());
@@ -105,8 +106,7 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
 // for every message and snprintf with seven %s costs several times as much.
 class bounded_text {
  public:
-  bounded_text(char* out, std::size_t size)
-      : next_(out), room_(size > 0 ? size - 1 : 0) {
+  bounded_text(char* out, std::size_t size) : next_(out), room_(size > 0 ? size - 1 : 0) {
     if (size > 0) *next_ = '\0';
   }
 

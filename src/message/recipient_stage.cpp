@@ -60,7 +60,8 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
         raise_verdict(*context, spam_check::spf, config.spf);
       }
     }
-    if (context->message != nullptr) context->message->recipients.push_back(recorded_form(argument));
+    if (context->message != nullptr)
+      context->message->recipients.push_back(recorded_form(argument));
     return SMFIS_CONTINUE;
   });
 }

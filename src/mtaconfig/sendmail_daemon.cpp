@@ -70,11 +70,13 @@ pid_t scan_processes(const sendmail_host& host) {
 }  // namespace
 
 sendmail_host default_sendmail_host() {
-  return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir, paths::systemd_marker};
+  return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir,
+          paths::systemd_marker};
 }
 
 pid_t find_sendmail_daemon(const sendmail_host& host) {
-  for (const std::string& pid_file : {configured_pid_file(host.sendmail_cf), std::string(host.default_pid_file)}) {
+  for (const std::string& pid_file :
+       {configured_pid_file(host.sendmail_cf), std::string(host.default_pid_file)}) {
     if (pid_file.empty()) continue;
     pid_t pid = read_pid_file(pid_file);
     if (pid > 0 && is_sendmail(host, pid)) return pid;

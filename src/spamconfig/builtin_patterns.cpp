@@ -3,9 +3,7 @@
 
 #include <mutex>
 
-
-const char* const address_pattern_text =
-    "^[0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}$";
+const char* const address_pattern_text = "^[0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}$";
 const char* const helo_pattern_text =
     R"re(([0-9]+\.[0-9]+\.[0-9]+|[0-9]+-[0-9]+-[0-9]+|[0-9]{8}|^localhost$))re";
 const char* const undisclosed_pattern_text = "(undisclosed-recipient|unlisted-recipient)";

@@ -19,7 +19,7 @@ extern const char* const helo_pattern_text;         // malformed HELO names
 extern const char* const undisclosed_pattern_text;  // undisclosed-recipients To header
 inline constexpr int ddns_pattern_count = 5;
 extern const char* const ddns_pattern_texts[ddns_pattern_count];  // tried in order
-extern const char* const default_disposition_pattern_text;  // harmful attachment names
+extern const char* const default_disposition_pattern_text;        // harmful attachment names
 
 extern regex_t address_pattern;
 extern regex_t helo_pattern;

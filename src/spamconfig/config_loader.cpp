@@ -42,10 +42,9 @@ struct facility_name {
 };
 
 constexpr facility_name facility_table[] = {
-    {"daemon", LOG_DAEMON}, {"mail", LOG_MAIL},     {"local0", LOG_LOCAL0},
-    {"local1", LOG_LOCAL1}, {"local2", LOG_LOCAL2}, {"local3", LOG_LOCAL3},
-    {"local4", LOG_LOCAL4}, {"local5", LOG_LOCAL5}, {"local6", LOG_LOCAL6},
-    {"local7", LOG_LOCAL7},
+    {"daemon", LOG_DAEMON}, {"mail", LOG_MAIL},     {"local0", LOG_LOCAL0}, {"local1", LOG_LOCAL1},
+    {"local2", LOG_LOCAL2}, {"local3", LOG_LOCAL3}, {"local4", LOG_LOCAL4}, {"local5", LOG_LOCAL5},
+    {"local6", LOG_LOCAL6}, {"local7", LOG_LOCAL7},
 };
 
 struct action_name {
@@ -198,9 +197,12 @@ bool apply_action_key(const char* key, const char* value, const line_context& li
     check_action* field;
   };
   const action_key keys[] = {
-      {"helocheck", &config.helocheck}, {"tocheck", &config.tocheck},
-      {"spf", &config.spf},             {"ddns", &config.ddns},
-      {"disposition", &config.disposition}, {"dnsblserv", &config.dnsblserv},
+      {"helocheck", &config.helocheck},
+      {"tocheck", &config.tocheck},
+      {"spf", &config.spf},
+      {"ddns", &config.ddns},
+      {"disposition", &config.disposition},
+      {"dnsblserv", &config.dnsblserv},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -219,9 +221,12 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
     char** field;
   };
   const text_key keys[] = {
-      {"tag", &config.tag},   {"quarantinebox", &config.quarantinebox},
-      {"user", &config.user}, {"socket", &config.socket},
-      {"dnsbldou", &config.dnsbl_domain}, {"socketgroup", &config.socketgroup},
+      {"tag", &config.tag},
+      {"quarantinebox", &config.quarantinebox},
+      {"user", &config.user},
+      {"socket", &config.socket},
+      {"dnsbldou", &config.dnsbl_domain},
+      {"socketgroup", &config.socketgroup},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -305,8 +310,7 @@ bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0;
 
 // Tells the observer about words cut at 127 characters and text after the
 // value, given where sscanf stopped after the key and after the value.
-void report_lost_text(const line_context& line, const char* text, int after_key,
-                      int after_value) {
+void report_lost_text(const line_context& line, const char* text, int after_key, int after_value) {
   if (!line.observer) return;
   if (text[after_key] != '\0' && !is_blank(text[after_key])) {
     line.report(config_line_issue::token_cut, "the key; its remainder is read as the value");
@@ -369,9 +373,12 @@ int32_t parse_time_value(const char* text) {
   long long factor = 1;
   if (length > 0) {
     switch (text[length - 1]) {
-      case 'd': case 'D': factor = 86400; break;
-      case 'h': case 'H': factor = 3600; break;
-      case 'm': case 'M': factor = 60; break;
+      case 'd':
+      case 'D': factor = 86400; break;
+      case 'h':
+      case 'H': factor = 3600; break;
+      case 'm':
+      case 'M': factor = 60; break;
       default: break;
     }
   }

@@ -29,11 +29,11 @@ enum class config_line_issue {
 };
 
 struct config_line_report {
-  unsigned line;             // physical line of the file, from 1
+  unsigned line;  // physical line of the file, from 1
   config_line_issue issue;
-  std::string key;           // as read, at most 127 characters; may be empty
-  std::string value;         // as read, at most 127 characters; may be empty
-  std::string detail;        // see config_line_issue
+  std::string key;     // as read, at most 127 characters; may be empty
+  std::string value;   // as read, at most 127 characters; may be empty
+  std::string detail;  // see config_line_issue
 };
 
 // Called once per issue, in file order. Must not throw.

@@ -19,13 +19,13 @@ enum check_action : int32_t {
 };
 
 struct ip_mask_entry {
-  uint32_t address;      // IPv4, network byte order (as inet_addr returns it)
-  uint16_t prefix;       // 0 to 32
+  uint32_t address;  // IPv4, network byte order (as inet_addr returns it)
+  uint16_t prefix;   // 0 to 32
   ip_mask_entry* next;
 };
 
 struct pattern_entry {
-  char* text;            // owned, never empty
+  char* text;  // owned, never empty
   pattern_entry* next;
 };
 
@@ -42,22 +42,22 @@ struct spam_config_record {
   ip_mask_entry* blacklistip;
   pattern_entry* whitelistptr;
   pattern_entry* blacklistptr;
-  pattern_entry* whitelistfrom;     // lower-case
-  pattern_entry* whitelistto;       // lower-case
-  int32_t refusefail;               // 0/1, default 1
-  int32_t tagsubject;               // 0/1, default 1
-  int32_t addheader;                // stored only
-  int32_t quarantine;               // stored only
-  int32_t syslog_facility;          // stored only, default LOG_MAIL
+  pattern_entry* whitelistfrom;  // lower-case
+  pattern_entry* whitelistto;    // lower-case
+  int32_t refusefail;            // 0/1, default 1
+  int32_t tagsubject;            // 0/1, default 1
+  int32_t addheader;             // stored only
+  int32_t quarantine;            // stored only
+  int32_t syslog_facility;       // stored only, default LOG_MAIL
   check_action helocheck;
   check_action tocheck;
   check_action ddns;
   check_action disposition;
   check_action dnsblserv;
   check_action spf;
-  int32_t ttl;                      // SPF cache seconds; 0 = no cache
-  char* socketgroup;                // group given the filter socket (mode 0660)
-                                    // at start-up; null: root only, 0600
+  int32_t ttl;        // SPF cache seconds; 0 = no cache
+  char* socketgroup;  // group given the filter socket (mode 0660)
+                      // at start-up; null: root only, 0600
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 

@@ -40,8 +40,7 @@ SPF_server_t* make_zone_server() {
 SPF_server_t* make_no_server() { return nullptr; }
 
 void add_txt(const char* domain, const char* text) {
-  ASSERT_EQ(SPF_dns_zone_add_str(test_zone, domain, ns_t_txt, NETDB_SUCCESS, text),
-            SPF_E_SUCCESS);
+  ASSERT_EQ(SPF_dns_zone_add_str(test_zone, domain, ns_t_txt, NETDB_SUCCESS, text), SPF_E_SUCCESS);
 }
 
 // A client, HELO and sender as the envelope stage leaves them.
@@ -135,8 +134,7 @@ TEST_F(spf_step_test, fresh_results_are_logged_stored_and_cached) {
     EXPECT_EQ(spf_step(nullptr, again, spam_config), SMFIS_CONTINUE);
     EXPECT_EQ(servers_made, made) << "a cached result makes no libspf2 server";
     EXPECT_EQ(again.spf_result, c.result);
-    EXPECT_TRUE(
-        logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
+    EXPECT_TRUE(logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
   }
 }
 

@@ -90,11 +90,7 @@ const std::vector<copy_case> copy_cases = {
      "<xboard@example.com>",
      {"a@mail.example.com"},
      {"addheader X-TESLO-ID: Q1", "addrcpt board@archive.test", "addrcpt sub@archive.test"}},
-    {"no rules: no header",
-     {},
-     "<a@b.test>",
-     {"x@y.test"},
-     {}},
+    {"no rules: no header", {}, "<a@b.test>", {"x@y.test"}, {}},
     {"address of exactly 512 characters is copied",
      {{"ALL>", addr_512, "S"}},
      "<a@b.test>",
@@ -106,7 +102,9 @@ const std::vector<copy_case> copy_cases = {
      {"x@y.test"},
      {"addheader X-TESLO-ID: Q1", "addrcpt ok@archive.test"}},
     {"overlong sender-rule address accepts and stops the walk",
-     {{"ALL>", "first@archive.test", "S"}, {"b.test>", addr_513, "S"}, {"ALL>", "late@archive.test", "S"}},
+     {{"ALL>", "first@archive.test", "S"},
+      {"b.test>", addr_513, "S"},
+      {"ALL>", "late@archive.test", "S"}},
      "<a@b.test>",
      {},
      {"addheader X-TESLO-ID: Q1", "addrcpt first@archive.test"},
@@ -157,7 +155,8 @@ TEST(copy_phase, overlong_address_logs_the_line_of_its_part) {
     smtp.envfrom({"<a@b.test>"});
     smtp.envrcpt({"<x@y.test>"});
     EXPECT_EQ(smtp.eom(), SMFIS_ACCEPT);
-    EXPECT_TRUE(logs.contains(LOG_ERR, "configure error:copy rcpt mailaddr size to big! " + addr_513));
+    EXPECT_TRUE(
+        logs.contains(LOG_ERR, "configure error:copy rcpt mailaddr size to big! " + addr_513));
   }
   rules_under_test = nullptr;
 }
@@ -257,8 +256,8 @@ TEST(copy_phase, matches_as_the_full_normalisation_does) {
       for (const char* direction : {"R", "S"}) {
         copy_rule_table rules = {{pattern, "copy@archive.test", direction}};
         bool as_recipient = std::string(direction) == "R";
-        std::string normal = as_recipient ? normalise_recipient(address, host)
-                                          : normalise_sender(address, host);
+        std::string normal =
+            as_recipient ? normalise_recipient(address, host) : normalise_sender(address, host);
         bool want = copy_rule_matches(rules.front(), normal);
         rules_under_test = &rules;
         fake_milter::session smtp(table);

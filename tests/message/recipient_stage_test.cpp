@@ -12,7 +12,8 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-const std::string refusal = "setreply 550 5.1.3 Recipient address does not conform to RFC-2821 syntax";
+const std::string refusal =
+    "setreply 550 5.1.3 Recipient address does not conform to RFC-2821 syntax";
 
 }  // namespace
 

@@ -27,9 +27,24 @@ struct settings {
 
   static settings of_spam_config() {
     const spam_config_record& c = spam_config;
-    return {c.tag, c.quarantinebox, c.dnsbl_domain, c.user, c.socket, c.disposition_pattern,
-            c.refusefail, c.tagsubject, c.addheader, c.quarantine, c.syslog_facility, c.ttl,
-            c.helocheck, c.tocheck, c.ddns, c.disposition, c.dnsblserv, c.spf,
+    return {c.tag,
+            c.quarantinebox,
+            c.dnsbl_domain,
+            c.user,
+            c.socket,
+            c.disposition_pattern,
+            c.refusefail,
+            c.tagsubject,
+            c.addheader,
+            c.quarantine,
+            c.syslog_facility,
+            c.ttl,
+            c.helocheck,
+            c.tocheck,
+            c.ddns,
+            c.disposition,
+            c.dnsblserv,
+            c.spf,
             c.whitelistip == nullptr && c.blacklistip == nullptr && c.whitelistptr == nullptr &&
                 c.blacklistptr == nullptr && c.whitelistfrom == nullptr &&
                 c.whitelistto == nullptr};
@@ -42,8 +57,8 @@ void PrintTo(const settings& s, std::ostream* out) {
        << " user=" << s.user << " socket=" << s.socket << " refusefail=" << s.refusefail
        << " tagsubject=" << s.tagsubject << " addheader=" << s.addheader
        << " quarantine=" << s.quarantine << " syslog=" << s.syslog_facility << " ttl=" << s.ttl
-       << " actions=" << s.helocheck << s.tocheck << s.ddns << s.disposition << s.dnsblserv
-       << s.spf << " lists_empty=" << s.lists_empty;
+       << " actions=" << s.helocheck << s.tocheck << s.ddns << s.disposition << s.dnsblserv << s.spf
+       << " lists_empty=" << s.lists_empty;
 }
 
 }  // namespace

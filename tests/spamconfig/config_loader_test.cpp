@@ -172,12 +172,13 @@ TEST(load_spam_config, address_entries_are_validated) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    loaded_config config(std::string("blacklistip ") + c.value + "\nwhitelistip " + c.value +
-                         "\n");
+    loaded_config config(std::string("blacklistip ") + c.value + "\nwhitelistip " + c.value + "\n");
     EXPECT_EQ(count(spam_config.blacklistip), c.stored ? 1u : 0u);
     EXPECT_EQ(count(spam_config.whitelistip), c.stored ? 1u : 0u);
-    for (const char* address : c.matching) EXPECT_TRUE(ip_listed(spam_config.blacklistip, address)) << address;
-    for (const char* address : c.not_matching) EXPECT_FALSE(ip_listed(spam_config.blacklistip, address)) << address;
+    for (const char* address : c.matching)
+      EXPECT_TRUE(ip_listed(spam_config.blacklistip, address)) << address;
+    for (const char* address : c.not_matching)
+      EXPECT_FALSE(ip_listed(spam_config.blacklistip, address)) << address;
   }
 }
 
@@ -208,13 +209,28 @@ TEST(parse_time_value, units_and_plain_seconds) {
     int32_t want;
   };
   const time_case cases[] = {
-      {"30m", 1800}, {"30M", 1800},    {"2d", 172800}, {"2D", 172800}, {"1h", 3600},
-      {"1H", 3600},  {"45", 45},       {"90s", 90},    {"0", 0},       {"m", 0},
-      {"", 0},       {"abc", 0},       {"-5", -5},     {"-2m", -120},  {"10x", 10},
-      {"2147483647", INT32_MAX},       {"2147483648", INT32_MAX},
-      {"24856d", INT32_MAX},           {"24855d", 24855 * 86400},
+      {"30m", 1800},
+      {"30M", 1800},
+      {"2d", 172800},
+      {"2D", 172800},
+      {"1h", 3600},
+      {"1H", 3600},
+      {"45", 45},
+      {"90s", 90},
+      {"0", 0},
+      {"m", 0},
+      {"", 0},
+      {"abc", 0},
+      {"-5", -5},
+      {"-2m", -120},
+      {"10x", 10},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"24856d", INT32_MAX},
+      {"24855d", 24855 * 86400},
       {"99999999999999999999999h", INT32_MAX},
-      {"-99999999999d", INT32_MIN},    {"4294967296", INT32_MAX},
+      {"-99999999999d", INT32_MIN},
+      {"4294967296", INT32_MAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parse_time_value(c.text), c.want) << '"' << c.text << '"';
