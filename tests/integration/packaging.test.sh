@@ -42,9 +42,12 @@ program_files=(
   usr/share/man/man5/orvane.conf.5.gz
   usr/share/man/man5/teslo.xml.5.gz
 )
-# The configuration checker and its page, once the tree has them.
+# The configuration checker, the trial client and their pages, once the tree
+# has them.
 [ -x "$build_dir/teslo-check" ] && program_files+=(usr/sbin/teslo-check)
 [ -f "$source_dir/man/teslo-check.8" ] && program_files+=(usr/share/man/man8/teslo-check.8.gz)
+[ -x "$build_dir/teslo-try" ] && program_files+=(usr/sbin/teslo-try)
+[ -f "$source_dir/man/teslo-try.8" ] && program_files+=(usr/share/man/man8/teslo-try.8.gz)
 # The keys of the spam-check file; the example must document each one.
 spam_keys=(whitelistip blacklistip whitelistptr blacklistptr whitelistfrom whitelistto
   refusefail tagsubject tag addheader quarantine quarantinebox ttl user socket
