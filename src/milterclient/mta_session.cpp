@@ -280,7 +280,8 @@ message_outcome mta_session::drop_connection() {
 message_outcome mta_session::send_message(const test_message& message, std::uint64_t sequence,
                                           bool abort_it, drop_point drop) {
   char queue_id[32];
-  (void)std::snprintf(queue_id, sizeof queue_id, "4B%010llu", static_cast<unsigned long long>(sequence));
+  (void)std::snprintf(queue_id, sizeof queue_id, "4B%010llu",
+                      static_cast<unsigned long long>(sequence));
   if (!skips(w::no_mail)) {
     queue_macros(w::cmd_mail, {{"i", queue_id},
                                {"{mail_mailer}", "smtp"},
