@@ -4,6 +4,10 @@
 # Installing sendmail-bin makes apt remove another MTA (postfix, exim) if the
 # machine has one; that is the only package this script can cause to go away.
 set -euo pipefail
+# Interrupted: stop after the command at hand (apt-get itself stops at a safe
+# point on SIGINT), through the EXIT trap below.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 packages=(
   build-essential cmake pkg-config

@@ -5,7 +5,18 @@
 # sandbox integration and system tests) on the normal
 # build. Ends with ctest's summary; exits non-zero on any failure.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd -P "$(dirname "$0")/.."
+# Ctrl-C or SIGTERM at any moment: the steps below run as one child that
+# this shell waits for; when interrupted it stops that child and everything
+# under it, and says so in one line.
+if [ -z "${TESLO_TEST_STEPS:-}" ]; then
+  . tests/integration/lib/host_jobs.sh
+  host_location_problem "$PWD" || exit 2
+  host_trap_interrupts
+  export TESLO_TEST_STEPS=1
+  host_run bash scripts/test.sh "$@"
+  exit 0
+fi
 jobs=$(nproc)
 
 bash scripts/install-deps.sh

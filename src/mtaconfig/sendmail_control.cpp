@@ -32,8 +32,16 @@ void run_logged(command_runner& runner, const char* command, const char* what) {
 }  // namespace
 
 void restart_sendmail(const sendmail_host& host, command_runner& runner) {
-  if (find_sendmail_daemon(host) == 0) {
+  pid_t daemon = find_sendmail_daemon(host);
+  if (daemon == 0) {
     log_line(LOG_INFO, "Sendmail is not running, no restart");
+    return;
+  }
+  // A Sendmail that started after the filter went into sendmail.cf already
+  // consults it. At boot it is also still starting (ordered after us), and a
+  // restart queued then makes its start fail.
+  if (started_after_config(host, daemon)) {
+    log_line(LOG_INFO, "Sendmail started after sendmail.cf changed, no restart");
     return;
   }
   run_logged(

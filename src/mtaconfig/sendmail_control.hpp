@@ -14,8 +14,14 @@
 // systemctl call is bounded in time (timeout(1)); the service commands are
 // not, since killing an init script half-way could leave Sendmail stopped.
 //
+// The restart is also left out when the Sendmail daemon started after
+// sendmail.cf was last changed: it already reads the filter's lines (at boot,
+// where Sendmail starts after the filter, a restart queued while its start
+// is still running would make that start fail).
+//
 // Log lines: LOG_INFO "Sendmail is not running, no restart" / "..., no
-// reload" when there is nothing to do; LOG_ERR "Sendmail restart failed: %s"
+// reload" and "Sendmail started after sendmail.cf changed, no restart" when
+// there is nothing to do; LOG_ERR "Sendmail restart failed: %s"
 // / "Sendmail reload failed: %s" with what went wrong.
 #pragma once
 

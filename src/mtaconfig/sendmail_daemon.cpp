@@ -4,13 +4,21 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/paths.hpp"
 #include "common/trim.hpp"
 
 namespace {
+
+// A time stamp in seconds, fractions included.
+double seconds_of(const timespec& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
 
 constexpr const char* pid_file_option = "O PidFile=";
 
@@ -67,7 +75,43 @@ pid_t scan_processes(const sendmail_host& host) {
   return found;
 }
 
+// When `pid` started, in seconds of the real-time clock; false if unknown.
+// The process table gives the start in clock ticks since boot, and the boot
+// is placed on the real-time clock through CLOCK_BOOTTIME, to a tick.
+bool process_start(const sendmail_host& host, pid_t pid, double& start) {
+  std::ifstream stat_file(std::string(host.proc_dir) + "/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat_file, line)) return false;
+  // The name in parentheses may hold blanks; the fields after it do not.
+  std::size_t name_end = line.rfind(')');
+  if (name_end == std::string::npos) return false;
+  std::istringstream fields(line.substr(name_end + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+    if (i < 22) continue;
+    char* end = nullptr;
+    unsigned long long ticks = std::strtoull(field.c_str(), &end, 10);
+    long per_second = sysconf(_SC_CLK_TCK);
+    timespec now{}, since_boot{};
+    if (*end != '\0' || per_second <= 0 || clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+        clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0) {
+      return false;
+    }
+    double boot = seconds_of(now) - seconds_of(since_boot);
+    start = boot + static_cast<double>(ticks) / static_cast<double>(per_second);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool started_after_config(const sendmail_host& host, pid_t pid) {
+  struct stat config;
+  double start = 0;
+  if (stat(host.sendmail_cf, &config) != 0 || !process_start(host, pid, start)) return false;
+  return start >= seconds_of(config.st_mtim);
+}
 
 sendmail_host default_sendmail_host() {
   return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir,

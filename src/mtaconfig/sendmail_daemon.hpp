@@ -29,5 +29,10 @@ sendmail_host default_sendmail_host();
 // The pid of the running Sendmail daemon, or 0 when none runs.
 pid_t find_sendmail_daemon(const sendmail_host& host);
 
+// True when the process `pid` is known to have started after sendmail.cf
+// was last changed, so it runs with the file as it is now. False when it
+// started before, or when either time cannot be read (<proc>/<pid>/stat).
+bool started_after_config(const sendmail_host& host, pid_t pid);
+
 // True when systemd is the host's service manager.
 bool runs_under_systemd(const sendmail_host& host);

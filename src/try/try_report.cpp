@@ -45,6 +45,7 @@ std::string ordinal(std::uint32_t n) {
 // Sendmail's own reply texts for a filter's reject and tempfail.
 constexpr const char* reject_text = "550 5.7.1 Command rejected";
 constexpr const char* tempfail_text = "451 4.3.2 Please try again later";
+constexpr const char* connect_reject_text = "554 <host name> ESMTP not accepting messages";
 
 struct stage_walk {
   stage_walk(const try_transcript& of, std::ostream& to) : transcript(of), out(to) {}
@@ -77,6 +78,10 @@ struct stage_walk {
 
   // The SMTP reply a final reply letter gives, "" for continue.
   static std::string smtp_reply(const filter_reply& reply) {
+    // Refused at connect, Sendmail greets with a refusal of its own.
+    if (reply.command == w::cmd_connect && reply.letter == w::reply_reject) {
+      return connect_reject_text;
+    }
     switch (reply.letter) {
       case w::reply_reject: return reject_text;
       case w::reply_tempfail: return tempfail_text;

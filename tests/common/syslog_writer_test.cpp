@@ -26,7 +26,7 @@ std::string glibc_stamp(std::time_t when) {
   return text;
 }
 
-void write_line(int priority, const char* format, ...) {
+[[gnu::format(printf, 2, 3)]] void write_line(int priority, const char* format, ...) {
   va_list args;
   va_start(args, format);
   syslog_writer_line(priority, format, args);

@@ -39,6 +39,7 @@ printf 'From: a@%s\r\nTo: %s\r\nSubject: hello\r\n\r\nJust a line.\r\n' fail.tes
 # that teslo-try's report matches Sendmail's outcome.
 compare() {
   local name="$1" client="$2" helo="$3" from="$4" domain="${4#*@}"
+  domain="${domain%.test}"
   test_case "$name"
   cat "$W/$domain.eml" > "$W/data" && printf '.\r\n' >> "$W/data"
   send_mail --from "$from" --to "$TO" --client-ip "$client" --helo "$helo" --data-file "$W/data"

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -130,4 +131,35 @@ TEST_F(sendmail_host_test, failures_are_logged) {
            "Sendmail restart failed: \"timeout 30 systemctl --no-block restart "
            "sendmail.service >/dev/null\" exited 124"},
       }));
+}
+
+namespace {
+
+// Gives process `pid` of the fake table a start `offset` seconds from now,
+// in the form of /proc/<pid>/stat (clock ticks since boot in field 22).
+void set_start(const mta_test::fake_host& fake, pid_t pid, double offset) {
+  timespec since_boot{};
+  clock_gettime(CLOCK_BOOTTIME, &since_boot);
+  double seconds = since_boot.tv_sec + since_boot.tv_nsec / 1e9 + offset;
+  auto ticks = static_cast<unsigned long long>(seconds * static_cast<double>(sysconf(_SC_CLK_TCK)));
+  std::string fields = std::to_string(pid) + " (sendmail-mta) S";
+  for (int field = 4; field < 22; ++field) fields += " 0";
+  mta_test::write_file(fake.proc + "/" + std::to_string(pid) + "/stat",
+                       fields + " " + std::to_string(ticks) + " 0 0\n");
+}
+
+}  // namespace
+
+TEST_F(sendmail_host_test, a_sendmail_started_after_the_change_is_not_restarted) {
+  mta_test::write_file(fake.cf, "O InputMailFilters=TESLO\n");  // changed now
+  sendmail_runs(52);
+  set_start(fake, 52, 5);
+  restart_sendmail(fake.host(), runner);
+  EXPECT_TRUE(runner.commands.empty());
+  EXPECT_EQ(logs.lines(),
+            (std::vector<fake_milter::logged_line>{
+                {LOG_INFO, "Sendmail started after sendmail.cf changed, no restart"}}));
+  set_start(fake, 52, -5);
+  restart_sendmail(fake.host(), runner);
+  EXPECT_EQ(runner.commands, (std::vector<std::string>{"service sendmail restart >/dev/null"}));
 }

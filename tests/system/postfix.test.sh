@@ -15,40 +15,9 @@
 # is under a scratch directory of that tree (removed at the end) and the
 # download cache $TESLO_BUILD_DIR/system-cache.
 set -uo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-. "$here/../integration/lib/sandbox_assert.sh"
-. "$here/lib/container.sh"
-. "$here/lib/packages.sh"
-. "$here/lib/mail.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/lib/tier.sh"
 . "$here/lib/postfix.sh"
-
-: "${TESLO_BUILD_DIR:?TESLO_BUILD_DIR must name the build tree}"
-build_dir=$(cd "$TESLO_BUILD_DIR" && pwd)
-if [ "$(id -u)" != 0 ] || ! command -v systemd-nspawn > /dev/null; then
-  echo "SKIP: needs root and systemd-nspawn (package systemd-container)"
-  exit 77
-fi
-
-SYS_SCRATCH=$(mktemp -d "$build_dir/system-test.XXXXXX") || exit 1
-started=$SECONDS
-exec {out_fd}>&1 {err_fd}>&2
-finish() {
-  trap - EXIT INT TERM
-  exec 1>&"$out_fd" 2>&"$err_fd"
-  if [ "$SANDBOX_FAILED" != 0 ] && [ -n "$SYS_PID1" ]; then dump_logs; fi
-  sys_container_destroy
-  echo "wall time $((SECONDS - started)) s"
-  echo "$SANDBOX_PASSED passed, $SANDBOX_FAILED failed"
-  [ "$SANDBOX_FAILED" = 0 ]
-  exit
-}
-trap finish EXIT
-trap 'echo "interrupted"; SANDBOX_FAILED=$((SANDBOX_FAILED + 1)); finish' INT TERM
-
-setup_failed() {
-  fail "$@"
-  finish
-}
+sys_test_begin
 
 dump_logs() {
   echo "---- journal of teslo and postfix (this boot)"

@@ -13,10 +13,12 @@
 #
 # See README.md next to this file for the whole API.
 
-SANDBOX_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+SANDBOX_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 SANDBOX_PYTHON=/usr/bin/python3         # the Debian python with python3-dnslib
 SANDBOX_HOSTNAME=mail.sandbox.test      # Sendmail's fixed domain and host name
 
+# shellcheck source=host_jobs.sh
+. "$SANDBOX_LIB/host_jobs.sh"
 # shellcheck source=sandbox_mail.sh
 . "$SANDBOX_LIB/sandbox_mail.sh"
 # shellcheck source=sandbox_assert.sh
@@ -35,23 +37,28 @@ sandbox_enter() {
   fi
   : "${TESLO_BIN:?TESLO_BIN must name the daemon binary}"
   [ -x "$TESLO_BIN" ] || { echo "TESLO_BIN=$TESLO_BIN is not executable" >&2; exit 2; }
+  # Real paths only: a symbolic link may live where the sandbox hides it.
   TESLO_BIN="$(readlink -f "$TESLO_BIN")"
-  local parent="${SANDBOX_TMPDIR:-$(dirname "$TESLO_BIN")}"
-  local work
-  work="$(mktemp -d "$parent/sandbox.XXXXXX")" || exit 2
-  local script
+  [ -n "${TESLO_SOURCE_DIR:-}" ] && export TESLO_SOURCE_DIR="$(readlink -f "$TESLO_SOURCE_DIR")"
+  local script parent work status=0
   script="$(readlink -f "$0")"
-  local status=0
+  parent="$(readlink -f "${SANDBOX_TMPDIR:-$(dirname "$TESLO_BIN")}")"
+  host_location_problem "$parent" "$(dirname "$TESLO_BIN")" "$(dirname "$script")" \
+    "$(cd "$SANDBOX_LIB/../../.." && pwd -P)" ${TESLO_SOURCE_DIR:+"$TESLO_SOURCE_DIR"} \
+    ${SANDBOX_VISIBLE:+"$SANDBOX_VISIBLE"} || exit 2
+  work="$(mktemp -d "$parent/sandbox.XXXXXX")" || exit 2
   # The work directory goes when the script ends, however it ends.
+  [ "${SANDBOX_KEEP:-0}" = 1 ] || host_remove_on_interrupt "$work"
+  host_trap_interrupts
   trap '[ "${SANDBOX_KEEP:-0}" = 1 ] || rm -rf "$work"' EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  unshare --mount --net --pid --uts --ipc --kill-child=SIGTERM --mount-proc \
+  host_run unshare --mount --net --pid --uts --ipc --kill-child=SIGTERM --mount-proc \
     --propagation private \
     env SANDBOX_INSIDE=1 SANDBOX_DIR="$work" TESLO_BIN="$TESLO_BIN" \
     "$SANDBOX_PYTHON" "$SANDBOX_LIB/reaper.py" "$work/reaped.log" \
     bash "$script" "$@" || status=$?
-  [ "${SANDBOX_KEEP:-0}" = 1 ] && echo "work directory kept: $work" >&2
+  trap '' INT TERM
+  if [ "${SANDBOX_KEEP:-0}" = 1 ]; then echo "work directory kept: $work" >&2; else rm -rf "$work"; fi
+  [ -n "${SANDBOX_DONE_HOOK:-}" ] && "$SANDBOX_DONE_HOOK" "$status"
   exit "$status"
 }
 
@@ -66,8 +73,8 @@ _sandbox_setup() {
   chmod 755 "$W" "$W"/etc-mail "$W"/run
   chmod 1777 "$W/tmp"
   trap _sandbox_cleanup EXIT
-  trap 'exit 143' TERM
-  trap 'exit 130' INT
+  trap '_sandbox_interrupted 143' TERM
+  trap '_sandbox_interrupted 130' INT
 
   ip link set lo up
   # Documentation networks are local addresses here, so clients can connect
@@ -90,15 +97,48 @@ _sandbox_setup() {
   # Files under /etc first: /etc/resolv.conf may be a link into /run.
   mount --bind "$W/hosts" /etc/hosts
   mount --bind "$W/resolv.conf" /etc/resolv.conf
-  mount --bind "$W/etc-mail" /etc/mail
-  mount --bind "$W/run" /run
-  mount --bind "$W/tmp" /tmp
-  mount --bind "$W/spool" /var/spool
+  _sandbox_keep_visible
+  mount --rbind "$W/etc-mail" /etc/mail
+  mount --rbind "$W/run" /run
+  mount --rbind "$W/tmp" /tmp
+  mount --rbind "$W/spool" /var/spool
+  cd "$(pwd -P 2>/dev/null)" 2>/dev/null || cd /
   _sandbox_make_dev
   _sandbox_write_init_script
   mount --bind "$W/bin/init-sendmail" /etc/init.d/sendmail
 
   sandbox_start_syslog
+}
+
+# The checkout, the build directory and the work directory may lie below a
+# directory that the sandbox covers with its own (a checkout under /tmp):
+# each such path is bound into the sandbox's own directory at the same
+# relative place, so that it stays visible at its real path. The host's
+# paths were checked before (host_location_problem).
+_sandbox_keep_visible() {
+  local paths=("$W" "$(dirname "$TESLO_BIN")" "$(cd "$SANDBOX_LIB/../../.." && pwd -P)"
+    "$(dirname "$(readlink -f "$0")")")
+  [ -n "${TESLO_SOURCE_DIR:-}" ] && paths+=("$TESLO_SOURCE_DIR")
+  [ -n "${SANDBOX_VISIBLE:-}" ] && paths+=("$SANDBOX_VISIBLE")
+  local path real covered own kept=() k mount_point
+  while IFS= read -r path; do
+    real="$(readlink -f "$path")" || continue
+    for covered in "${HOST_COVERED_DIRS[@]}"; do
+      [[ "$real" == "$covered"/* ]] || continue
+      # Below a path already kept, on the same mount: nothing more to do.
+      mount_point="$(stat -c %m "$real")"
+      for k in "${kept[@]}"; do
+        if [[ "$real/" == "$k/"* ]] && [ "$(stat -c %m "$k")" = "$mount_point" ]; then continue 3; fi
+      done
+      case "$covered" in
+        /etc/mail) own="$W/etc-mail" ;; /run) own="$W/run" ;;
+        /tmp) own="$W/tmp" ;; /var/spool) own="$W/spool" ;;
+      esac
+      mkdir -p "$own/${real#"$covered"/}"
+      mount --bind "$real" "$own/${real#"$covered"/}"
+      kept+=("$real")
+    done
+  done < <(printf '%s\n' "${paths[@]}" | awk '{ print length($0) "\t" $0 }' | sort -n | cut -f2-)
 }
 
 # A private /dev: the device nodes programs need, and the test's /dev/log.
@@ -162,9 +202,19 @@ wait_until() {
   "$@"
 }
 
+# An interrupt ends the script quietly: the cleanup runs once (later INT and
+# TERM are ignored) and the host side says that it was interrupted.
+SANDBOX_INTERRUPTED=0
+_sandbox_interrupted() {
+  trap '' INT TERM
+  SANDBOX_INTERRUPTED=1
+  exit "$1"
+}
+
 _sandbox_cleanup() {
   local status=$?
-  trap - EXIT TERM INT
+  trap '' INT TERM
+  trap - EXIT
   [ -n "${SANDBOX_TESLO_PID:-}" ] && sandbox_kill_pid "$SANDBOX_TESLO_PID" 10
   local pid
   pid="$(sandbox_teslo_pid_from_file)"
@@ -173,7 +223,7 @@ _sandbox_cleanup() {
   for pid in "${SANDBOX_PIDS[@]}"; do
     sandbox_kill_pid "$pid" 3
   done
-  if [ "$status" != 0 ] && [ "${SANDBOX_FINISHED:-0}" != 1 ]; then
+  if [ "$status" != 0 ] && [ "${SANDBOX_FINISHED:-0}" != 1 ] && [ "$SANDBOX_INTERRUPTED" = 0 ]; then
     echo "test script ended early with status $status" >&2
     sandbox_dump_diagnostics >&2
   fi

@@ -128,12 +128,12 @@ case "$1" in
 esac
 EOF
   {
-    echo '#!/bin/sh'
+    echo '#!/bin/bash'
     echo '# The sandbox stand-in for Sendmail'"'"'s init script: records each'
     echo '# call once it has been carried out.'
-    echo "/bin/bash '$W/bin/sendmail-ctl' \"\$@\" >> '$W/log/init-script.log' 2>&1"
+    printf '/bin/bash %q "$@" >> %q 2>&1\n' "$W/bin/sendmail-ctl" "$W/log/init-script.log"
     echo 'status=$?'
-    echo "echo \"\$*\" >> '$W/log/init-calls.log'"
+    printf 'echo "$*" >> %q\n' "$W/log/init-calls.log"
     echo 'exit $status'
   } > "$W/bin/init-sendmail"
   chmod 755 "$W/bin/sendmail-ctl" "$W/bin/init-sendmail"
