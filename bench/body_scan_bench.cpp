@@ -11,16 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/log_sink.hpp"
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
@@ -30,14 +31,15 @@ constexpr int rounds = 7;
 std::string make_body() {
   std::string body;
   for (int i = 0; i < 300; ++i) {
-    body += "This is line " + std::to_string(i) + " of an ordinary letter, with a = sign now and then.\r\n";
+    body += "This is line " + std::to_string(i) +
+            " of an ordinary letter, with a = sign now and then.\r\n";
   }
   body += "--boundary\r\nContent-Type: application/octet-stream; name=\"setup.exe\"\r\n";
   body += "Content-Transfer-Encoding: base64\r\n";
   body += "Content-Disposition: attachment;\r\n filename=\"setup.exe\"\r\n\r\n";
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   unsigned seed = 1;
-  const std::size_t target = body.size() + 10 * 1000 * 1000;
+  const std::size_t target = body.size() + std::size_t{10} * 1000 * 1000;
   while (body.size() < target) {
     for (int i = 0; i < 76; ++i) {
       seed = seed * 1103515245u + 12345u;
@@ -106,11 +108,14 @@ std::size_t bytewise_scan(const std::string& body, const regex_t& pattern) {
 
 int main() {
   set_log_writer(count_log);
-  spam_config = {};
-  set_spam_config_defaults();
+  std::shared_ptr<spam_config_record> settings = make_spam_config_record();
+  if (!settings) return 1;
+  set_spam_config_defaults(*settings);
   compile_builtin_patterns();
-  compile_disposition_pattern();
-  spam_config.disposition = ACTION_HEADER;
+  compile_disposition_pattern(*settings);
+  settings->disposition = ACTION_HEADER;
+  publish_spam_settings(settings);
+  const regex_t& disposition_pattern = settings->disposition_regex;
 
   const std::string body = make_body();
   const double megabytes = static_cast<double>(body.size()) / 1e6;
@@ -138,14 +143,14 @@ int main() {
     bytewise_found = bytewise_scan(body, disposition_pattern);
     best_bytewise = std::min(best_bytewise, seconds_since(start));
   }
-  std::printf("body: %.1f MB in %zu-byte chunks, best of %d rounds\n", megabytes, chunk_size, rounds);
-  std::printf("teslo_body callback:            %8.0f MB/s (%zu matching lines)\n", megabytes / best_callback,
-              callback_found);
-  std::printf("plain loop, regexec every line: %8.0f MB/s (%zu matching lines)\n", megabytes / best_plain,
-              plain_found);
-  std::printf("plain loop, byte at a time:     %8.0f MB/s (%zu matching lines)\n", megabytes / best_bytewise,
-              bytewise_found);
+  std::printf("body: %.1f MB in %zu-byte chunks, best of %d rounds\n", megabytes, chunk_size,
+              rounds);
+  std::printf("teslo_body callback:            %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_callback, callback_found);
+  std::printf("plain loop, regexec every line: %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_plain, plain_found);
+  std::printf("plain loop, byte at a time:     %8.0f MB/s (%zu matching lines)\n",
+              megabytes / best_bytewise, bytewise_found);
   std::printf("ratio callback / plain loop:    %8.2f\n", best_plain / best_callback);
-  free_spam_config();
   return callback_found == plain_found && plain_found == bytewise_found ? 0 : 1;
 }

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (std::strlen(argv[1]) >= sizeof address.sun_path) return 2;
-  std::strcpy(address.sun_path, argv[1]);
+  std::memcpy(address.sun_path, argv[1], std::strlen(argv[1]) + 1);  // fits: checked above
   unlink(argv[1]);
   int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
   if (sock < 0 || bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   chmod(argv[1], 0666);
   FILE* log = std::fopen(argv[2], "a");
   if (log == nullptr) return 1;
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = on_term;  // no SA_RESTART: recv returns on SIGTERM
   sigaction(SIGTERM, &action, nullptr);
 

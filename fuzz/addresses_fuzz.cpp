@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "checks/extract_address.hpp"
+#include "connection/extract_address.hpp"
 #include "copyrules/copy_rule_table.hpp"
 #include "fuzz_support.hpp"
 #include "message/copying.hpp"

@@ -59,11 +59,14 @@ std::vector<unsigned char> next_chunk(FuzzedDataProvider& input) {
 
 }  // namespace
 
+// The default settings, for their compiled attachment pattern.
+spam_config_record builtin_settings{};
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::silence_logs();
   compile_builtin_patterns();
-  set_spam_config_defaults();
-  compile_disposition_pattern();
+  set_spam_config_defaults(builtin_settings);
+  compile_disposition_pattern(builtin_settings);
   regcomp(&plain_pattern, "(virus|x{3,})\\.(exe|scr)$", REG_EXTENDED | REG_ICASE);
   return 0;
 }
@@ -73,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t settings = input.ConsumeIntegral<uint8_t>();
   body_scan_pattern fast_pattern{nullptr, nullptr};
   switch (settings & 3) {
-    case 0: fast_pattern = {&disposition_pattern, builtin_required_text}; break;
-    case 1: fast_pattern = {&disposition_pattern, nullptr}; break;
+    case 0: fast_pattern = {&builtin_settings.disposition_regex, builtin_required_text}; break;
+    case 1: fast_pattern = {&builtin_settings.disposition_regex, nullptr}; break;
     case 2: fast_pattern = {&plain_pattern, nullptr}; break;
     default: break;  // lines are cut but never matched
   }
@@ -90,16 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (input.remaining_bytes() > 0) {
     std::vector<unsigned char> chunk = next_chunk(input);
     chunk.reserve(1);  // libmilter never hands over a null chunk
-    body_scan_result fast_result =
-        scan_body_chunk(fast.text, fast.length, chunk.data(), chunk.size(), fast_pattern,
-                        count_match, &fast_hook);
+    body_scan_result fast_result = scan_body_chunk(
+        fast.text, fast.length, chunk.data(), chunk.size(), fast_pattern, count_match, &fast_hook);
     body_scan_result reference_result =
         reference_scan_body_chunk(reference.text, reference.length, chunk.data(), chunk.size(),
                                   fast_pattern.pattern, count_match, &reference_hook);
     if (fast_result.matches != reference_result.matches ||
-        fast_result.stopped != reference_result.stopped || fast_hook.calls != reference_hook.calls ||
-        fast.length != reference.length || fast.length < 0 ||
-        fast.length >= static_cast<int32_t>(body_line_size) ||
+        fast_result.stopped != reference_result.stopped ||
+        fast_hook.calls != reference_hook.calls || fast.length != reference.length ||
+        fast.length < 0 || fast.length >= static_cast<int32_t>(body_line_size) ||
         std::memcmp(fast.text, reference.text, static_cast<std::size_t>(fast.length)) != 0) {
       std::abort();
     }

@@ -33,11 +33,11 @@
 #include "offline_seams.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
-constexpr const char* spam_settings =
+constexpr const char* spam_settings_text =
     "helocheck header\n"
     "whitelistip 192.0.2.1\n"
     "whitelistip 203.0.113.0/28\n"
@@ -51,25 +51,64 @@ constexpr const char* spam_settings =
     "ttl 1h\n";
 
 const char* const texts[] = {
-    "", " ", "<>", "<user@pass.test>", "<user@fail.test>", "<a@soft.test>", "<a@neutral.test>",
-    "<x.y@include.test>", "<r@redirect.test>", "<m-n@macro.test>", "<q@bad-record.test>",
-    "<postmaster>", "user@example.test", "<boss@example.test>", "<vip@example.test>",
-    "<BOSS@Example.Test>", "<ab>", "< a@b>", "<a@b >", "<@>", "<a@b", "a@b>", "<<a@b>>",
-    "undisclosed-recipients:;", "To", "Cc", "CC", "Subject", "From", "mail.example.test",
-    "dsl-192-0-2-7.dyn.example.test", "host.bad.test", "mx.good.test", "[192.0.2.7]",
-    "[IPv6:2001:db8::1]", "OK", "FAIL", "300000", "99999999999999999999", "-1", "Q1234",
-    "example.test", "ALL", "filename=\"virus.exe\"", "%s%n%s%n", "\xff\xfe", "localhost",
+    "",
+    " ",
+    "<>",
+    "<user@pass.test>",
+    "<user@fail.test>",
+    "<a@soft.test>",
+    "<a@neutral.test>",
+    "<x.y@include.test>",
+    "<r@redirect.test>",
+    "<m-n@macro.test>",
+    "<q@bad-record.test>",
+    "<postmaster>",
+    "user@example.test",
+    "<boss@example.test>",
+    "<vip@example.test>",
+    "<BOSS@Example.Test>",
+    "<ab>",
+    "< a@b>",
+    "<a@b >",
+    "<@>",
+    "<a@b",
+    "a@b>",
+    "<<a@b>>",
+    "undisclosed-recipients:;",
+    "To",
+    "Cc",
+    "CC",
+    "Subject",
+    "From",
+    "mail.example.test",
+    "dsl-192-0-2-7.dyn.example.test",
+    "host.bad.test",
+    "mx.good.test",
+    "[192.0.2.7]",
+    "[IPv6:2001:db8::1]",
+    "OK",
+    "FAIL",
+    "300000",
+    "99999999999999999999",
+    "-1",
+    "Q1234",
+    "example.test",
+    "ALL",
+    "filename=\"virus.exe\"",
+    "%s%n%s%n",
+    "\xff\xfe",
+    "localhost",
     "Content-Disposition: attachment; filename=\"x.exe\"\r\n",
     "Content-Type: application/octet-stream; name=\"doc.pif\"\n",
 };
 
 const char* const macro_names[] = {"{msg_size}", "{verify}", "{auth_authen}", "i",
-                                   "j", "{i}", "{j}", "_"};
+                                   "j",          "{i}",      "{j}",           "_"};
 // libmilter calls that may fail. smfi_setpriv fails only at a connect (op
 // 13): libmilter cannot refuse it later for a live handle, and the fake
 // would otherwise leave a freed context attached after close.
-const char* const failing_calls[] = {"smfi_addheader", "smfi_chgheader", "smfi_addrcpt",
-                                     "smfi_quarantine", "smfi_setreply", "smfi_insheader"};
+const char* const failing_calls[] = {"smfi_addheader",  "smfi_chgheader", "smfi_addrcpt",
+                                     "smfi_quarantine", "smfi_setreply",  "smfi_insheader"};
 
 // A text: one of the table, a random one, or a huge repetition.
 std::string pick_text(FuzzedDataProvider& input) {
@@ -102,11 +141,10 @@ sfsistat connect_client(fake_milter::session& smtp, FuzzedDataProvider& input) {
   sockaddr_storage storage{};
   auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
   auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  static const char* const known[] = {"192.0.2.7", "192.0.2.8", "192.0.2.9",   "192.0.2.1",
+  static const char* const known[] = {"192.0.2.7",    "192.0.2.8",   "192.0.2.9", "192.0.2.1",
                                       "198.51.100.9", "203.0.113.5", "127.0.0.1", "0.0.0.0"};
   switch (input.ConsumeIntegralInRange<int>(0, 5)) {
-    case 0:
-      return smtp.connect(host.c_str(), static_cast<const sockaddr*>(nullptr));
+    case 0: return smtp.connect(host.c_str(), static_cast<const sockaddr*>(nullptr));
     case 1:
       v4->sin_family = AF_INET;
       inet_pton(AF_INET, known[input.ConsumeIntegralInRange<int>(0, 7)], &v4->sin_addr);
@@ -129,18 +167,19 @@ sfsistat connect_client(fake_milter::session& smtp, FuzzedDataProvider& input) {
       std::memcpy(&v6->sin6_addr.s6_addr[12], &address, sizeof address);
       break;
     }
-    default:
-      reinterpret_cast<sockaddr_un*>(&storage)->sun_family = AF_UNIX;
-      break;
+    default: reinterpret_cast<sockaddr_un*>(&storage)->sun_family = AF_UNIX; break;
   }
   return smtp.connect(host.c_str(), reinterpret_cast<const sockaddr*>(&storage));
 }
 
+// The settings of every connection; set per input.
+spam_config_record spam_config{};
+
 void set_per_input_settings(FuzzedDataProvider& input) {
   uint16_t bits = input.ConsumeIntegral<uint16_t>();
-  check_action* actions[] = {&spam_config.helocheck, &spam_config.tocheck, &spam_config.spf,
-                             &spam_config.ddns,      &spam_config.disposition,
-                             &spam_config.dnsblserv};
+  check_action* actions[] = {&spam_config.helocheck,   &spam_config.tocheck,
+                             &spam_config.spf,         &spam_config.ddns,
+                             &spam_config.disposition, &spam_config.dnsblserv};
   for (check_action* action : actions) {
     *action = static_cast<check_action>(bits & 3);
     bits >>= 2;
@@ -210,9 +249,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::silence_logs();
   compile_builtin_patterns();
   std::string path = fuzz::work_path("orvane.conf");
-  fuzz::write_file(path, spam_settings);
-  if (!load_spam_config(path.c_str())) std::abort();
-  compile_disposition_pattern();
+  fuzz::write_file(path, spam_settings_text);
+  spam_config_load loaded = load_spam_config(path.c_str());
+  if (!loaded.file_read) std::abort();
+  spam_config = *loaded.settings;           // takes over what the record owns
+  *loaded.settings = spam_config_record{};  // so that its release frees nothing
+  // Every connection sees this one record, which each input edits in place.
+  using snapshot = std::shared_ptr<const spam_config_record>;
+  publish_spam_settings(snapshot(snapshot(), &spam_config));
   if (!spf_cache_init()) std::abort();
   fuzz::install_offline_seams();
 

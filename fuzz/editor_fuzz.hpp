@@ -89,13 +89,13 @@ inline void run_editor_case(const editor_pair& editors, const uint8_t* data, std
 
 // The libFuzzer entry points of an editor target: logs silenced and the work
 // directory made once, then run_editor_case on every input.
-#define EDITOR_FUZZ_TARGET(install, remove, installed_line)                   \
-  extern "C" int LLVMFuzzerInitialize(int*, char***) {                       \
-    fuzz::silence_logs();                                                    \
-    (void)fuzz::work_dir();                                                  \
-    return 0;                                                                \
-  }                                                                          \
-  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {  \
-    fuzz::run_editor_case({install, remove, installed_line}, data, size);    \
-    return 0;                                                                \
+#define EDITOR_FUZZ_TARGET(install, remove, installed_line)                 \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) {                      \
+    fuzz::silence_logs();                                                   \
+    (void)fuzz::work_dir();                                                 \
+    return 0;                                                               \
+  }                                                                         \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+    fuzz::run_editor_case({install, remove, installed_line}, data, size);   \
+    return 0;                                                               \
   }

@@ -14,8 +14,8 @@ namespace {
 
 std::string make_work_dir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : ".") +
-                        "/teslo-fuzz-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != '\0' ? base : ".") + "/teslo-fuzz-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     std::perror("mkdtemp");
     std::abort();
@@ -59,8 +59,10 @@ void write_file(const std::string& path, std::string_view data) {
   std::size_t done = 0;
   while (written && done < data.size()) {
     ssize_t count = write(fd, data.data() + done, data.size() - done);
-    if (count <= 0) written = false;
-    else done += static_cast<std::size_t>(count);
+    if (count <= 0)
+      written = false;
+    else
+      done += static_cast<std::size_t>(count);
   }
   if (fd >= 0 && close(fd) != 0) written = false;
   if (!written) {

@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace fuzz {
 
 // A directory made with mkdtemp under $TMPDIR (the current directory when

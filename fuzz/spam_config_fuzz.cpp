@@ -11,6 +11,7 @@
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
 #include "spamconfig/list_queries.hpp"
+#include "spamconfig/config_loader.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -21,7 +22,7 @@ void check_action_range(check_action action) {
   if (action < ACTION_OFF || action > ACTION_QUARANTINE) std::abort();
 }
 
-void check_loaded_record() {
+void check_loaded_record(const spam_config_record& spam_config) {
   for (check_action action : {spam_config.helocheck, spam_config.tocheck, spam_config.ddns,
                               spam_config.disposition, spam_config.dnsblserv, spam_config.spf}) {
     check_action_range(action);
@@ -41,7 +42,7 @@ void check_loaded_record() {
   }
 }
 
-void query_lists() {
+void query_lists(const spam_config_record& spam_config) {
   const uint32_t addresses[] = {inet_addr("192.0.2.7"), inet_addr("10.1.2.3"), 0, 0xffffffffu};
   for (uint32_t address : addresses) {
     (void)ip_list_match(spam_config.whitelistip, address);
@@ -67,10 +68,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   fuzz::write_file(config_path, input);
-  if (!load_spam_config(config_path.c_str())) std::abort();
-  check_loaded_record();
-  query_lists();
-  free_spam_config();
+  spam_config_load loaded = load_spam_config(config_path.c_str());
+  if (!loaded.file_read) std::abort();
+  check_loaded_record(*loaded.settings);
+  query_lists(*loaded.settings);
 
   std::string text(input);
   (void)parse_time_value(text.c_str());

@@ -46,7 +46,8 @@ const char* driver_usage() {
          "Exit status: 0 every message answered without error, 1 otherwise, 2 bad usage.\n";
 }
 
-bool parse_driver_options(int argc, char** argv, driver_options& options, std::string& error, bool& help) {
+bool parse_driver_options(int argc, char** argv, driver_options& options, std::string& error,
+                          bool& help) {
   help = false;
   bool recipients_given = false;
   for (int i = 1; i < argc; ++i) {

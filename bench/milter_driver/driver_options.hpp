@@ -25,6 +25,7 @@ struct driver_options {
 
 // Fills `options` from argv. Returns false with `error` set on a bad
 // command line; sets `help` when --help was asked for.
-bool parse_driver_options(int argc, char** argv, driver_options& options, std::string& error, bool& help);
+bool parse_driver_options(int argc, char** argv, driver_options& options, std::string& error,
+                          bool& help);
 // The --help text.
 const char* driver_usage();

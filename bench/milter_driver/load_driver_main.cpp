@@ -13,16 +13,17 @@ int main(int argc, char** argv) {
   std::string error;
   bool help = false;
   if (!parse_driver_options(argc, argv, options, error, help)) {
-    std::fprintf(stderr, "load_driver: %s\n%s", error.c_str(), driver_usage());
+    (void)std::fprintf(stderr, "load_driver: %s\n%s", error.c_str(), driver_usage());
     return 2;
   }
   if (help) {
-    std::fputs(driver_usage(), stdout);
+    (void)std::fputs(driver_usage(), stdout);
     return 0;
   }
   const test_message message = realistic_message(options.message);
   load_result result = run_load(options, message);
   print_load_result(options, result);
-  bool complete = result.error_count == 0 && result.answered() == result.messages && result.messages > 0;
+  bool complete =
+      result.error_count == 0 && result.answered() == result.messages && result.messages > 0;
   return complete ? 0 : 1;
 }

@@ -44,7 +44,8 @@ drop_point drop_for(const driver_options& options, long m) {
 void run_connection(const driver_options& options, const test_message& message, int index,
                     clock_type::time_point deadline, connection_result& result) {
   mta_session session(options.socket_path, options.reply_timeout_ms);
-  result.latencies_ms.reserve(static_cast<std::size_t>(std::min(options.messages_per_connection, 1000000L)));
+  result.latencies_ms.reserve(
+      static_cast<std::size_t>(std::min(options.messages_per_connection, 1000000L)));
   for (long m = 0; m < options.messages_per_connection; ++m) {
     if (clock_type::now() >= deadline) {
       result.stopped_by_time = true;
@@ -68,7 +69,8 @@ void run_connection(const driver_options& options, const test_message& message, 
       result.actions = session.filter_actions();
     }
     if (outcome.result == verdict::continued) {
-      std::uint64_t sequence = static_cast<std::uint64_t>(index) * 1000000000ULL + static_cast<std::uint64_t>(m);
+      std::uint64_t sequence =
+          static_cast<std::uint64_t>(index) * 1000000000ULL + static_cast<std::uint64_t>(m);
       bool abort_it = options.abort_every > 0 && (m + 1) % options.abort_every == 0;
       outcome = session.send_message(message, sequence, abort_it, drop_for(options, m));
     }
@@ -94,7 +96,8 @@ void merge(load_result& total, connection_result& part) {
   for (auto& error : part.errors) {
     if (total.errors.size() < kept_errors) total.errors.push_back(std::move(error));
   }
-  total.latencies_ms.insert(total.latencies_ms.end(), part.latencies_ms.begin(), part.latencies_ms.end());
+  total.latencies_ms.insert(total.latencies_ms.end(), part.latencies_ms.begin(),
+                            part.latencies_ms.end());
   total.stopped_by_time = total.stopped_by_time || part.stopped_by_time;
   if (part.protocol != 0 || part.actions != 0) {
     total.filter_protocol = part.protocol;
@@ -136,7 +139,8 @@ load_result run_load(const driver_options& options, const test_message& message)
 }
 
 void print_load_result(const driver_options& options, const load_result& result) {
-  const double rate = result.wall_seconds > 0 ? static_cast<double>(result.answered()) / result.wall_seconds : 0;
+  const double rate =
+      result.wall_seconds > 0 ? static_cast<double>(result.answered()) / result.wall_seconds : 0;
   const double p50 = percentile(result.latencies_ms, 0.50);
   const double p95 = percentile(result.latencies_ms, 0.95);
   const double p99 = percentile(result.latencies_ms, 0.99);
@@ -157,10 +161,11 @@ void print_load_result(const driver_options& options, const load_result& result)
     std::printf(" '%c' %llu", static_cast<char>(letter),
                 static_cast<unsigned long long>(result.replies.by_letter[letter]));
   }
-  std::printf("\n  filter protocol flags 0x%x, actions 0x%x, connections opened %llu, errors %llu\n",
-              result.filter_protocol, result.filter_actions,
-              static_cast<unsigned long long>(result.connections_opened),
-              static_cast<unsigned long long>(result.error_count));
+  std::printf(
+      "\n  filter protocol flags 0x%x, actions 0x%x, connections opened %llu, errors %llu\n",
+      result.filter_protocol, result.filter_actions,
+      static_cast<unsigned long long>(result.connections_opened),
+      static_cast<unsigned long long>(result.error_count));
   for (const auto& error : result.errors) std::printf("  error: %s\n", error.c_str());
   for (const auto& warning : result.warnings) std::printf("  warning: %s\n", warning.c_str());
   double cpu_per_10k = -1;
@@ -169,15 +174,18 @@ void print_load_result(const driver_options& options, const load_result& result)
     double cpu = result.filter_after->cpu_seconds - result.filter_before->cpu_seconds;
     if (result.answered() > 0) cpu_per_10k = cpu * 10000.0 / static_cast<double>(result.answered());
     peak_kb = static_cast<long long>(result.filter_after->peak_rss_kb);
-    std::printf("  filter CPU %.2f s, %.3f s per 10,000 messages; peak RSS %lld kB (now %llu kB)\n", cpu,
-                cpu_per_10k, peak_kb, static_cast<unsigned long long>(result.filter_after->rss_kb));
+    std::printf("  filter CPU %.2f s, %.3f s per 10,000 messages; peak RSS %lld kB (now %llu kB)\n",
+                cpu, cpu_per_10k, peak_kb,
+                static_cast<unsigned long long>(result.filter_after->rss_kb));
   } else {
     std::printf("  filter CPU and RSS: not measured (no --pid or the process is gone)\n");
   }
-  std::printf("RESULT label=%s connections=%d messages=%llu answered=%llu errors=%llu rate=%.1f "
-              "p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f cpu_per_10k=%.4f peak_rss_kb=%lld\n",
-              options.label.c_str(), options.connections, static_cast<unsigned long long>(result.messages),
-              static_cast<unsigned long long>(result.answered()),
-              static_cast<unsigned long long>(result.error_count), rate, p50, p95, p99, cpu_per_10k, peak_kb);
+  std::printf(
+      "RESULT label=%s connections=%d messages=%llu answered=%llu errors=%llu rate=%.1f "
+      "p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f cpu_per_10k=%.4f peak_rss_kb=%lld\n",
+      options.label.c_str(), options.connections, static_cast<unsigned long long>(result.messages),
+      static_cast<unsigned long long>(result.answered()),
+      static_cast<unsigned long long>(result.error_count), rate, p50, p95, p99, cpu_per_10k,
+      peak_kb);
   std::fflush(stdout);
 }

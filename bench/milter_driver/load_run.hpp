@@ -17,14 +17,14 @@
 #include "milterclient/mta_session.hpp"
 
 struct load_result {
-  std::uint64_t messages = 0;  // messages started
+  std::uint64_t messages = 0;                           // messages started
   std::array<std::uint64_t, verdict_count> verdicts{};  // by verdict
   reply_tally replies;
   std::uint64_t connections_opened = 0;
   std::vector<std::string> errors;  // first few error texts
   std::uint64_t error_count = 0;
   std::vector<std::string> warnings;  // figures that could not be taken
-  std::vector<double> latencies_ms;  // answered messages, sorted
+  std::vector<double> latencies_ms;   // answered messages, sorted
   double wall_seconds = 0;
   bool stopped_by_time = false;
   std::optional<process_figures> filter_before;

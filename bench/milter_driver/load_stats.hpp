@@ -15,7 +15,7 @@
 double percentile(const std::vector<double>& sorted, double fraction);
 
 struct process_figures {
-  double cpu_seconds = 0;       // user + system time of all its threads
+  double cpu_seconds = 0;         // user + system time of all its threads
   std::uint64_t peak_rss_kb = 0;  // VmHWM
   std::uint64_t rss_kb = 0;       // VmRSS
 };

@@ -11,6 +11,4 @@ enum class check_status : int {
   unreadable = 2,  // a file cannot be read or parsed (or the command line is wrong)
 };
 
-inline check_status worse(check_status left, check_status right) {
-  return std::max(left, right);
-}
+inline check_status worse(check_status left, check_status right) { return std::max(left, right); }

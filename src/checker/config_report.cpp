@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "checker/report_text.hpp"
-#include "spamconfig/builtin_patterns.hpp"
+#include "common/error_text.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -31,26 +31,18 @@ std::size_t length(const Entry* list) {
 }
 
 // What teslo would run with after reading the file.
-void write_settings(std::ostream& out) {
-  const spam_config_record& c = spam_config;
+void write_settings(std::ostream& out, const spam_config_record& c) {
   out << "  checks: helocheck " << action_word(c.helocheck) << ", tocheck "
       << action_word(c.tocheck) << ", spf " << action_word(c.spf) << ", ddns "
-      << action_word(c.ddns) << ", disposition " << action_word(c.disposition)
-      << ", dnsblserv " << action_word(c.dnsblserv) << "\n";
+      << action_word(c.ddns) << ", disposition " << action_word(c.disposition) << ", dnsblserv "
+      << action_word(c.dnsblserv) << "\n";
   out << "  dnsbldou " << quoted(c.dnsbl_domain) << ", ttl " << c.ttl << " seconds"
       << (c.ttl == 0 ? " (no SPF cache)" : "") << ", refusefail " << on_off(c.refusefail)
       << ", tag " << quoted(c.tag) << ", tagsubject " << on_off(c.tagsubject) << "\n";
   out << "  lists: whitelistip " << length(c.whitelistip) << ", blacklistip "
-      << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr)
-      << ", blacklistptr " << length(c.blacklistptr) << ", whitelistfrom "
-      << length(c.whitelistfrom) << ", whitelistto " << length(c.whitelistto) << "\n";
-}
-
-// Frees whatever an earlier load left and leaves the record zero-filled, as
-// the loader requires and as a fresh process has it.
-void clear_spam_config() {
-  free_spam_config();
-  std::memset(&spam_config, 0, sizeof spam_config);
+      << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr) << ", blacklistptr "
+      << length(c.blacklistptr) << ", whitelistfrom " << length(c.whitelistfrom) << ", whitelistto "
+      << length(c.whitelistto) << "\n";
 }
 
 }  // namespace
@@ -63,20 +55,17 @@ std::string describe_config_issue(const config_line_report& report) {
       return "line longer than 254 characters: everything after character 254 is ignored";
     case config_line_issue::token_cut:
       return "word longer than 127 characters cut at 127: " + report.detail;
-    case config_line_issue::missing_value:
-      return "key " + key + " has no value: line ignored";
+    case config_line_issue::missing_value: return "key " + key + " has no value: line ignored";
     case config_line_issue::trailing_text:
       return "text after the value ignored: " + quoted(report.detail, 60);
-    case config_line_issue::unknown_key:
-      return "unknown key " + key + ": line ignored";
+    case config_line_issue::unknown_key: return "unknown key " + key + ": line ignored";
     case config_line_issue::value_not_accepted:
       return "value " + value + " not accepted for " + report.key + " (" + report.detail +
              "): line ignored";
     case config_line_issue::address_refused:
       return "address entry " + value + " refused for " + report.key + " (" + report.detail +
              "): line ignored";
-    case config_line_issue::value_misread:
-      return report.key + " " + value + ": " + report.detail;
+    case config_line_issue::value_misread: return report.key + " " + value + ": " + report.detail;
   }
   return "unexpected report";
 }
@@ -87,23 +76,18 @@ check_status check_spam_config_file(const std::string& path, std::ostream& out) 
     out << path << ": cannot read: Is a directory\n";
     return check_status::unreadable;
   }
-  compile_builtin_patterns();  // the loader checks list addresses with them
-  clear_spam_config();
   std::size_t reported = 0;
   auto observer = [&](const config_line_report& report) {
     out << path << ":" << report.line << ": " << describe_config_issue(report) << "\n";
     ++reported;
   };
-  errno = 0;
-  if (!load_spam_config(path.c_str(), observer)) {
-    int open_error = errno;
-    clear_spam_config();
-    out << path << ": cannot read: " << std::strerror(open_error)
+  spam_config_load loaded = load_spam_config(path.c_str(), observer);
+  if (!loaded.file_read) {
+    out << path << ": cannot read: " << error_text(loaded.error)
         << " (teslo would run with every default)\n";
     return check_status::unreadable;
   }
   out << path << ": " << counted(reported, "problem", "problems") << "; settings in force:\n";
-  write_settings(out);
-  clear_spam_config();
+  write_settings(out, *loaded.settings);
   return reported == 0 ? check_status::clean : check_status::ignored;
 }

@@ -3,9 +3,7 @@
 // Reads the file with the daemon's own loader (load_spam_config) and writes,
 // one line each and in file order, every line or part of a line that the
 // daemon would ignore or read otherwise than written, as "path:line: why",
-// then the settings that would be in force. Uses the process-wide
-// spam_config and leaves it freed and zero-filled; main thread only, never
-// while a daemon runs in the same process.
+// then the settings that would be in force. Touches no shared state.
 #pragma once
 
 #include <ostream>

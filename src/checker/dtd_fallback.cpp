@@ -18,8 +18,7 @@ std::filesystem::path directory_of(const std::string& file) {
 }  // namespace
 
 dtd_fallback::dtd_fallback(const std::string& rule_file)
-    : directory_(directory_of(rule_file)),
-      previous_(xmlGetExternalEntityLoader()) {
+    : directory_(directory_of(rule_file)), previous_(xmlGetExternalEntityLoader()) {
   active = this;
   xmlSetExternalEntityLoader(&dtd_fallback::load);
 }

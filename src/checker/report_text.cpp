@@ -16,7 +16,7 @@ std::string quoted(const std::string& text, std::size_t limit) {
       result += c;
     } else if (byte < 0x20 || byte == 0x7f) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      (void)std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
       result += escaped;
     } else {
       result += c;

@@ -13,6 +13,7 @@
 
 #include "checker/dtd_fallback.hpp"
 #include "checker/report_text.hpp"
+#include "common/error_text.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/rule_walker.hpp"
 #include "message/copying.hpp"  // copy_address_limit, the limit the copying applies
@@ -36,12 +37,15 @@ std::string location(const std::string& path, int line) {
 
 const char* note_text(rule_walk_note::kind_type kind) {
   switch (kind) {
-    case rule_walk_note::text_dropped: return "is ignored: only <domain>, <mailaddr> and "
-                                              "<direction> are read";
-    case rule_walk_note::cdata_ignored: return "is ignored: CDATA sections are never read, "
-                                               "write the text plainly";
-    case rule_walk_note::field_replaced: return "is replaced by a later one before its rule "
-                                                "completes";
+    case rule_walk_note::text_dropped:
+      return "is ignored: only <domain>, <mailaddr> and "
+             "<direction> are read";
+    case rule_walk_note::cdata_ignored:
+      return "is ignored: CDATA sections are never read, "
+             "write the text plainly";
+    case rule_walk_note::field_replaced:
+      return "is replaced by a later one before its rule "
+             "completes";
   }
   return "";
 }
@@ -59,8 +63,7 @@ std::size_t write_notes(const std::string& path, const rule_walk_state& walk, st
 }
 
 // Fields still waiting at the end of the file complete no rule.
-std::size_t write_pending(const std::string& path, const rule_walk_state& walk,
-                          std::ostream& out) {
+std::size_t write_pending(const std::string& path, const rule_walk_state& walk, std::ostream& out) {
   struct field {
     const char* name;
     const std::string& value;
@@ -101,7 +104,7 @@ class parser_messages {
     char piece[1024];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(piece, sizeof piece, format, arguments);
+    (void)std::vsnprintf(piece, sizeof piece, format, arguments);
     va_end(arguments);
     static_cast<parser_messages*>(self)->text_ += piece;
   }
@@ -127,11 +130,11 @@ std::string without_blank_lines(const std::string& text) {
 // raw I/O warning.
 std::optional<std::string> unreadable_reason(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
+  if (fd < 0) return error_text(errno);
   struct stat status {};
   bool directory = fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
   close(fd);
-  if (directory) return std::strerror(EISDIR);
+  if (directory) return error_text(EISDIR);
   return std::nullopt;
 }
 
@@ -197,9 +200,9 @@ check_status check_copy_rule_file(const std::string& path, std::ostream& out, bo
     } else if (rule.domain.find("ALL>") != std::string::npos) {
       const std::string written = written_domain(rule);
       out << where << number << " matches every address (its domain "
-          << (written == "ALL"                ? "is ALL"
+          << (written == "ALL"           ? "is ALL"
               : written.ends_with("ALL") ? "ends in \"ALL\""
-                                          : "contains \"ALL>\"")
+                                         : "contains \"ALL>\"")
           << ")\n";
     }
   }

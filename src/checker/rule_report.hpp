@@ -30,4 +30,5 @@ std::optional<std::string> rule_never_fires(const copy_rule& rule);
 // be read, is not well-formed, declares no DTD or breaks it). With
 // `for_reload`, a file that loads no rule at all is not clean either: a
 // reload would drop every copy rule in force.
-check_status check_copy_rule_file(const std::string& path, std::ostream& out, bool for_reload = false);
+check_status check_copy_rule_file(const std::string& path, std::ostream& out,
+                                  bool for_reload = false);

@@ -32,8 +32,7 @@ struct options {
 
 // False (with a message on `err`) on anything but -c FILE, -r FILE,
 // --reload, -h and --version.
-bool parse_options(const std::vector<std::string>& arguments, options& result,
-                   std::ostream& err) {
+bool parse_options(const std::vector<std::string>& arguments, options& result, std::ostream& err) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "-h" || argument == "--help") {
@@ -60,7 +59,8 @@ bool parse_options(const std::vector<std::string>& arguments, options& result,
       return false;
     }
     *target = arguments[++i];
-    (target == &result.spam_config_file ? result.spam_config_named : result.copy_rules_named) = true;
+    (target == &result.spam_config_file ? result.spam_config_named : result.copy_rules_named) =
+        true;
   }
   return true;
 }
@@ -85,22 +85,19 @@ int run_teslo_check(const std::vector<std::string>& arguments, std::ostream& out
   // Naming one file alone checks just that one; naming none checks both.
   bool both = chosen.spam_config_named == chosen.copy_rules_named;
   check_status status = check_status::clean;
-  if (both || chosen.spam_config_named) status = check_spam_config_file(chosen.spam_config_file, out);
+  if (both || chosen.spam_config_named)
+    status = check_spam_config_file(chosen.spam_config_file, out);
   if (both || chosen.copy_rules_named) {
     status = worse(status, check_copy_rule_file(chosen.copy_rule_file, out, chosen.reload));
   }
   // The reload check of the unit speaks of the rule file only.
   if (!chosen.reload) report_missing_sendmail(paths::sendmail_cf, paths::macro_file, out);
   switch (status) {
-    case check_status::clean:
-      out << "teslo-check: OK, teslo takes every line as written\n";
-      break;
+    case check_status::clean: out << "teslo-check: OK, teslo takes every line as written\n"; break;
     case check_status::ignored:
       out << "teslo-check: teslo would ignore or misread what is listed above\n";
       break;
-    case check_status::unreadable:
-      out << "teslo-check: a file cannot be read or parsed\n";
-      break;
+    case check_status::unreadable: out << "teslo-check: a file cannot be read or parsed\n"; break;
   }
   return static_cast<int>(status);
 }

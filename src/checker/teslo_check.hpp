@@ -8,7 +8,7 @@
 // that loads no rule (the unit's ExecReload runs it before signalling).
 // Returns the exit status: 0 clean, 1 something would be ignored or can
 // never fire, 2 a file cannot be read or parsed, or a usage error.
-// Main thread only (it uses the process-wide spam_config).
+// Touches no shared state but the output streams.
 #pragma once
 
 #include <ostream>

@@ -22,11 +22,11 @@ bool on_name_list(const pattern_entry* list, const connection_context& context) 
 }  // namespace
 
 bool client_whitelisted(const connection_context& context) {
-  return on_ip_list(spam_config.whitelistip, context) ||
-         on_name_list(spam_config.whitelistptr, context);
+  const spam_config_record& config = settings_of(context);
+  return on_ip_list(config.whitelistip, context) || on_name_list(config.whitelistptr, context);
 }
 
 bool client_blacklisted(const connection_context& context) {
-  return on_ip_list(spam_config.blacklistip, context) ||
-         on_name_list(spam_config.blacklistptr, context);
+  const spam_config_record& config = settings_of(context);
+  return on_ip_list(config.blacklistip, context) || on_name_list(config.blacklistptr, context);
 }

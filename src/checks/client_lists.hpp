@@ -1,10 +1,11 @@
 // The client address and host-name lists applied to a connection's client.
 //
-// Read-only over spam_config and one context; any worker thread, no lock.
+// Read-only over the connection's settings snapshot and its context; any
+// worker thread, no lock.
 // The IPv4 address lists never match a pure IPv6 client.
 #pragma once
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 // The client is on whitelistip or whitelistptr.
 bool client_whitelisted(const connection_context& context);

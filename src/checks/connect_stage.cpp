@@ -2,28 +2,32 @@
 //
 // libmilter calls it on a worker thread once per connection, before any
 // other callback of that connection. It creates the connection_context,
-// records the client (IPv4, IPv4-mapped IPv6 taken as IPv4, or IPv6), marks
+// takes the snapshot of the spam-check settings that the connection keeps
+// until close, records the client (IPv4, IPv4-mapped IPv6 taken as IPv4, or IPv6), marks
 // whitelisted clients exempt, refuses blacklisted ones at once (no reply
 // text: the MTA's own rejection, nothing logged) and raises the DDNS flag
-// for host names that look dynamically assigned. Reads only the read-only
-// spam_config and the compiled patterns; takes no lock.
+// for host names that look dynamically assigned. Reads only its settings
+// snapshot and the compiled patterns; takes no lock but the brief one that
+// hands out the snapshot.
 // Log lines: "allocate ERROR %s" (LOG_ERR), "smfi_setpriv failed!" (LOG_CRIT).
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
+#include <new>
 #include <syslog.h>
 
 #include "checks/client_lists.hpp"
-#include "checks/action_flags.hpp"
+#include "common/error_text.hpp"
+#include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
@@ -81,28 +85,36 @@ bool looks_dynamic(const char* name) {
 
 sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* address) {
   auto* context = static_cast<connection_context*>(teslo_calloc(1, sizeof(connection_context)));
+  if (context != nullptr) {
+    context->settings = new (std::nothrow) spam_settings(current_spam_settings());
+    if (context->settings == nullptr) {
+      release_context(context);
+      context = nullptr;
+      errno = ENOMEM;
+    }
+  }
   if (context == nullptr) {
-    log_line(LOG_ERR, "allocate ERROR %s", std::strerror(errno));
+    log_line(LOG_ERR, "allocate ERROR %s", error_text(errno));
     return SMFIS_ACCEPT;
   }
+  const spam_config_record& config = settings_of(*context);
   record_client_address(*context, address);
   copy_bounded(context->client_name, hostname);
 
   // A whitelisted client is still refused when it is also blacklisted.
   if (client_whitelisted(*context)) context->spam_exempt = 1;
   if (client_blacklisted(*context)) {
-    std::free(context);
+    release_context(context);
     return SMFIS_REJECT;
   }
-  if (spam_config.ddns != ACTION_OFF && looks_dynamic(context->client_name)) {
-    raise_flag(spam_config.ddns, context->ddns_header, context->ddns_eject,
-               context->ddns_quarantine);
+  if (config.ddns != ACTION_OFF && looks_dynamic(context->client_name)) {
+    raise_verdict(*context, spam_check::ddns, config.ddns);
   }
   context->message = nullptr;
   copy_bounded(context->helo_name, "unknown");
   if (smfi_setpriv(ctx, context) != MI_SUCCESS) {
     log_line(LOG_CRIT, "smfi_setpriv failed!");
-    std::free(context);
+    release_context(context);
     return SMFIS_TEMPFAIL;
   }
   return SMFIS_CONTINUE;

@@ -144,8 +144,7 @@ bool is_error_answer(const addrinfo* answer) {
   return (ntohl(address->sin_addr.s_addr) & 0xffffff00U) == 0x7fffff00U;
 }
 
-bool ipv6_query_name(const uint8_t (&address)[16], const char* zone, char* name,
-                     std::size_t size) {
+bool ipv6_query_name(const uint8_t (&address)[16], const char* zone, char* name, std::size_t size) {
   static constexpr char hex_digits[] = "0123456789abcdef";
   char nibbles[64 + 1];
   char* out = nibbles;

@@ -9,25 +9,26 @@
 // exemption) stays. Then it grants the exemptions of the MTA macros, runs
 // the malformed-HELO check and the DNS blocklist query, derives the sender
 // address and the SPF cache key and hands over to the SPF step.
-// Takes no lock itself (the SPF step takes spf_cache_mutex).
+// Reads the connection's settings snapshot. Takes no lock itself (the SPF
+// cache takes its own).
 // Log lines: LOG_CRIT "smfi_getpriv failed!"; LOG_NOTICE
 // "malformed HELO: %s, %s, %s" and "DNSBL: %s, %s, %s"; LOG_INFO
 // "sender address unusable, no SPF check: %s, %s, %s"; those of spf_step.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <syslog.h>
 
-#include "checks/action_flags.hpp"
+#include "connection/verdicts.hpp"
 #include "checks/client_lists.hpp"
 #include "checks/dnsbl_lookup.hpp"
-#include "checks/extract_address.hpp"
+#include "connection/extract_address.hpp"
 #include "checks/spf_step.hpp"
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/list_queries.hpp"
 #include "spamconfig/spam_config.hpp"
@@ -41,7 +42,7 @@ const char* macro(SMFICTX* ctx, const char* name) {
 }
 
 // Clears what belongs to one message; keeps what connect decided about the
-// client (DDNS flags, list exemption).
+// client (the per-connection verdicts, the list exemption).
 void reset_message_state(connection_context& context) {
   std::free(context.subject);
   context.subject = nullptr;
@@ -51,21 +52,15 @@ void reset_message_state(connection_context& context) {
   context.mail_from[0] = '\0';
   context.sender_addr[0] = '\0';
   context.spf_cache_key[0] = '\0';
-  for (uint8_t* flag :
-       {&context.helo_header, &context.helo_eject, &context.helo_quarantine,
-        &context.to_header, &context.to_eject, &context.to_quarantine,
-        &context.spf_header, &context.spf_eject, &context.spf_quarantine,
-        &context.harmful_header, &context.harmful_eject, &context.harmful_quarantine,
-        &context.dnsbl_header, &context.dnsbl_eject, &context.dnsbl_quarantine}) {
-    *flag = 0;
-  }
+  clear_message_verdicts(context);
   context.spam_exempt = client_whitelisted(context) ? 1 : 0;
 }
 
 void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {
   const char* size = macro(ctx, "{msg_size}");
   const char* verify = macro(ctx, "{verify}");
-  if (size != nullptr && std::atol(size) > exempt_message_size) context.spam_exempt = 1;
+  if (size != nullptr && std::strtol(size, nullptr, 10) > exempt_message_size)
+    context.spam_exempt = 1;
   if (macro(ctx, "{auth_authen}") != nullptr) context.spam_exempt = 1;
   if (verify != nullptr && std::strcmp(verify, "OK") == 0) context.spam_exempt = 1;
 }
@@ -75,31 +70,30 @@ void check_helo(connection_context& context) {
   if (!pattern_matches(helo_pattern, context.helo_name)) return;
   log_line(LOG_NOTICE, "malformed HELO: %s, %s, %s", context.helo_name, context.client_name,
            context.mail_from);
-  raise_flag(spam_config.helocheck, context.helo_header, context.helo_eject,
-             context.helo_quarantine);
+  raise_verdict(context, spam_check::helo, settings_of(context).helocheck);
 }
 
 void check_blocklist(connection_context& context) {
-  if (spam_config.dnsbl_domain == nullptr) return;
-  if (!dnsbl_listed(context, spam_config.dnsbl_domain)) return;
+  const spam_config_record& config = settings_of(context);
+  if (config.dnsbl_domain == nullptr) return;
+  if (!dnsbl_listed(context, config.dnsbl_domain)) return;
   log_line(LOG_NOTICE, "DNSBL: %s, %s, %s", context.client_addr, context.client_name,
            context.mail_from);
-  raise_flag(spam_config.dnsblserv, context.dnsbl_header, context.dnsbl_eject,
-             context.dnsbl_quarantine);
+  raise_verdict(context, spam_check::dnsbl, config.dnsblserv);
 }
 
 // Sets sender_addr; false when the sender cannot be extracted.
 bool derive_sender(connection_context& context) {
   if (std::strstr(context.mail_from, "<>") != nullptr) {
     lower_ascii(context.helo_name);
-    std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
-                  context.helo_name);
+    (void)std::snprintf(context.sender_addr, sizeof context.sender_addr, "postmaster@%s",
+                        context.helo_name);
     return true;
   }
   if (!extract_address(context.sender_addr, context.mail_from)) return false;
   lower_ascii(context.sender_addr);
-  if (spam_config.whitelistfrom != nullptr &&
-      address_substring_match(spam_config.whitelistfrom, context.sender_addr)) {
+  const pattern_entry* whitelistfrom = settings_of(context).whitelistfrom;
+  if (whitelistfrom != nullptr && address_substring_match(whitelistfrom, context.sender_addr)) {
     context.spam_exempt = 1;
   }
   return true;
@@ -110,16 +104,13 @@ void build_cache_key(connection_context& context) {
   static_assert(sizeof context.spf_cache_key >=
                 sizeof context.client_addr + sizeof context.sender_addr);
   const char* at = std::strchr(context.sender_addr, '@');
-  std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
-                context.client_addr, at != nullptr ? at + 1 : "");
+  (void)std::snprintf(context.spf_cache_key, sizeof context.spf_cache_key, "%s|%s",
+                      context.client_addr, at != nullptr ? at + 1 : "");
 }
 
 sfsistat start_message(SMFICTX* ctx, char** argv) {
-  auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-  if (context == nullptr) {
-    log_line(LOG_CRIT, "smfi_getpriv failed!");
-    return SMFIS_TEMPFAIL;
-  }
+  connection_context* context = context_of(ctx);
+  if (context == nullptr) return SMFIS_TEMPFAIL;
   delete context->message;
   context->message = nullptr;
   reset_message_state(*context);
@@ -144,7 +135,7 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
   const char* receiver = macro(ctx, "j");
   copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
   build_cache_key(*context);
-  return spf_step(ctx, *context);
+  return spf_step(ctx, *context, settings_of(*context));
 }
 
 }  // namespace

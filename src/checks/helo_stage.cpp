@@ -4,12 +4,13 @@
 // HELO check runs at MAIL FROM). A later HELO replaces the name. Logs nothing.
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
 
 sfsistat teslo_helo(SMFICTX* ctx, char* helohost) {
   return guard_callback("helo", [&] {
-    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
+    connection_context* context = context_of(ctx);
     if (context != nullptr && helohost != nullptr) copy_bounded(context->helo_name, helohost);
     return SMFIS_CONTINUE;
   });

@@ -2,11 +2,14 @@
 // ("<client_addr>|<domain>") to an SPF result code, valid for `ttl` seconds.
 //
 // 65536 chains of entries, indexed by the low 16 bits of the key's hash.
-// Start-up allocates it (spf_cache_init) when `ttl` is not 0, before any
-// worker thread exists; shutdown frees it after the workers have ended.
-// In between, every lookup and insert runs with spf_cache_mutex held by the
-// caller (the SPF step), for that single operation only. Entries are never
-// removed while the daemon runs; expired ones are reused in place.
+// Start-up allocates it (spf_cache_init) when `ttl` is not 0, and so does a
+// settings reload that brings a `ttl` other than 0; shutdown frees it after
+// the workers have ended. The cache owns its one lock: every operation below
+// takes it for itself alone (never across a DNS query), so callers on any
+// thread just call. A failure to take or release it is fatal through die.
+// Entries are never removed while the daemon runs; expired ones are reused in
+// place, and an entry keeps the expiry it was stored with whatever `ttl` a
+// later reload brings.
 //
 // Keys are compared whole, byte for byte, whatever their length, so two keys
 // that share a long prefix never share a result. Times are 64-bit seconds
@@ -16,7 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Allocates the zero-filled chain heads; false when memory is short.
+// Allocates the zero-filled chain heads; false when memory is short. True at
+// once when they exist already.
 [[nodiscard]] bool spf_cache_init();
 
 // The chain heads exist (init succeeded and free has not run).
@@ -37,5 +41,5 @@ void spf_cache_insert(const char* key, int32_t ttl, int32_t value, int64_t now);
 void spf_cache_free();
 
 // Number of entries in the chain that `key` hashes to (for tests and the
-// benchmark; takes no lock).
+// benchmark).
 std::size_t spf_cache_chain_length(const char* key);

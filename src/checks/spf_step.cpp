@@ -17,9 +17,8 @@ extern "C" {
 }
 
 #include "checks/spf_cache.hpp"
-#include "checks/spf_cache_mutex.hpp"
-#include "common/die.hpp"
 #include "common/log_sink.hpp"
+#include "connection/verdicts.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -50,37 +49,27 @@ int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 // The cache serves this message only when it exists, `ttl` is not 0 and the
 // envelope stage built a key.
-bool cache_in_use(const connection_context& context) {
-  return spf_cache_allocated() && spam_config.ttl != 0 && context.spf_cache_key[0] != '\0';
+bool cache_in_use(const connection_context& context, const spam_config_record& config) {
+  return config.ttl != 0 && context.spf_cache_key[0] != '\0' && spf_cache_allocated();
 }
 
 int32_t cached_result(const connection_context& context) {
-  mutex_guard hold(&spf_cache_mutex);
   return spf_cache_lookup(context.spf_cache_key, now_seconds());
 }
 
-void cache_result(const connection_context& context, int32_t value) {
-  mutex_guard hold(&spf_cache_mutex);
-  spf_cache_insert(context.spf_cache_key, spam_config.ttl, value, now_seconds());
+void cache_result(const connection_context& context, const spam_config_record& config,
+                  int32_t value) {
+  spf_cache_insert(context.spf_cache_key, config.ttl, value, now_seconds());
 }
 
-void raise_spf_flag(connection_context& context) {
-  switch (spam_config.spf) {
-    case ACTION_HEADER: context.spf_header = 1; break;
-    case ACTION_EJECT: context.spf_eject = 1; break;
-    case ACTION_QUARANTINE: context.spf_quarantine = 1; break;
-    case ACTION_OFF: break;
-  }
-}
-
-void use_cached(connection_context& context, int32_t value) {
+void use_cached(connection_context& context, const spam_config_record& config, int32_t value) {
   log_line(LOG_INFO, "SPF %s (cached): %s, %s, %s, %s",
            SPF_strresult(static_cast<SPF_result_t>(value)), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
   // A cached fail is acted on here only when no per-recipient whitelist
   // exists; otherwise the recipient stage decides per recipient.
-  if (value == spf_fail && spam_config.refusefail != 0 && spam_config.whitelistto == nullptr) {
-    raise_spf_flag(context);
+  if (value == spf_fail && config.refusefail != 0 && config.whitelistto == nullptr) {
+    raise_verdict(context, spam_check::spf, config.spf);
   }
   context.spf_result = value;
 }
@@ -97,14 +86,15 @@ void describe_client(SPF_request_t* request, const connection_context& context) 
   SPF_request_set_env_from(request, context.sender_addr);
 }
 
-void use_fresh(connection_context& context, bool use_cache, SPF_result_t result) {
+void use_fresh(connection_context& context, const spam_config_record& config, bool use_cache,
+               SPF_result_t result) {
   log_line(LOG_NOTICE, "SPF %s: %s, %s, %s, %s", SPF_strresult(result), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
   if (result >= SPF_RESULT_NEUTRAL && result <= SPF_RESULT_SOFTFAIL) {
     context.spf_result = result;
-    if (use_cache) cache_result(context, result);
+    if (use_cache) cache_result(context, config, result);
   }
-  if (result == SPF_RESULT_FAIL) raise_spf_flag(context);
+  if (result == SPF_RESULT_FAIL) raise_verdict(context, spam_check::spf, config.spf);
 }
 
 }  // namespace
@@ -113,12 +103,12 @@ spf_server_maker set_spf_server_maker(spf_server_maker maker) {
   return server_maker.exchange(maker != nullptr ? maker : make_resolver_server);
 }
 
-sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context) {
-  bool use_cache = cache_in_use(context);
+sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
+  bool use_cache = cache_in_use(context, config);
   if (use_cache) {
     int32_t value = cached_result(context);
     if (value != 0) {
-      use_cached(context, value);
+      use_cached(context, config, value);
       return SMFIS_CONTINUE;
     }
   }
@@ -140,10 +130,10 @@ sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context) {
   if (error != SPF_E_SUCCESS) {
     log_line(LOG_INFO, "SPF none: %s, %s, %s, %s", context.client_addr, context.client_name,
              context.helo_name, context.mail_from);
-    if (use_cache) cache_result(context, spf_none);
+    if (use_cache) cache_result(context, config, spf_none);
     return SMFIS_CONTINUE;
   }
   if (!response) return SMFIS_CONTINUE;
-  use_fresh(context, use_cache, SPF_response_result(response.get()));
+  use_fresh(context, config, use_cache, SPF_response_result(response.get()));
   return SMFIS_CONTINUE;
 }

@@ -3,10 +3,11 @@
 // Called by teslo_envfrom on the connection's libmilter worker thread, with
 // `client_addr`, `client_name`, `helo_name`, `mail_from`, `sender_addr`,
 // `receiver_host` and `spf_cache_key` of the context already set and
-// `spf_result` at 5. It consults the SPF result cache (under spf_cache_mutex,
-// for the single lookup or insert only), else evaluates SPF with libspf2
-// (objects private to the call, no lock held), stores the result in
-// `spf_result` and raises the SPF flag that the `spf` action names on a fail.
+// `spf_result` at 5, and the connection's settings `config`. It consults the
+// SPF result cache (which locks itself for the single lookup or insert only)
+// while `ttl` is not 0, else evaluates SPF with libspf2 (objects private to
+// the call, no lock held), stores the result in `spf_result` and raises the
+// SPF flag that the `spf` action names on a fail.
 //
 // Log lines: LOG_INFO "SPF %s (cached): %s, %s, %s, %s" and
 // "SPF none: %s, %s, %s, %s"; LOG_NOTICE "SPF %s: %s, %s, %s, %s";
@@ -15,10 +16,10 @@
 
 #include <libmilter/mfapi.h>
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 // SMFIS_CONTINUE, or SMFIS_ACCEPT when the SPF library cannot be set up.
-sfsistat spf_step(SMFICTX* ctx, connection_context& context);
+sfsistat spf_step(SMFICTX* ctx, connection_context& context, const spam_config_record& config);
 
 // Makes the libspf2 server of one evaluation. The daemon's maker uses the
 // system resolver; unit tests put a local zone layer in its place.

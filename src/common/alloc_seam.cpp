@@ -19,7 +19,9 @@ bool injected_failure() {
 
 }  // namespace
 
-void set_alloc_fault_hook(alloc_fault_hook hook) { fault_hook.store(hook, std::memory_order_release); }
+void set_alloc_fault_hook(alloc_fault_hook hook) {
+  fault_hook.store(hook, std::memory_order_release);
+}
 
 void* teslo_malloc(std::size_t size) { return injected_failure() ? nullptr : std::malloc(size); }
 

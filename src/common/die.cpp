@@ -1,8 +1,10 @@
 #include "common/die.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <libmilter/mfapi.h>
 #include <syslog.h>
+#include <thread>
 #include <unistd.h>
 
 #include "common/log_sink.hpp"
@@ -10,7 +12,7 @@
 void die(const char* text) {
   log_line(LOG_ERR, "[ERROR] die: %s", text);
   smfi_stop();
-  sleep(60);
+  std::this_thread::sleep_for(std::chrono::seconds(60));
   std::abort();
 }
 

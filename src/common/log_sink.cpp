@@ -26,7 +26,7 @@ void log_line_v(int priority, const char* format, va_list args) {
     return;
   }
   char text[2048];
-  std::vsnprintf(text, sizeof text, format, args);
+  (void)std::vsnprintf(text, sizeof text, format, args);
   writer(priority, text);
 }
 

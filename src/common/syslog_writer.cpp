@@ -199,7 +199,7 @@ bool syslog_writer_open(const char* identity, int option, int facility) {
   log_identity = identity;
   log_option = option;
   log_facility = (facility != 0 && (facility & ~LOG_FACMASK) == 0) ? facility : LOG_USER;
-  log_mask = setlogmask(0);
+  log_mask = setlogmask(0);  // NOLINT(concurrency-mt-unsafe): reads the mask, under socket_mutex
   if ((option & LOG_NDELAY) != 0) (void)connect_locked();
   active.store(true, std::memory_order_release);
   return true;
@@ -245,7 +245,7 @@ void syslog_writer_line(int priority, const char* format, va_list args) {
     if (long_line != nullptr) {
       std::memcpy(long_line.get(), line, header);
       errno = saved_errno;
-      std::vsnprintf(long_line.get() + header, total + 1 - header, format, again);
+      (void)std::vsnprintf(long_line.get() + header, total + 1 - header, format, again);
       send_line(long_line.get(), total);
     }
     va_end(again);

@@ -10,6 +10,12 @@
 // and drops the line when that fails too, as glibc does without LOG_CONS.
 // The time stamp is formatted once per second per thread.
 //
+// Fast path, kept for this figure: the two log lines of a message cost
+// 12,147 instructions through glibc and 4,501 through this client, every
+// check on (bench/callgrind.sh, bench/README.md), a sixth of the daemon's
+// 52,044 per message. Its equivalence test against the plain way:
+// syslog_header.matches_glibc_stamp_identity_and_pid (tests/common).
+//
 // Used by log_sink (the daemon's one log sink) only. syslog_writer_open
 // runs on the main thread at start-up; syslog_writer_line from any thread
 // (the socket is guarded by a mutex of its own).
@@ -31,7 +37,8 @@ bool syslog_writer_open(const char* identity, int option, int facility);
 bool syslog_writer_active();
 
 // Sends one line (the printf format and its arguments, %m included).
-[[gnu::format(printf, 2, 0)]] void syslog_writer_line(int priority, const char* format, va_list args);
+[[gnu::format(printf, 2, 0)]] void syslog_writer_line(int priority, const char* format,
+                                                      va_list args);
 
 // Closes the socket; later lines go to glibc's syslog again.
 void syslog_writer_close();

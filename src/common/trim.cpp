@@ -7,9 +7,7 @@ void trim_right(std::string& text, const char* set) {
   text.erase(last == std::string::npos ? 0 : last + 1);
 }
 
-void trim_left(std::string& text, const char* set) {
-  text.erase(0, text.find_first_not_of(set));
-}
+void trim_left(std::string& text, const char* set) { text.erase(0, text.find_first_not_of(set)); }
 
 void trim(std::string& text, const char* set) {
   trim_right(text, set);

@@ -35,5 +35,5 @@ void reset_copy_rules();
 
 // Appends the rule (domain + ">", mailaddr, direction) to `table`. The texts
 // come in the order domain, direction, mailaddr.
-void add_copy_rule(copy_rule_table& table, const std::string& domain,
-                   const std::string& direction, const std::string& mailaddr);
+void add_copy_rule(copy_rule_table& table, const std::string& domain, const std::string& direction,
+                   const std::string& mailaddr);

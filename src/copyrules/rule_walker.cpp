@@ -45,8 +45,7 @@ void complete_rule(rule_walk_state& state, int line) {
   trim(state.pending_domain, trim_chars);
   trim(state.pending_mailaddr, trim_chars);
   trim(state.pending_direction, trim_chars);
-  add_copy_rule(state.rules, state.pending_domain, state.pending_direction,
-                state.pending_mailaddr);
+  add_copy_rule(state.rules, state.pending_domain, state.pending_direction, state.pending_mailaddr);
   state.rule_lines.push_back(line);
   state.pending_domain.clear();
   state.pending_mailaddr.clear();
@@ -56,6 +55,7 @@ void complete_rule(rule_walk_state& state, int line) {
 }  // namespace
 
 void walk_rule_node(rule_walk_state& state, const xmlpp::Node* node) {
+  if (node == nullptr) return;
   const auto* text = dynamic_cast<const xmlpp::TextNode*>(node);
   if (text != nullptr && text->is_white_space()) return;
 
@@ -72,9 +72,8 @@ void walk_rule_node(rule_walk_state& state, const xmlpp::Node* node) {
     complete_rule(state, node->get_line());
   }
   if (const auto* cdata = dynamic_cast<const xmlpp::CdataNode*>(node); cdata != nullptr) {
-    state.notes.push_back(
-        {rule_walk_note::cdata_ignored, node->get_line(), state.current_element,
-         cdata->get_content()});
+    state.notes.push_back({rule_walk_note::cdata_ignored, node->get_line(), state.current_element,
+                           cdata->get_content()});
   }
 
   // Text, comments, CDATA sections and processing instructions have no

@@ -36,7 +36,7 @@ struct rule_walk_state {
   std::string pending_domain;
   std::string pending_mailaddr;
   std::string pending_direction;
-  copy_rule_table rules;        // completed rules, in completion order
+  copy_rule_table rules;  // completed rules, in completion order
 
   // Where things came from, for the configuration checker.
   std::vector<int> rule_lines;  // per rule: line of the text that completed it

@@ -21,20 +21,22 @@ command_request requested(int argc, char** argv) {
 }
 
 void print_usage(FILE* out) {
-  std::fputs(
+  (void)std::fputs(
       "usage: teslo [-x] [-u value]\n"
       "       teslo -h | --help | --version\n"
       "Starts the teslo mail filter: detaches, adds itself to /etc/mail/sendmail.cf\n"
       "and /etc/mail/brin.mc, restarts a running Sendmail and serves it on\n"
       "/var/run/teslo.sock until SIGTERM, SIGINT or SIGHUP, then removes itself\n"
-      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml. -x and -u are accepted\n"
-      "and ignored. See teslo(8).\n",
+      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml, SIGUSR2\n"
+      "/etc/mail/orvane/orvane.conf. -x and -u are accepted and ignored.\n"
+      "See teslo(8).\n",
       out);
 }
 
-void print_version(FILE* out) { std::fprintf(out, "teslo %s\n", names::version); }
+void print_version(FILE* out) { (void)std::fprintf(out, "teslo %s\n", names::version); }
 
 void read_command_line(int argc, char** argv) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): start-up, before any other thread
   while (getopt(argc, argv, names::command_options) != -1) {
   }
 }

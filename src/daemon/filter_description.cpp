@@ -1,6 +1,6 @@
 #include "daemon/filter_description.hpp"
 
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 
 namespace {
 
@@ -27,4 +27,5 @@ struct smfiDesc filter_description = {
     nullptr,  // option negotiation
 };
 
-static_assert(SMFIF_ADDHDRS + SMFIF_ADDRCPT + SMFIF_DELRCPT + SMFIF_CHGHDRS + SMFIF_QUARANTINE == 0x3d);
+static_assert(SMFIF_ADDHDRS + SMFIF_ADDRCPT + SMFIF_DELRCPT + SMFIF_CHGHDRS + SMFIF_QUARANTINE ==
+              0x3d);

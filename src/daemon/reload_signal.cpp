@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 
 namespace {
@@ -42,10 +43,9 @@ bool make_pipe() {
   return true;
 }
 
-void write_wakeup_byte() {
+void write_wakeup_byte(char byte) {
   int fd = wakeup_write.load(std::memory_order_relaxed);
   if (fd < 0) return;
-  const char byte = 'r';
   ssize_t written = write(fd, &byte, 1);
   (void)written;
 }
@@ -54,26 +54,26 @@ void write_wakeup_byte() {
 
 bool install_reload_signal() {
   if (!make_pipe()) {
-    log_line(LOG_CRIT, "reload signal setup failed: %s", std::strerror(errno));
+    log_line(LOG_CRIT, "reload signal setup failed: %s", error_text(errno));
     return false;
   }
   struct sigaction action {};
   action.sa_handler = on_reload_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  if (sigaction(SIGUSR1, &action, nullptr) != 0) {
-    log_line(LOG_CRIT, "reload signal setup failed: %s", std::strerror(errno));
+  if (sigaction(SIGUSR1, &action, nullptr) != 0 || sigaction(SIGUSR2, &action, nullptr) != 0) {
+    log_line(LOG_CRIT, "reload signal setup failed: %s", error_text(errno));
     return false;
   }
   return true;
 }
 
-void on_reload_signal(int) {
+void on_reload_signal(int signal_number) {
   int saved_errno = errno;
-  write_wakeup_byte();
+  write_wakeup_byte(signal_number == SIGUSR2 ? reload_settings_byte : reload_rules_byte);
   errno = saved_errno;
 }
 
 int reload_wakeup_fd() { return wakeup_read.load(); }
 
-void wake_reload_thread() { write_wakeup_byte(); }
+void wake_reload_thread() { write_wakeup_byte('w'); }

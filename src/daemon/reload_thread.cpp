@@ -12,6 +12,7 @@
 #include "common/log_sink.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/reload_signal.hpp"
+#include "daemon/settings_reload.hpp"
 
 namespace {
 
@@ -19,6 +20,7 @@ namespace {
 pthread_t reload_handle;
 bool reload_running = false;
 const char* reload_path = nullptr;
+const char* settings_path = nullptr;
 std::atomic<bool> stop_requested{false};
 
 sigset_t signals_of(std::initializer_list<int> numbers) {
@@ -28,24 +30,38 @@ sigset_t signals_of(std::initializer_list<int> numbers) {
   return set;
 }
 
-// Waits until the pipe holds at least one byte, then empties it.
-void wait_for_wakeup(int fd) {
+// What the bytes read from the pipe asked for.
+struct reload_requests {
+  bool rules = false;
+  bool settings = false;
+};
+
+// Waits until the pipe holds at least one byte, then empties it. Several
+// requests of one kind fold into one reload.
+reload_requests wait_for_wakeup(int fd) {
   pollfd wanted{fd, POLLIN, 0};
   while (poll(&wanted, 1, -1) < 0 && errno == EINTR) {
   }
+  reload_requests requests;
   char bytes[64];
-  while (read(fd, bytes, sizeof bytes) > 0) {
+  for (ssize_t count; (count = read(fd, bytes, sizeof bytes)) > 0;) {
+    for (ssize_t index = 0; index < count; ++index) {
+      if (bytes[index] == reload_rules_byte) requests.rules = true;
+      if (bytes[index] == reload_settings_byte) requests.settings = true;
+    }
   }
+  return requests;
 }
 
 void* reload_thread_main(void*) {
-  sigset_t reload_signal = signals_of({SIGUSR1});
+  sigset_t reload_signal = signals_of({SIGUSR1, SIGUSR2});
   pthread_sigmask(SIG_UNBLOCK, &reload_signal, nullptr);
   int fd = reload_wakeup_fd();
   while (true) {
-    wait_for_wakeup(fd);
+    reload_requests requests = wait_for_wakeup(fd);
     if (stop_requested.load()) break;
-    reload_copy_rules(reload_path);
+    if (requests.rules) reload_copy_rules(reload_path);
+    if (requests.settings && settings_path != nullptr) (void)reload_spam_settings(settings_path);
   }
   pthread_sigmask(SIG_BLOCK, &reload_signal, nullptr);
   return nullptr;
@@ -64,15 +80,17 @@ void reload_copy_rules(const char* rule_path) {
   log_line(LOG_INFO, "TESLO reload");
 }
 
-bool start_reload_thread(const char* rule_path) {
+bool start_reload_thread(const char* rule_path, const char* spam_config_path) {
   if (reload_running) return true;
   if (reload_wakeup_fd() < 0) return false;
   reload_path = rule_path;
+  settings_path = spam_config_path;
   stop_requested.store(false);
 
-  // The new thread starts with all four blocked and opens SIGUSR1 itself;
-  // this thread keeps SIGUSR1 blocked so that later threads inherit that.
-  sigset_t blocked = signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1});
+  // The new thread starts with all five blocked and opens SIGUSR1 and
+  // SIGUSR2 itself; this thread keeps them blocked so that later threads
+  // inherit that.
+  sigset_t blocked = signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1, SIGUSR2});
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   if (pthread_create(&reload_handle, nullptr, reload_thread_main, nullptr) != 0) {
@@ -82,6 +100,7 @@ bool start_reload_thread(const char* rule_path) {
   }
   sigset_t keep = previous;
   sigaddset(&keep, SIGUSR1);
+  sigaddset(&keep, SIGUSR2);
   pthread_sigmask(SIG_SETMASK, &keep, nullptr);
   reload_running = true;
   return true;

@@ -1,28 +1,32 @@
-// The thread that reloads the copy rules when SIGUSR1 arrives.
+// The thread that reloads the copy rules when SIGUSR1 arrives and the
+// spam-check settings when SIGUSR2 arrives.
 //
 // Started by start-up on the main thread after daemon() (threads do not
 // survive the fork), stopped by shutdown. It waits on the wake-up pipe of
-// reload_signal.hpp; every wake-up (several signals during one reload fold
-// into one more reload) re-reads the rule file and publishes the new table
-// whole (copyrules/load_copy_rules.hpp).
+// reload_signal.hpp; every wake-up (several signals of one kind during one
+// reload fold into one more reload) re-reads the rule file and publishes the
+// new table whole (copyrules/load_copy_rules.hpp), or re-reads the settings
+// file and publishes the new record whole (daemon/settings_reload.hpp).
 //
 // Signals: the thread blocks SIGHUP, SIGTERM and SIGINT, so that only
 // libmilter's signal thread stops the daemon. It is the only thread with
 // SIGUSR1 open: starting it blocks SIGUSR1 on the calling (main) thread, and
 // every thread created later inherits that, so the handler always runs here
-// and never interrupts a worker's system call.
+// and never interrupts a worker's system call. The same holds for SIGUSR2.
 //
 // Log lines of each reload: LOG_CRIT "XML configure error:%s" when the file
 // cannot be read (the table is then empty), then LOG_INFO "TESLO reload".
+// The lines of a settings reload are those of settings_reload.hpp.
 // LOG_ERR "reload thread: pthread_create failed" when it cannot start.
 #pragma once
 
 // Re-reads `rule_path` into the table in force and writes the log lines.
 void reload_copy_rules(const char* rule_path);
 
-// Starts the thread for `rule_path` (a path that outlives the thread).
+// Starts the thread for `rule_path` and `spam_config_path` (paths that
+// outlive the thread; without a settings path SIGUSR2 reloads nothing).
 // Returns false, after logging, when it cannot start.
-bool start_reload_thread(const char* rule_path);
+bool start_reload_thread(const char* rule_path, const char* spam_config_path = nullptr);
 
 // Stops and joins the thread if it runs. A reload in progress completes.
 void stop_reload_thread();

@@ -1,8 +1,9 @@
 #include "daemon/sendmail_restart.hpp"
 
+#include <chrono>
 #include <csignal>
 #include <syslog.h>
-#include <unistd.h>
+#include <thread>
 
 #include "common/log_sink.hpp"
 #include "mtaconfig/sendmail_control.hpp"
@@ -23,10 +24,10 @@ sigset_t stop_signals() {
 
 }  // namespace
 
-void restart_running_sendmail(const sendmail_host& host, command_runner& runner, unsigned delay_seconds) {
-  // sleep() returns early when a signal handler (SIGUSR1) runs; keep waiting.
-  unsigned left = delay_seconds;
-  while (left > 0) left = sleep(left);
+void restart_running_sendmail(const sendmail_host& host, command_runner& runner,
+                              unsigned delay_seconds) {
+  // Waits the whole delay, also when a signal handler runs meanwhile.
+  std::this_thread::sleep_for(std::chrono::seconds(delay_seconds));
   restart_sendmail(host, runner);
 }
 

@@ -30,7 +30,8 @@ struct sendmail_restart_job {
 };
 
 // Sleeps, then restarts a running Sendmail through the runner.
-void restart_running_sendmail(const sendmail_host& host, command_runner& runner, unsigned delay_seconds);
+void restart_running_sendmail(const sendmail_host& host, command_runner& runner,
+                              unsigned delay_seconds);
 
 // The thread function. A null argument runs the commands for real
 // after 3 seconds; otherwise the argument is a sendmail_restart_job, which

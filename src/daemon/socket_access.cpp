@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 
 namespace {
@@ -45,12 +46,12 @@ bool share_socket_with_group(const char* socket_path, const char* group) {
   // open it to root's group instead.
   if (chown(socket_path, static_cast<uid_t>(-1), gid) != 0) {
     log_line(LOG_ERR, "socketgroup %s: %s %s failed: %s", group, "chown", socket_path,
-             std::strerror(errno));
+             error_text(errno));
     return false;
   }
   if (chmod(socket_path, shared_socket_mode) != 0) {
     log_line(LOG_ERR, "socketgroup %s: %s %s failed: %s", group, "chmod", socket_path,
-             std::strerror(errno));
+             error_text(errno));
     return false;
   }
   return true;

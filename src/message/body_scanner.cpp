@@ -24,7 +24,9 @@ bool equal_ignoring_case(const unsigned char* text, const char* needle, std::siz
 // The position of the next '=' at or after `from`, or `end` when none.
 std::size_t next_equals(const unsigned char* chunk, std::size_t from, std::size_t end) {
   const void* found = std::memchr(chunk + from, '=', end - from);
-  return found == nullptr ? end : static_cast<std::size_t>(static_cast<const unsigned char*>(found) - chunk);
+  return found == nullptr
+             ? end
+             : static_cast<std::size_t>(static_cast<const unsigned char*>(found) - chunk);
 }
 
 struct line_scan {
@@ -44,7 +46,8 @@ struct line_scan {
   }
 
   bool may_match(const char* text, std::size_t size) const {
-    return pattern.required_text == nullptr || contains_ignoring_case(text, size, pattern.required_text);
+    return pattern.required_text == nullptr ||
+           contains_ignoring_case(text, size, pattern.required_text);
   }
 };
 
@@ -108,7 +111,8 @@ body_scan_result scan_body_chunk(char (&line)[body_line_size], int32_t& line_len
     line_len = 0;
     std::size_t size = held + taken;
     if (size != 0) {
-      unsigned char before_end = taken != 0 ? start[taken - 1] : static_cast<unsigned char>(line[held - 1]);
+      unsigned char before_end =
+          taken != 0 ? start[taken - 1] : static_cast<unsigned char>(line[held - 1]);
       if (before_end == '\r') --size;
     }
     if (pattern.pattern == nullptr) continue;

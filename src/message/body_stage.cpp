@@ -12,11 +12,12 @@
 
 #include "common/callback_guard.hpp"
 #include "common/log_sink.hpp"
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 #include "message/body_scanner.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
+#include "connection/verdicts.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
 
 namespace {
 
@@ -24,51 +25,42 @@ namespace {
 // (it is outside every optional part of the pattern, and case is ignored).
 constexpr const char* disposition_required_text = "filename=";
 
+// Raises the verdict; under "quarantine" the rest of the chunk is not scanned.
 bool on_harmful_line(void* user) {
   auto& context = *static_cast<connection_context*>(user);
   log_line(LOG_NOTICE, "harmful attachment: %s, %s -> %s", context.client_name, context.mail_from,
            context.rcpt_to);
-  switch (spam_config.disposition) {
-    case ACTION_HEADER:
-      context.harmful_header = 1;
-      return false;
-    case ACTION_EJECT:
-      context.harmful_eject = 1;
-      return false;
-    case ACTION_QUARANTINE:
-      context.harmful_quarantine = 1;
-      return true;
-    case ACTION_OFF:
-      break;
-  }
-  return false;
+  check_action action = settings_of(context).disposition;
+  raise_verdict(context, spam_check::harmful, action);
+  return action == ACTION_QUARANTINE;
 }
 
-body_scan_pattern scan_pattern() {
-  const char* text = spam_config.disposition_pattern;
-  if (text == nullptr || text[0] == '\0') return {nullptr, nullptr};
+body_scan_pattern scan_pattern(const spam_config_record& config) {
+  const char* text = config.disposition_pattern;
+  if (text == nullptr || text[0] == '\0' || config.disposition_compiled == 0) {
+    return {nullptr, nullptr};
+  }
   bool builtin = std::strcmp(text, default_disposition_pattern_text) == 0;
-  return {&disposition_pattern, builtin ? disposition_required_text : nullptr};
+  return {&config.disposition_regex, builtin ? disposition_required_text : nullptr};
 }
 
 }  // namespace
 
 sfsistat teslo_body(SMFICTX* ctx, unsigned char* chunk, size_t length) {
   return guard_callback("teslo_body", [&] {
-    if (spam_config.disposition == ACTION_OFF) return SMFIS_CONTINUE;
-    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-    if (context == nullptr) {
-      log_line(LOG_CRIT, "smfi_getpriv failed!");
-      return SMFIS_TEMPFAIL;
-    }
+    connection_context* context = context_of(ctx);
+    if (context == nullptr) return SMFIS_TEMPFAIL;
+    const spam_config_record& config = settings_of(*context);
+    if (config.disposition == ACTION_OFF) return SMFIS_CONTINUE;
     if (chunk == nullptr) return SMFIS_CONTINUE;
     // Only this stage and the end of headers write the length; keep the
     // buffer safe even if a body ever arrived without an end of headers.
-    if (context->body_line_len < 0 || context->body_line_len >= static_cast<int32_t>(body_line_size)) {
+    if (context->body_line_len < 0 ||
+        context->body_line_len >= static_cast<int32_t>(body_line_size)) {
       context->body_line_len = 0;
     }
-    (void)scan_body_chunk(context->body_line, context->body_line_len, chunk, length, scan_pattern(),
-                          on_harmful_line, context);
+    (void)scan_body_chunk(context->body_line, context->body_line_len, chunk, length,
+                          scan_pattern(config), on_harmful_line, context);
     return SMFIS_CONTINUE;
   });
 }

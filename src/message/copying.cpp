@@ -24,8 +24,7 @@ std::string bracketed(const std::string& address) {
 void complete_with_host(std::string& address, const std::string& host) {
   if (address.find('@') != std::string::npos) return;
   std::string::size_type close = address.find('>');
-  std::string local =
-      address.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  std::string local = address.substr(1, close == std::string::npos ? std::string::npos : close - 1);
   address = local + "@" + host + ">";
 }
 
@@ -77,8 +76,8 @@ struct copy_run {
   SMFICTX* ctx;
   message_record& message;
   bool sender_ready = false;
-  std::string_view sender;      // normalised sender, built when first needed
-  std::string sender_storage;   // holds it when it differs from the MAIL FROM text
+  std::string_view sender;     // normalised sender, built when first needed
+  std::string sender_storage;  // holds it when it differs from the MAIL FROM text
   std::string recipient_scratch;
 
   std::string_view normalised_sender() {

@@ -8,6 +8,13 @@
 // Log lines: LOG_ERR "configure error:copy rcpt mailaddr size to big!" and
 // "configure error:copy rcpt mailaddr size to big! %s"; LOG_ERR
 // "Thrown error: %s" then LOG_DEBUG "teslo_eom: exit error".
+//
+// Fast path: the common address shapes are matched in place instead of
+// through normalise_recipient / normalise_sender (5 strings per rule). Kept
+// for this figure: the copy rules cost 3,778 instructions per message before
+// and 2,243 after, every check on (bench/callgrind.sh, bench/README.md). Its
+// equivalence test against the plain way:
+// copy_phase.matches_as_the_full_normalisation_does (tests/message).
 #pragma once
 
 #include <libmilter/mfapi.h>
@@ -15,7 +22,7 @@
 #include <string>
 
 #include "copyrules/copy_rule_table.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 // Longest copy address a rule may give; a longer one in a matching rule is a
 // configuration error.

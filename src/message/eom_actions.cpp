@@ -70,15 +70,15 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
              context.mail_from, context.rcpt_to);
     reject(ctx, "554", "Message for undisclosed recipients");
   } else if (context.spf_eject != 0) {
-    std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
-                  context.sender_addr, context.client_addr, context.receiver_host);
+    (void)std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
+                        context.sender_addr, context.client_addr, context.receiver_host);
     reject(ctx, "550", text);
   } else if (context.harmful_eject != 0) {
     reject(ctx, "554", "Executable attachments are not allowed. Compress it and retry once again");
   } else if (context.ddns_eject != 0) {
     reject(ctx, "550", "Unwated DDNS client");
   } else if (context.dnsbl_eject != 0) {
-    std::snprintf(text, sizeof text, "Blocked, look at blacklist ip=%s", context.client_addr);
+    (void)std::snprintf(text, sizeof text, "Blocked, look at blacklist ip=%s", context.client_addr);
     reject(ctx, "550", text);
   } else {
     return false;
@@ -88,15 +88,16 @@ bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
 
 // Step 6: the tag goes before the first Subject, or becomes the Subject.
 void tag_subject(SMFICTX* ctx, const connection_context& context) {
-  const char* tag = spam_config.tag != nullptr ? spam_config.tag : "";
+  const char* tag = settings_of(context).tag != nullptr ? settings_of(context).tag : "";
   if (context.subject == nullptr) {
     add_header(ctx, "Subject", tag);
     return;
   }
   std::size_t size = std::strlen(tag) + std::strlen(context.subject) + 2;
-  std::unique_ptr<char, decltype(&std::free)> value(static_cast<char*>(teslo_malloc(size)), &std::free);
+  std::unique_ptr<char, decltype(&std::free)> value(static_cast<char*>(teslo_malloc(size)),
+                                                    &std::free);
   if (value == nullptr) return;
-  std::snprintf(value.get(), size, "%s %s", tag, context.subject);
+  (void)std::snprintf(value.get(), size, "%s %s", tag, context.subject);
   (void)smfi_chgheader(ctx, mutable_text("Subject"), 1, value.get());
 }
 
@@ -105,8 +106,7 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
 // for every message and snprintf with seven %s costs several times as much.
 class bounded_text {
  public:
-  bounded_text(char* out, std::size_t size)
-      : next_(out), room_(size > 0 ? size - 1 : 0) {
+  bounded_text(char* out, std::size_t size) : next_(out), room_(size > 0 ? size - 1 : 0) {
     if (size > 0) *next_ = '\0';
   }
 
@@ -157,8 +157,9 @@ void format_received_spf(char* out, std::size_t out_size, const connection_conte
 
 spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context) {
   if (context.spam_exempt != 0) return spam_verdict::pass;
+  const spam_config_record& config = settings_of(context);
   add_header(ctx, scanner_header, scanner_value);
-  if (spam_config.spf != ACTION_OFF) {
+  if (config.spf != ACTION_OFF) {
     char value[received_spf_size] = {};
     format_received_spf(value, sizeof value, context);
     add_header(ctx, received_spf_header, value);
@@ -172,7 +173,7 @@ spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context)
   if (refuse_if_ejected(ctx, context)) return spam_verdict::rejected;
   // With `tagsubject` off the Subject is left alone: adding a second one
   // would give the message two Subject headers.
-  if (marked && spam_config.tagsubject != 0) tag_subject(ctx, context);
+  if (marked && config.tagsubject != 0) tag_subject(ctx, context);
   std::string reasons;
   for (const auto& row : quarantine_reasons) {
     if (context.*row.flag == 0) continue;

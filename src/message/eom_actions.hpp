@@ -9,7 +9,7 @@
 // request per set quarantine flag. An exempt connection gets none of these.
 //
 // Called by teslo_eom on the connection's worker thread; reads the context
-// and spam_config only. Results of the libmilter calls are ignored.
+// and its settings snapshot only. Results of the libmilter calls are ignored.
 // Log lines (LOG_NOTICE): "undisclosed recipients: %s, %s -> %s" before the
 // To/CC refusal; "quarantined %s: %s" with the queue id and the reasons
 // (joined by "; ") once per message that gets a quarantine request.
@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <libmilter/mfapi.h>
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 enum class spam_verdict { pass, rejected };
 

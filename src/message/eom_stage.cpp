@@ -10,8 +10,9 @@
 
 #include "common/callback_guard.hpp"
 #include "common/log_sink.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
 #include "message/copying.hpp"
 #include "message/eom_actions.hpp"
 
@@ -32,11 +33,8 @@ void take_late_queue_id(SMFICTX* ctx, message_record* message) {
 
 sfsistat teslo_eom(SMFICTX* ctx) {
   return guard_callback("teslo_eom", [&] {
-    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-    if (context == nullptr) {
-      log_line(LOG_CRIT, "smfi_getpriv failed!");
-      return SMFIS_TEMPFAIL;
-    }
+    connection_context* context = context_of(ctx);
+    if (context == nullptr) return SMFIS_TEMPFAIL;
     take_late_queue_id(ctx, context->message);
     if (apply_spam_actions(ctx, *context) == spam_verdict::rejected) return SMFIS_REJECT;
     return copy_phase(ctx, *context);

@@ -16,14 +16,14 @@
 #include <strings.h>
 #include <syslog.h>
 
-#include "checks/action_flags.hpp"
+#include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
 #include "common/callback_guard.hpp"
 #include "common/log_sink.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
 
 namespace {
 
@@ -31,34 +31,21 @@ char undisclosed_code[] = "554";
 char undisclosed_xcode[] = "5.7.1";
 char undisclosed_text[] = "Message for undisclosed recipients";
 
-connection_context* context_of(SMFICTX* ctx) {
-  auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-  if (context == nullptr) log_line(LOG_CRIT, "smfi_getpriv failed!");
-  return context;
-}
-
 bool undisclosed(const char* value) {
   return undisclosed_pattern_text[0] != '\0' && pattern_matches(undisclosed_pattern, value);
 }
 
 // An undisclosed-recipients To header, by the `tocheck` action.
 sfsistat act_on_undisclosed(SMFICTX* ctx, connection_context& context) {
-  switch (spam_config.tocheck) {
-    case ACTION_HEADER:
-      context.to_header = 1;
-      break;
-    case ACTION_EJECT:
-      log_line(LOG_NOTICE, "undisclosed recipients: %s, %s -> %s", context.client_name,
-               context.mail_from, context.rcpt_to);
-      (void)smfi_setreply(ctx, undisclosed_code, undisclosed_xcode, undisclosed_text);
-      return SMFIS_REJECT;
-    case ACTION_QUARANTINE:
-      context.to_quarantine = 1;
-      break;
-    case ACTION_OFF:
-      break;
+  check_action action = settings_of(context).tocheck;
+  if (action != ACTION_EJECT) {
+    raise_verdict(context, spam_check::to, action);
+    return SMFIS_CONTINUE;
   }
-  return SMFIS_CONTINUE;
+  log_line(LOG_NOTICE, "undisclosed recipients: %s, %s -> %s", context.client_name,
+           context.mail_from, context.rcpt_to);
+  (void)smfi_setreply(ctx, undisclosed_code, undisclosed_xcode, undisclosed_text);
+  return SMFIS_REJECT;
 }
 
 }  // namespace
@@ -69,7 +56,8 @@ sfsistat teslo_header(SMFICTX* ctx, char* name, char* value) {
     if (context == nullptr) return SMFIS_TEMPFAIL;
     if (name == nullptr) return SMFIS_CONTINUE;
     if (value == nullptr) value = const_cast<char*>("");
-    if (strcasecmp(name, "Subject") == 0 && spam_config.tagsubject != 0 && context->subject == nullptr) {
+    if (strcasecmp(name, "Subject") == 0 && settings_of(*context).tagsubject != 0 &&
+        context->subject == nullptr) {
       context->subject = teslo_strdup(value);  // null when out of memory: a later Subject is taken
     }
     if (strcasecmp(name, "To") == 0) {
@@ -88,7 +76,7 @@ sfsistat teslo_eoh(SMFICTX* ctx) {
     if (context->to_seen == 0 && context->cc_seen == 0) {
       log_line(LOG_NOTICE, "To: and CC: are not filled: %s, %s -> %s", context->client_name,
                context->mail_from, context->rcpt_to);
-      raise_flag(spam_config.tocheck, context->to_header, context->to_eject, context->to_quarantine);
+      raise_verdict(*context, spam_check::to, settings_of(*context).tocheck);
     }
     std::memset(context->body_line, 0, sizeof context->body_line);
     context->body_line_len = 0;

@@ -1,9 +1,11 @@
 // teslo_abort and teslo_close: the end of a message and of a connection.
-#include <cstdlib>
-
+//
+// Neither logs a missing context: close without a connect that attached one
+// is an ordinary call order. Close drops the connection's settings snapshot
+// with the rest of the context.
 #include "common/callback_guard.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
 
 sfsistat teslo_abort(SMFICTX* ctx) {
   auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
@@ -17,9 +19,7 @@ sfsistat teslo_abort(SMFICTX* ctx) {
 sfsistat teslo_close(SMFICTX* ctx) {
   auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
   if (context == nullptr) return SMFIS_ACCEPT;
-  std::free(context->subject);
-  delete context->message;
-  std::free(context);
+  release_context(context);
   smfi_setpriv(ctx, nullptr);
   return SMFIS_CONTINUE;
 }

@@ -10,13 +10,13 @@
 #include <string>
 #include <syslog.h>
 
-#include "checks/action_flags.hpp"
-#include "checks/extract_address.hpp"
+#include "connection/verdicts.hpp"
+#include "connection/extract_address.hpp"
 #include "common/callback_guard.hpp"
-#include "common/log_sink.hpp"
 #include "common/text.hpp"
-#include "daemon/callbacks.hpp"
-#include "message/connection_context.hpp"
+#include "connection/callbacks.hpp"
+#include "connection/connection_context.hpp"
+#include "connection/context_of.hpp"
 #include "spamconfig/list_queries.hpp"
 #include "spamconfig/spam_config.hpp"
 
@@ -41,28 +41,27 @@ std::string recorded_form(const char* argument) {
 
 sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
   return guard_callback("teslo_envrcpt", [&] {
-    auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-    if (context == nullptr) {
-      log_line(LOG_CRIT, "smfi_getpriv failed!");
-      return SMFIS_TEMPFAIL;
-    }
+    connection_context* context = context_of(ctx);
+    if (context == nullptr) return SMFIS_TEMPFAIL;
+    const spam_config_record& config = settings_of(*context);
     const char* argument = argv != nullptr && argv[0] != nullptr ? argv[0] : "";
     copy_bounded(context->rcpt_to, argument);
     if (!extract_address(context->rcpt_addr, context->rcpt_to)) {
       (void)smfi_setreply(ctx, malformed_code, malformed_xcode, malformed_text);
       return SMFIS_REJECT;
     }
-    if (spam_config.whitelistto != nullptr) {
+    if (config.whitelistto != nullptr) {
       lower_ascii(context->rcpt_addr);
-      if (address_substring_match(spam_config.whitelistto, context->rcpt_addr)) {
+      if (address_substring_match(config.whitelistto, context->rcpt_addr)) {
         context->spam_exempt = 1;
         return SMFIS_CONTINUE;
       }
-      if (context->spf_result == spf_fail && spam_config.refusefail != 0) {
-        raise_flag(spam_config.spf, context->spf_header, context->spf_eject, context->spf_quarantine);
+      if (context->spf_result == spf_fail && config.refusefail != 0) {
+        raise_verdict(*context, spam_check::spf, config.spf);
       }
     }
-    if (context->message != nullptr) context->message->recipients.push_back(recorded_form(argument));
+    if (context->message != nullptr)
+      context->message->recipients.push_back(recorded_form(argument));
     return SMFIS_CONTINUE;
   });
 }

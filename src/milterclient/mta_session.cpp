@@ -8,6 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "common/error_text.hpp"
+
 namespace w = milter_wire;
 
 namespace {
@@ -22,10 +24,8 @@ bool is_modification(char letter) {
     case w::reply_add_header:
     case w::reply_ins_header:
     case w::reply_chg_header:
-    case w::reply_quarantine:
-      return true;
-    default:
-      return false;
+    case w::reply_quarantine: return true;
+    default: return false;
   }
 }
 
@@ -33,12 +33,9 @@ bool is_modification(char letter) {
 // first digit); continue and skip give none here.
 verdict verdict_of(char letter, const std::string& data) {
   switch (letter) {
-    case w::reply_accept:
-      return verdict::accepted;
-    case w::reply_reject:
-      return verdict::rejected;
-    case w::reply_discard:
-      return verdict::discarded;
+    case w::reply_accept: return verdict::accepted;
+    case w::reply_reject: return verdict::rejected;
+    case w::reply_discard: return verdict::discarded;
     case w::reply_replycode:
       if (!data.empty() && data[0] == '5') return verdict::rejected;
       if (!data.empty() && data[0] == '4') return verdict::tempfailed;
@@ -104,9 +101,12 @@ void mta_session::queue_macros(char stage,
   for (const auto& extra : extra_macros_) {
     if (extra.first != stage) continue;
     const std::string& name = extra.second.first;
-    auto same = std::find_if(all.begin(), all.end(), [&](const auto& m) { return m.first == name; });
-    if (same != all.end()) same->second = extra.second.second;
-    else all.push_back(extra.second);
+    auto same =
+        std::find_if(all.begin(), all.end(), [&](const auto& m) { return m.first == name; });
+    if (same != all.end())
+      same->second = extra.second.second;
+    else
+      all.push_back(extra.second);
   }
   std::string data(1, stage);
   for (const auto& [name, value] : all) {
@@ -142,10 +142,22 @@ mta_session::step_reply mta_session::exchange(bool wants_reply) {
   for (;;) {
     switch (reader_.next(packet, timeout_ms_)) {
       case w::read_status::ok: break;
-      case w::read_status::closed: reply.error = "filter closed the connection"; broken_ = true; return reply;
-      case w::read_status::timeout: reply.error = "no reply within the timeout"; broken_ = true; return reply;
-      case w::read_status::oversize: reply.error = "reply packet of impossible length"; broken_ = true; return reply;
-      case w::read_status::error: reply.error = "read from the filter failed"; broken_ = true; return reply;
+      case w::read_status::closed:
+        reply.error = "filter closed the connection";
+        broken_ = true;
+        return reply;
+      case w::read_status::timeout:
+        reply.error = "no reply within the timeout";
+        broken_ = true;
+        return reply;
+      case w::read_status::oversize:
+        reply.error = "reply packet of impossible length";
+        broken_ = true;
+        return reply;
+      case w::read_status::error:
+        reply.error = "read from the filter failed";
+        broken_ = true;
+        return reply;
     }
     tally_.add(packet.command);
     if (reply_log_ != nullptr) reply_log_->push_back({last_command_, packet.command, packet.data});
@@ -164,7 +176,8 @@ bool mta_session::negotiate(std::string& error) {
   queue(w::cmd_optneg, data);
   step_reply reply = exchange(true);
   if (reply.letter != w::reply_optneg || reply.data.size() < 12) {
-    error = reply.error.empty() ? std::string("bad negotiation reply '") + reply.letter + "'" : reply.error;
+    error = reply.error.empty() ? std::string("bad negotiation reply '") + reply.letter + "'"
+                                : reply.error;
     return false;
   }
   actions_ = w::read_u32(reply.data, 4);
@@ -186,7 +199,7 @@ bool mta_session::open(const test_message& message, std::string& error, message_
   }
   std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
   if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    error = "cannot connect to " + socket_path_ + ": " + std::strerror(errno);
+    error = "cannot connect to " + socket_path_ + ": " + error_text(errno);
     close_socket();
     return false;
   }
@@ -267,7 +280,8 @@ message_outcome mta_session::drop_connection() {
 message_outcome mta_session::send_message(const test_message& message, std::uint64_t sequence,
                                           bool abort_it, drop_point drop) {
   char queue_id[32];
-  std::snprintf(queue_id, sizeof queue_id, "4B%010llu", static_cast<unsigned long long>(sequence));
+  (void)std::snprintf(queue_id, sizeof queue_id, "4B%010llu",
+                      static_cast<unsigned long long>(sequence));
   if (!skips(w::no_mail)) {
     queue_macros(w::cmd_mail, {{"i", queue_id},
                                {"{mail_mailer}", "smtp"},
@@ -314,7 +328,8 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
   if (!skips(w::no_headers)) {
     const bool leading_space = skips(w::header_leading_space);
     for (const auto& [name, value] : message.headers) {
-      queue(w::cmd_header, nul_terminated(name) + nul_terminated(leading_space ? " " + value : value));
+      queue(w::cmd_header,
+            nul_terminated(name) + nul_terminated(leading_space ? " " + value : value));
       step_reply reply = exchange(!skips(w::nr_header));
       if (reply.letter != w::reply_continue) return finish_early(reply);
       if (drop == drop_point::in_headers) return drop_connection();
@@ -350,7 +365,8 @@ message_outcome mta_session::body_and_end(const test_message& message, drop_poin
     outcome.error = reply.error;
     return outcome;
   }
-  outcome.result = reply.letter == w::reply_continue ? verdict::continued : verdict_of(reply.letter, reply.data);
+  outcome.result =
+      reply.letter == w::reply_continue ? verdict::continued : verdict_of(reply.letter, reply.data);
   if (reply.letter == w::reply_conn_fail) broken_ = true;
   return outcome;
 }

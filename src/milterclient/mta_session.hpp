@@ -30,14 +30,14 @@ struct reply_tally {
 
 // How one message ended.
 enum class verdict {
-  continued,  // end of body answered "continue": the MTA delivers it
-  accepted,   // "accept" at any stage
-  rejected,   // "reject", or a 5xx reply code
-  tempfailed, // "tempfail", or a 4xx reply code
-  discarded,  // "discard"
-  dropped,    // the driver closed the connection mid-message on purpose
-  aborted,    // the driver abandoned it on purpose (abort command)
-  failed,     // protocol error, timeout or closed connection
+  continued,   // end of body answered "continue": the MTA delivers it
+  accepted,    // "accept" at any stage
+  rejected,    // "reject", or a 5xx reply code
+  tempfailed,  // "tempfail", or a 4xx reply code
+  discarded,   // "discard"
+  dropped,     // the driver closed the connection mid-message on purpose
+  aborted,     // the driver abandoned it on purpose (abort command)
+  failed,      // protocol error, timeout or closed connection
 };
 inline constexpr std::size_t verdict_count = 8;
 

@@ -45,7 +45,8 @@ test_message realistic_message(const message_settings& settings) {
   std::string cc = message.recipients.size() > 1 ? bare(message.recipients[1]) : to;
   message.headers = {
       {"Received", "from " + settings.helo + " (" + settings.client_name + " [" +
-                       settings.client_addr + "])\n\tby mail.sandbox.test (8.17.1/8.17.1) with ESMTP"},
+                       settings.client_addr +
+                       "])\n\tby mail.sandbox.test (8.17.1/8.17.1) with ESMTP"},
       {"From", "Alice Example <" + bare(settings.sender) + ">"},
       {"To", to},
       {"Cc", cc},

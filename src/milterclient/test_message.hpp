@@ -11,8 +11,8 @@
 #include <vector>
 
 struct test_message {
-  std::string client_name;   // the client's host name (connect)
-  std::string client_addr;   // IPv4 address text (connect)
+  std::string client_name;  // the client's host name (connect)
+  std::string client_addr;  // IPv4 address text (connect)
   unsigned short client_port = 0;
   std::string receiver_host;  // macro "j"
   std::string helo;

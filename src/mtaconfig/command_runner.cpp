@@ -23,7 +23,8 @@ class spawn_attributes {
     posix_spawnattr_setsigmask(&attributes_, &none);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int signal_number : {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGPIPE}) sigaddset(&defaults, signal_number);
+    for (int signal_number : {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGPIPE})
+      sigaddset(&defaults, signal_number);
     posix_spawnattr_setsigdefault(&attributes_, &defaults);
     posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }

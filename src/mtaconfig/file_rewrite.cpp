@@ -64,8 +64,8 @@ file_rewrite::file_rewrite(const char* target_path)
 }
 
 file_rewrite::~file_rewrite() {
-  if (source_ != nullptr) std::fclose(source_);
-  if (temp_ != nullptr) std::fclose(temp_);
+  if (source_ != nullptr) (void)std::fclose(source_);
+  if (temp_ != nullptr) (void)std::fclose(temp_);
   if (temp_exists_) unlink(temp_path_.c_str());
   std::free(buffer_);
 }
@@ -113,7 +113,7 @@ bool file_rewrite::finish_temp() {
     temp_ = nullptr;
   }
   if (source_ != nullptr) {
-    std::fclose(source_);
+    (void)std::fclose(source_);
     source_ = nullptr;
   }
   return complete;

@@ -12,7 +12,8 @@ void install_milter_config(const mta_config_files& files) {
   install_mc_entry(files.macro_file);
 }
 
-void remove_milter_config(const mta_config_files& files, const sendmail_host& host, command_runner& runner) {
+void remove_milter_config(const mta_config_files& files, const sendmail_host& host,
+                          command_runner& runner) {
   remove_cf_entry(files.sendmail_cf);
   remove_mc_entry(files.macro_file);
   reload_sendmail(host, runner);

@@ -26,7 +26,8 @@ struct mta_config_files {
 mta_config_files default_mta_config_files();
 
 void install_milter_config(const mta_config_files& files);
-void remove_milter_config(const mta_config_files& files, const sendmail_host& host, command_runner& runner);
+void remove_milter_config(const mta_config_files& files, const sendmail_host& host,
+                          command_runner& runner);
 
 // The same on the fixed paths, running the commands for real
 // (system_command_runner).

@@ -25,13 +25,17 @@ constexpr const char* old_definition_line = "XTESLO, S=unix:/var/run/teslo.sock,
 constexpr const char* connect_macros =
     "O Milter.macros.connect=j, _, {daemon_name}, {if_name}, {if_addr}";
 constexpr const char* helo_macros =
-    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}, {verify}";
+    "O Milter.macros.helo={tls_version}, {cipher}, {cipher_bits}, {cert_subject}, {cert_issuer}, "
+    "{verify}";
 constexpr const char* sender_macros =
     "O Milter.macros.envfrom=i, {auth_type}, {auth_authen}, {auth_ssf}, {auth_author}, "
     "{mail_mailer},  {mail_host}, {mail_addr}, {msg_size}";
-constexpr const char* recipient_macros = "O Milter.macros.envrcpt={rcpt_mailer}, {rcpt_host}, {rcpt_addr}";
+constexpr const char* recipient_macros =
+    "O Milter.macros.envrcpt={rcpt_mailer}, {rcpt_host}, {rcpt_addr}";
 
-bool contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
+bool contains(const std::string& line, const char* text) {
+  return line.find(text) != std::string::npos;
+}
 
 // What the scan pass finds; the two pending marks track the rewrite.
 struct install_marks {
@@ -67,7 +71,8 @@ void ensure_macro(std::string& line, const char* macro) {
 
 // Writes one line of the new version (and whatever goes after it).
 void rewrite_line(install_marks& marks, std::string& line, file_rewrite& rewrite) {
-  if (contains(line, filter_list_comment) && marks.filter_list_pending && !marks.other_filter_list) {
+  if (contains(line, filter_list_comment) && marks.filter_list_pending &&
+      !marks.other_filter_list) {
     rewrite.write_line(line);
     for (const char* added : {"O InputMailFilters=TESLO", milter_options_comment, connect_macros,
                               helo_macros, sender_macros, recipient_macros}) {
@@ -128,8 +133,8 @@ struct removal_marks {
 
 bool drop_on_removal(const removal_marks& marks, const std::string& line) {
   return (line.starts_with(milter_options_comment) && marks.list_dropped) ||
-         (line.starts_with(macro_option) && !marks.list_retained) || contains(line, definition_equates) ||
-         line == old_definition_line;
+         (line.starts_with(macro_option) && !marks.list_retained) ||
+         contains(line, definition_equates) || line == old_definition_line;
 }
 
 // Puts the new version in place; an incomplete one never replaces the file.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <syslog.h>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 
@@ -24,7 +25,8 @@ std::string describe_status(const char* command, int status) {
 // Runs one command; a non-zero result is logged as the failure of `what`.
 void run_logged(command_runner& runner, const char* command, const char* what) {
   int status = runner.run(command);
-  if (status != 0) log_line(LOG_ERR, "Sendmail %s failed: %s", what, describe_status(command, status).c_str());
+  if (status != 0)
+    log_line(LOG_ERR, "Sendmail %s failed: %s", what, describe_status(command, status).c_str());
 }
 
 }  // namespace
@@ -42,8 +44,10 @@ void restart_sendmail(const sendmail_host& host, command_runner& runner) {
     log_line(LOG_INFO, "Sendmail started after sendmail.cf changed, no restart");
     return;
   }
-  run_logged(runner, runs_under_systemd(host) ? commands::systemd_sendmail_restart : commands::sendmail_restart,
-             "restart");
+  run_logged(
+      runner,
+      runs_under_systemd(host) ? commands::systemd_sendmail_restart : commands::sendmail_restart,
+      "restart");
 }
 
 void reload_sendmail(const sendmail_host& host, command_runner& runner) {
@@ -57,6 +61,7 @@ void reload_sendmail(const sendmail_host& host, command_runner& runner) {
     return;
   }
   if (kill(daemon, SIGHUP) != 0) {
-    log_line(LOG_ERR, "Sendmail reload failed: SIGHUP to %ld: %s", static_cast<long>(daemon), std::strerror(errno));
+    log_line(LOG_ERR, "Sendmail reload failed: SIGHUP to %ld: %s", static_cast<long>(daemon),
+             error_text(errno));
   }
 }

@@ -15,6 +15,11 @@
 
 namespace {
 
+// A time stamp in seconds, fractions included.
+double seconds_of(const timespec& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
 constexpr const char* pid_file_option = "O PidFile=";
 
 // The pid file that sendmail.cf names, or "" when it names none. A value
@@ -37,7 +42,7 @@ pid_t parse_pid(const std::string& text) {
   for (char c : text) {
     if (std::isdigit(static_cast<unsigned char>(c)) == 0) return 0;
   }
-  return static_cast<pid_t>(std::atol(text.c_str()));
+  return static_cast<pid_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
 // The first line of a pid file as a pid, 0 when it holds none.
@@ -61,6 +66,7 @@ pid_t scan_processes(const sendmail_host& host) {
   DIR* processes = opendir(host.proc_dir);
   if (processes == nullptr) return 0;
   pid_t found = 0;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this call's own
   while (dirent* entry = readdir(processes)) {
     pid_t pid = parse_pid(entry->d_name);
     if (pid > 0 && is_sendmail(host, pid) && (found == 0 || pid < found)) found = pid;
@@ -91,7 +97,7 @@ bool process_start(const sendmail_host& host, pid_t pid, double& start) {
         clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0) {
       return false;
     }
-    double boot = (now.tv_sec - since_boot.tv_sec) + (now.tv_nsec - since_boot.tv_nsec) / 1e9;
+    double boot = seconds_of(now) - seconds_of(since_boot);
     start = boot + static_cast<double>(ticks) / static_cast<double>(per_second);
     return true;
   }
@@ -104,15 +110,17 @@ bool started_after_config(const sendmail_host& host, pid_t pid) {
   struct stat config;
   double start = 0;
   if (stat(host.sendmail_cf, &config) != 0 || !process_start(host, pid, start)) return false;
-  return start >= config.st_mtim.tv_sec + config.st_mtim.tv_nsec / 1e9;
+  return start >= seconds_of(config.st_mtim);
 }
 
 sendmail_host default_sendmail_host() {
-  return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir, paths::systemd_marker};
+  return {paths::sendmail_cf, paths::sendmail_default_pid_file, paths::proc_dir,
+          paths::systemd_marker};
 }
 
 pid_t find_sendmail_daemon(const sendmail_host& host) {
-  for (const std::string& pid_file : {configured_pid_file(host.sendmail_cf), std::string(host.default_pid_file)}) {
+  for (const std::string& pid_file :
+       {configured_pid_file(host.sendmail_cf), std::string(host.default_pid_file)}) {
     if (pid_file.empty()) continue;
     pid_t pid = read_pid_file(pid_file);
     if (pid > 0 && is_sendmail(host, pid)) return pid;

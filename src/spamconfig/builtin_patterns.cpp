@@ -3,10 +3,7 @@
 
 #include <mutex>
 
-#include "spamconfig/spam_config.hpp"
-
-const char* const address_pattern_text =
-    "^[0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}$";
+const char* const address_pattern_text = "^[0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}[.][0-9]{1,3}$";
 const char* const helo_pattern_text =
     R"re(([0-9]+\.[0-9]+\.[0-9]+|[0-9]+-[0-9]+-[0-9]+|[0-9]{8}|^localhost$))re";
 const char* const undisclosed_pattern_text = "(undisclosed-recipient|unlisted-recipient)";
@@ -25,21 +22,20 @@ regex_t address_pattern;
 regex_t helo_pattern;
 regex_t undisclosed_pattern;
 regex_t ddns_patterns[ddns_pattern_count];
-regex_t disposition_pattern;
 
 namespace {
 
 constexpr int pattern_flags = REG_EXTENDED | REG_ICASE;
 
 std::once_flag builtin_once;
-// Written only on the main thread during start-up (or by a test).
-bool disposition_compiled = false;
 
-void compile(regex_t& pattern, const char* text) {
-  (void)regcomp(&pattern, text, pattern_flags);
-}
+void compile(regex_t& pattern, const char* text) { (void)compile_pattern(pattern, text); }
 
 }  // namespace
+
+bool compile_pattern(regex_t& pattern, const char* text) {
+  return regcomp(&pattern, text, pattern_flags) == 0;
+}
 
 void compile_builtin_patterns() {
   std::call_once(builtin_once, [] {
@@ -50,14 +46,6 @@ void compile_builtin_patterns() {
       compile(ddns_patterns[index], ddns_pattern_texts[index]);
     }
   });
-}
-
-void compile_disposition_pattern() {
-  if (disposition_compiled) regfree(&disposition_pattern);
-  const char* text = spam_config.disposition_pattern != nullptr
-                         ? spam_config.disposition_pattern
-                         : default_disposition_pattern_text;
-  disposition_compiled = regcomp(&disposition_pattern, text, pattern_flags) == 0;
 }
 
 bool pattern_matches(const regex_t& pattern, const char* text) {

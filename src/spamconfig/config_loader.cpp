@@ -1,4 +1,4 @@
-// Reads the spam-check key/value file into spam_config.
+// Reads the spam-check key/value file into a new settings record.
 //
 // One directive per line: "key value", anything after the value ignored,
 // "#" starts a comment. Keys and action words ignore case. Physical lines
@@ -25,11 +25,12 @@
 #include "common/alloc_seam.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spamconfig/spam_settings.hpp"
 
 namespace {
 
 struct file_closer {
-  void operator()(FILE* file) const { std::fclose(file); }
+  void operator()(FILE* file) const { (void)std::fclose(file); }
 };
 using file_handle = std::unique_ptr<FILE, file_closer>;
 
@@ -41,10 +42,9 @@ struct facility_name {
 };
 
 constexpr facility_name facility_table[] = {
-    {"daemon", LOG_DAEMON}, {"mail", LOG_MAIL},     {"local0", LOG_LOCAL0},
-    {"local1", LOG_LOCAL1}, {"local2", LOG_LOCAL2}, {"local3", LOG_LOCAL3},
-    {"local4", LOG_LOCAL4}, {"local5", LOG_LOCAL5}, {"local6", LOG_LOCAL6},
-    {"local7", LOG_LOCAL7},
+    {"daemon", LOG_DAEMON}, {"mail", LOG_MAIL},     {"local0", LOG_LOCAL0}, {"local1", LOG_LOCAL1},
+    {"local2", LOG_LOCAL2}, {"local3", LOG_LOCAL3}, {"local4", LOG_LOCAL4}, {"local5", LOG_LOCAL5},
+    {"local6", LOG_LOCAL6}, {"local7", LOG_LOCAL7},
 };
 
 struct action_name {
@@ -61,6 +61,7 @@ constexpr action_name action_words[] = {
 
 // The line being applied and whoever wants to hear about what it lost.
 struct line_context {
+  spam_config_record& config;
   unsigned number;
   const config_line_observer& observer;
   const char* key;
@@ -132,7 +133,7 @@ void add_address_entry(ip_mask_entry*& list, const char* value, const line_conte
   entry->next = list;
   list = entry;
   if (prefix_text != nullptr && (!all_digits(prefix_text) || std::strlen(prefix_text) > 2 ||
-                                 std::atoi(prefix_text) > 32)) {
+                                 std::strtol(prefix_text, nullptr, 10) > 32)) {
     line.report(config_line_issue::value_misread,
                 "prefix \"/" + std::string(prefix_text) + "\" is read as /" +
                     std::to_string(prefix) + (prefix == 0 ? ", which matches every address" : ""));
@@ -170,7 +171,7 @@ void set_action(check_action& field, const char* value, const line_context& line
 void set_facility(const char* value, const line_context& line) {
   for (const auto& facility : facility_table) {
     if (same_word(value, facility.name)) {
-      spam_config.syslog_facility = facility.value;
+      line.config.syslog_facility = facility.value;
       return;
     }
   }
@@ -190,14 +191,18 @@ void check_time_value(const char* value, const line_context& line) {
 
 // Keys whose value is one of the action words.
 bool apply_action_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct action_key {
     const char* name;
     check_action* field;
   };
   const action_key keys[] = {
-      {"helocheck", &spam_config.helocheck}, {"tocheck", &spam_config.tocheck},
-      {"spf", &spam_config.spf},             {"ddns", &spam_config.ddns},
-      {"disposition", &spam_config.disposition}, {"dnsblserv", &spam_config.dnsblserv},
+      {"helocheck", &config.helocheck},
+      {"tocheck", &config.tocheck},
+      {"spf", &config.spf},
+      {"ddns", &config.ddns},
+      {"disposition", &config.disposition},
+      {"dnsblserv", &config.dnsblserv},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -210,14 +215,18 @@ bool apply_action_key(const char* key, const char* value, const line_context& li
 
 // Keys whose value replaces an owned text.
 bool apply_text_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct text_key {
     const char* name;
     char** field;
   };
   const text_key keys[] = {
-      {"tag", &spam_config.tag},   {"quarantinebox", &spam_config.quarantinebox},
-      {"user", &spam_config.user}, {"socket", &spam_config.socket},
-      {"dnsbldou", &spam_config.dnsbl_domain}, {"socketgroup", &spam_config.socketgroup},
+      {"tag", &config.tag},
+      {"quarantinebox", &config.quarantinebox},
+      {"user", &config.user},
+      {"socket", &config.socket},
+      {"dnsbldou", &config.dnsbl_domain},
+      {"socketgroup", &config.socketgroup},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -232,6 +241,7 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
 
 // Keys that switch a default off (or quarantine on) with one exact word.
 bool apply_switch_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   struct switch_key {
     const char* name;
     const char* word;
@@ -239,10 +249,10 @@ bool apply_switch_key(const char* key, const char* value, const line_context& li
     int32_t setting;
   };
   const switch_key keys[] = {
-      {"refusefail", "off", &spam_config.refusefail, 0},
-      {"tagsubject", "off", &spam_config.tagsubject, 0},
-      {"addheader", "off", &spam_config.addheader, 0},
-      {"quarantine", "on", &spam_config.quarantine, 1},
+      {"refusefail", "off", &config.refusefail, 0},
+      {"tagsubject", "off", &config.tagsubject, 0},
+      {"addheader", "off", &config.addheader, 0},
+      {"quarantine", "on", &config.quarantine, 1},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {
@@ -259,18 +269,19 @@ bool apply_switch_key(const char* key, const char* value, const line_context& li
 }
 
 bool apply_list_key(const char* key, const char* value, const line_context& line) {
+  spam_config_record& config = line.config;
   if (same_word(key, "whitelistip")) {
-    add_address_entry(spam_config.whitelistip, value, line);
+    add_address_entry(config.whitelistip, value, line);
   } else if (same_word(key, "blacklistip")) {
-    add_address_entry(spam_config.blacklistip, value, line);
+    add_address_entry(config.blacklistip, value, line);
   } else if (same_word(key, "whitelistptr")) {
-    add_pattern_entry(spam_config.whitelistptr, value, false, line);
+    add_pattern_entry(config.whitelistptr, value, false, line);
   } else if (same_word(key, "blacklistptr")) {
-    add_pattern_entry(spam_config.blacklistptr, value, false, line);
+    add_pattern_entry(config.blacklistptr, value, false, line);
   } else if (same_word(key, "whitelistfrom")) {
-    add_pattern_entry(spam_config.whitelistfrom, value, true, line);
+    add_pattern_entry(config.whitelistfrom, value, true, line);
   } else if (same_word(key, "whitelistto")) {
-    add_pattern_entry(spam_config.whitelistto, value, true, line);
+    add_pattern_entry(config.whitelistto, value, true, line);
   } else {
     return false;
   }
@@ -286,7 +297,7 @@ void apply_setting(const line_context& line) {
     return;
   }
   if (same_word(key, "ttl")) {
-    spam_config.ttl = parse_time_value(value);
+    line.config.ttl = parse_time_value(value);
     check_time_value(value, line);
   } else if (same_word(key, "syslog")) {
     set_facility(value, line);
@@ -299,8 +310,7 @@ bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0;
 
 // Tells the observer about words cut at 127 characters and text after the
 // value, given where sscanf stopped after the key and after the value.
-void report_lost_text(const line_context& line, const char* text, int after_key,
-                      int after_value) {
+void report_lost_text(const line_context& line, const char* text, int after_key, int after_value) {
   if (!line.observer) return;
   if (text[after_key] != '\0' && !is_blank(text[after_key])) {
     line.report(config_line_issue::token_cut, "the key; its remainder is read as the value");
@@ -318,7 +328,8 @@ void report_lost_text(const line_context& line, const char* text, int after_key,
 }
 
 // Handles one (possibly cut) line of the file.
-void apply_line(char* text, unsigned number, const config_line_observer& observer) {
+void apply_line(spam_config_record& config, char* text, unsigned number,
+                const config_line_observer& observer) {
   if (char* comment = std::strchr(text, '#'); comment != nullptr) *comment = '\0';
   if (text[0] == '\0') return;
   char key[128] = "";
@@ -326,7 +337,7 @@ void apply_line(char* text, unsigned number, const config_line_observer& observe
   int after_key = 0;
   int after_value = 0;
   int found = std::sscanf(text, "%127s%n %127s%n", key, &after_key, value, &after_value);
-  line_context line{number, observer, key, value};
+  line_context line{config, number, observer, key, value};
   if (found == 1) line.report(config_line_issue::missing_value);
   if (found != 2) return;
   report_lost_text(line, text, after_key, after_value);
@@ -336,12 +347,13 @@ void apply_line(char* text, unsigned number, const config_line_observer& observe
 // Reads one physical line into `line` (at most line_buffer_size - 1
 // characters, newline dropped, always terminated) and skips whatever of it
 // did not fit, setting `cut`. False at the end of the file when nothing was
-// read.
-bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut) {
+// read. A read that fails sets `read_error` to its errno (EIO when the C
+// library gives none); the line read up to there is still returned.
+bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut, int& read_error) {
   std::size_t length = 0;
   cut = false;
+  errno = 0;
   int next = std::getc(file);
-  if (next == EOF) return false;
   for (; next != EOF && next != '\n'; next = std::getc(file)) {
     if (length < line_buffer_size - 1) {
       line[length++] = static_cast<char>(next);
@@ -349,8 +361,9 @@ bool read_line(FILE* file, char (&line)[line_buffer_size], bool& cut) {
       cut = true;
     }
   }
+  if (next == EOF && std::ferror(file) != 0) read_error = errno != 0 ? errno : EIO;
   line[length] = '\0';
-  return true;
+  return next != EOF || length > 0;
 }
 
 }  // namespace
@@ -360,9 +373,12 @@ int32_t parse_time_value(const char* text) {
   long long factor = 1;
   if (length > 0) {
     switch (text[length - 1]) {
-      case 'd': case 'D': factor = 86400; break;
-      case 'h': case 'H': factor = 3600; break;
-      case 'm': case 'M': factor = 60; break;
+      case 'd':
+      case 'D': factor = 86400; break;
+      case 'h':
+      case 'H': factor = 3600; break;
+      case 'm':
+      case 'M': factor = 60; break;
       default: break;
     }
   }
@@ -377,15 +393,39 @@ int32_t parse_time_value(const char* text) {
   return static_cast<int32_t>(seconds);
 }
 
-bool load_spam_config(const char* path, const config_line_observer& observer) {
-  set_spam_config_defaults();
+spam_config_load load_spam_config(const char* path, const config_line_observer& observer) {
+  compile_builtin_patterns();  // list addresses are validated with address_pattern
+  spam_config_load result{make_spam_config_record(), false, 0};
+  if (!result.settings) {
+    result.error = ENOMEM;
+    return result;
+  }
+  spam_config_record& config = *result.settings;
+  set_spam_config_defaults(config);
+  compile_disposition_pattern(config);
+  errno = 0;
   file_handle file(std::fopen(path, "r"));
-  if (!file) return false;
+  if (!file) {
+    result.error = errno;
+    return result;
+  }
   char line[line_buffer_size];
   bool cut = false;
-  for (unsigned number = 1; read_line(file.get(), line, cut); ++number) {
+  int read_error = 0;
+  for (unsigned number = 1; read_error == 0 && read_line(file.get(), line, cut, read_error);
+       ++number) {
     if (cut && observer) observer({number, config_line_issue::line_too_long, {}, {}, {}});
-    apply_line(line, number, observer);
+    apply_line(config, line, number, observer);
   }
-  return true;
+  if (read_error != 0) {
+    // A file that could be opened but not read to its end (a directory, an
+    // I/O error) gives no settings at all rather than part of them.
+    result.error = read_error;
+    free_spam_config(config);
+    set_spam_config_defaults(config);
+    compile_disposition_pattern(config);
+    return result;
+  }
+  result.file_read = true;
+  return result;
 }

@@ -40,8 +40,7 @@ bool name_suffix_match(const pattern_entry* list, const char* name) {
   for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
     std::size_t entry_length = std::strlen(entry->text);
     if (entry_length > name_length) continue;
-    if (equal_ignoring_ascii_case(name + (name_length - entry_length), entry->text,
-                                  entry_length)) {
+    if (equal_ignoring_ascii_case(name + (name_length - entry_length), entry->text, entry_length)) {
       return true;
     }
   }

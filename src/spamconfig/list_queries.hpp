@@ -1,4 +1,4 @@
-// The three queries over the address and name lists of spam_config.
+// The three queries over the address and name lists of a settings record.
 //
 // Every user of a list matches it through these, so all stages agree. They
 // only read, so any thread may call them. A query on an empty (null) list is

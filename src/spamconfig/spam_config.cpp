@@ -1,5 +1,5 @@
-// The process-wide spam-check settings: the instance, its defaults and its
-// release. Start-up (main thread) sets and loads it; shutdown frees it.
+// One version of the spam-check settings: its defaults, its compiled
+// pattern and its release.
 #include "spamconfig/spam_config.hpp"
 
 #include <cstdlib>
@@ -9,8 +9,6 @@
 
 #include "spamconfig/builtin_patterns.hpp"
 #include "common/alloc_seam.hpp"
-
-spam_config_record spam_config;
 
 // Spamhaus ZEN: the widely used combined public blocklist; it answers both
 // reversed-octet IPv4 and reversed-nibble IPv6 queries, and reports refused
@@ -48,39 +46,48 @@ void free_pattern_list(pattern_entry*& list) {
 
 }  // namespace
 
-void set_spam_config_defaults() {
-  replace_text(spam_config.tag, "[SPAM]");
-  replace_text(spam_config.quarantinebox, "postmaster");
-  replace_text(spam_config.dnsbl_domain, default_dnsbl_domain);
-  replace_text(spam_config.user, "lomb");
-  replace_text(spam_config.socket, "unix:/var/lomb/lomb-vesk.sock");
-  spam_config.disposition_pattern = default_disposition_pattern_text;
-  spam_config.refusefail = 1;
-  spam_config.tagsubject = 1;
-  spam_config.addheader = 1;
-  spam_config.quarantine = 0;
-  spam_config.syslog_facility = LOG_MAIL;
-  spam_config.helocheck = ACTION_OFF;
-  spam_config.tocheck = ACTION_OFF;
-  spam_config.ddns = ACTION_OFF;
-  spam_config.disposition = ACTION_OFF;
-  spam_config.dnsblserv = ACTION_OFF;
-  spam_config.spf = ACTION_OFF;
-  spam_config.ttl = 36000;
-  std::free(spam_config.socketgroup);
-  spam_config.socketgroup = nullptr;
+void set_spam_config_defaults(spam_config_record& config) {
+  replace_text(config.tag, "[SPAM]");
+  replace_text(config.quarantinebox, "postmaster");
+  replace_text(config.dnsbl_domain, default_dnsbl_domain);
+  replace_text(config.user, "lomb");
+  replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
+  config.disposition_pattern = default_disposition_pattern_text;
+  config.refusefail = 1;
+  config.tagsubject = 1;
+  config.addheader = 1;
+  config.quarantine = 0;
+  config.syslog_facility = LOG_MAIL;
+  config.helocheck = ACTION_OFF;
+  config.tocheck = ACTION_OFF;
+  config.ddns = ACTION_OFF;
+  config.disposition = ACTION_OFF;
+  config.dnsblserv = ACTION_OFF;
+  config.spf = ACTION_OFF;
+  config.ttl = 36000;
+  std::free(config.socketgroup);
+  config.socketgroup = nullptr;
 }
 
-void free_spam_config() {
-  for (char** text : {&spam_config.tag, &spam_config.quarantinebox, &spam_config.dnsbl_domain,
-                      &spam_config.user, &spam_config.socket, &spam_config.socketgroup}) {
+void compile_disposition_pattern(spam_config_record& config) {
+  if (config.disposition_compiled != 0) regfree(&config.disposition_regex);
+  const char* text = config.disposition_pattern != nullptr ? config.disposition_pattern
+                                                           : default_disposition_pattern_text;
+  config.disposition_compiled = compile_pattern(config.disposition_regex, text) ? 1 : 0;
+}
+
+void free_spam_config(spam_config_record& config) {
+  for (char** text : {&config.tag, &config.quarantinebox, &config.dnsbl_domain, &config.user,
+                      &config.socket, &config.socketgroup}) {
     std::free(*text);
     *text = nullptr;
   }
-  free_ip_list(spam_config.whitelistip);
-  free_ip_list(spam_config.blacklistip);
-  free_pattern_list(spam_config.whitelistptr);
-  free_pattern_list(spam_config.blacklistptr);
-  free_pattern_list(spam_config.whitelistfrom);
-  free_pattern_list(spam_config.whitelistto);
+  free_ip_list(config.whitelistip);
+  free_ip_list(config.blacklistip);
+  free_pattern_list(config.whitelistptr);
+  free_pattern_list(config.blacklistptr);
+  free_pattern_list(config.whitelistfrom);
+  free_pattern_list(config.whitelistto);
+  if (config.disposition_compiled != 0) regfree(&config.disposition_regex);
+  config.disposition_compiled = 0;
 }

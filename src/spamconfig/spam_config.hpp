@@ -1,8 +1,10 @@
-// The process-wide spam-check settings and their lists.
+// One version of the spam-check settings and their lists.
 //
-// Written once by load_spam_config on the main thread before libmilter starts
-// any worker thread, read-only afterwards (no lock), freed by
-// free_spam_config at shutdown after the workers have ended.
+// A record is filled by load_spam_config (spamconfig/config_loader.hpp) on
+// one thread, then published whole as an immutable snapshot
+// (spamconfig/spam_settings.hpp); from then on every thread only reads it,
+// without a lock. free_spam_config releases what it owns once its last user
+// has let go of it.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +19,13 @@ enum check_action : int32_t {
 };
 
 struct ip_mask_entry {
-  uint32_t address;      // IPv4, network byte order (as inet_addr returns it)
-  uint16_t prefix;       // 0 to 32
+  uint32_t address;  // IPv4, network byte order (as inet_addr returns it)
+  uint16_t prefix;   // 0 to 32
   ip_mask_entry* next;
 };
 
 struct pattern_entry {
-  char* text;            // owned, never empty
+  char* text;  // owned, never empty
   pattern_entry* next;
 };
 
@@ -34,41 +36,43 @@ struct spam_config_record {
   char* user;                       // stored only
   char* socket;                     // stored only
   const char* disposition_pattern;  // built-in attachment pattern, not owned
+  regex_t disposition_regex;        // disposition_pattern compiled (loader)
+  int32_t disposition_compiled;     // 1 when disposition_regex holds a compiled pattern
   ip_mask_entry* whitelistip;
   ip_mask_entry* blacklistip;
   pattern_entry* whitelistptr;
   pattern_entry* blacklistptr;
-  pattern_entry* whitelistfrom;     // lower-case
-  pattern_entry* whitelistto;       // lower-case
-  int32_t refusefail;               // 0/1, default 1
-  int32_t tagsubject;               // 0/1, default 1
-  int32_t addheader;                // stored only
-  int32_t quarantine;               // stored only
-  int32_t syslog_facility;          // stored only, default LOG_MAIL
+  pattern_entry* whitelistfrom;  // lower-case
+  pattern_entry* whitelistto;    // lower-case
+  int32_t refusefail;            // 0/1, default 1
+  int32_t tagsubject;            // 0/1, default 1
+  int32_t addheader;             // stored only
+  int32_t quarantine;            // stored only
+  int32_t syslog_facility;       // stored only, default LOG_MAIL
   check_action helocheck;
   check_action tocheck;
   check_action ddns;
   check_action disposition;
   check_action dnsblserv;
   check_action spf;
-  int32_t ttl;                      // SPF cache seconds; 0 = no cache
-  char* socketgroup;                // group given the filter socket (mode 0660)
-                                    // at start-up; null: root only, 0600
+  int32_t ttl;        // SPF cache seconds; 0 = no cache
+  char* socketgroup;  // group given the filter socket (mode 0660)
+                      // at start-up; null: root only, 0600
 };
 static_assert(std::is_trivial_v<spam_config_record>);
-
-// The one instance. Zero-filled at process start.
-extern spam_config_record spam_config;
 
 // The blocklist zone asked when the file names none ("dnsbldou").
 extern const char* const default_dnsbl_domain;
 
-// Sets every default of the record: fresh heap copies of the five owned
-// texts (an earlier copy is freed first), no socket group, the built-in
-// disposition pattern; empty lists stay as they are. Called by
-// load_spam_config.
-void set_spam_config_defaults();
+// Sets every default of `config`: fresh heap copies of the five owned texts
+// (an earlier copy is freed first), no socket group, the built-in disposition
+// pattern; empty lists stay as they are. Called by load_spam_config.
+void set_spam_config_defaults(spam_config_record& config);
 
-// Frees the owned texts (socketgroup included) and all six lists (entry texts included) and
-// leaves null pointers behind. Shutdown calls it after the workers ended.
-void free_spam_config();
+// Compiles config.disposition_pattern (the built-in one when unset) into
+// config.disposition_regex, replacing an earlier compilation.
+void compile_disposition_pattern(spam_config_record& config);
+
+// Frees the owned texts (socketgroup included), all six lists (entry texts
+// included) and the compiled pattern, and leaves null pointers behind.
+void free_spam_config(spam_config_record& config);

@@ -70,7 +70,8 @@ int run_teslo_try(const std::vector<std::string>& arguments, std::istream& in, s
   try_transcript transcript{message.recipients, message.headers, {}};
   mta_session session(options.socket_path, reply_timeout_ms);
   session.log_replies(&transcript.replies);
-  for (const try_macro& macro : options.macros) session.set_macro(macro.command, macro.name, macro.value);
+  for (const try_macro& macro : options.macros)
+    session.set_macro(macro.command, macro.name, macro.value);
   message_outcome outcome;
   if (!session.open(message, error, outcome)) {
     err << "teslo-try: " << error << "\n";

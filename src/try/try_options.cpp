@@ -26,8 +26,8 @@ std::string bracketed(const std::string& address) {
 
 bool stage_command(const std::string& stage, char& command) {
   static const std::pair<const char*, char> stages[] = {
-      {"connect", w::cmd_connect}, {"helo", w::cmd_helo},  {"mail", w::cmd_mail},
-      {"rcpt", w::cmd_rcpt},       {"data", w::cmd_data},  {"eoh", w::cmd_end_of_headers},
+      {"connect", w::cmd_connect}, {"helo", w::cmd_helo}, {"mail", w::cmd_mail},
+      {"rcpt", w::cmd_rcpt},       {"data", w::cmd_data}, {"eoh", w::cmd_end_of_headers},
       {"eom", w::cmd_end_of_body}};
   for (const auto& [name, letter] : stages) {
     if (stage == name) {
@@ -41,7 +41,8 @@ bool stage_command(const std::string& stage, char& command) {
 bool parse_macro(const std::string& text, try_macro& macro) {
   std::size_t colon = text.find(':');
   std::size_t equals = text.find('=', colon == std::string::npos ? 0 : colon);
-  if (colon == std::string::npos || equals == std::string::npos || equals == colon + 1) return false;
+  if (colon == std::string::npos || equals == std::string::npos || equals == colon + 1)
+    return false;
   if (!stage_command(text.substr(0, colon), macro.command)) return false;
   macro.name = text.substr(colon + 1, equals - colon - 1);
   macro.value = text.substr(equals + 1);
@@ -69,12 +70,18 @@ bool parse_try_options(const std::vector<std::string>& arguments, try_options& o
         return false;
       }
       const std::string& value = arguments[++i];
-      if (option == "-s") options.socket_path = value;
-      else if (option == "--client") options.client_addr = value;
-      else if (option == "--client-name") options.client_name = value;
-      else if (option == "--helo") options.helo = value;
-      else if (option == "--from") options.sender = bracketed(value);
-      else if (option == "--rcpt") options.recipients.push_back(bracketed(value));
+      if (option == "-s")
+        options.socket_path = value;
+      else if (option == "--client")
+        options.client_addr = value;
+      else if (option == "--client-name")
+        options.client_name = value;
+      else if (option == "--helo")
+        options.helo = value;
+      else if (option == "--from")
+        options.sender = bracketed(value);
+      else if (option == "--rcpt")
+        options.recipients.push_back(bracketed(value));
       else if (option == "--macro") {
         try_macro macro;
         if (!parse_macro(value, macro)) {
@@ -95,8 +102,10 @@ bool parse_try_options(const std::vector<std::string>& arguments, try_options& o
     options.message_file = option;
   }
   const std::pair<const char*, bool> required[] = {
-      {"--client", options.client_addr.empty()}, {"--helo", options.helo.empty()},
-      {"--from", options.sender.empty()},        {"--rcpt", options.recipients.empty()},
+      {"--client", options.client_addr.empty()},
+      {"--helo", options.helo.empty()},
+      {"--from", options.sender.empty()},
+      {"--rcpt", options.recipients.empty()},
       {"a message file", options.message_file.empty()}};
   for (const auto& [what, missing] : required) {
     if (missing) {

@@ -35,10 +35,10 @@ std::string shown(const std::string& value) {
 
 std::string ordinal(std::uint32_t n) {
   const char* suffix = (n % 100 >= 11 && n % 100 <= 13) ? "th"
-                       : n % 10 == 1                     ? "st"
-                       : n % 10 == 2                     ? "nd"
-                       : n % 10 == 3                     ? "rd"
-                                                         : "th";
+                       : n % 10 == 1                    ? "st"
+                       : n % 10 == 2                    ? "nd"
+                       : n % 10 == 3                    ? "rd"
+                                                        : "th";
   return std::to_string(n) + suffix;
 }
 
@@ -111,12 +111,12 @@ struct stage_walk {
         }
         break;
       case w::reply_add_rcpt:
-      case w::reply_add_rcpt_par:
-        out << "  recipient added: " << part(p, 0) << "\n";
-        break;
+      case w::reply_add_rcpt_par: out << "  recipient added: " << part(p, 0) << "\n"; break;
       case w::reply_del_rcpt: out << "  recipient removed: " << part(p, 0) << "\n"; break;
       case w::reply_chg_from: out << "  sender changed:  " << part(p, 0) << "\n"; break;
-      case w::reply_repl_body: out << "  body replaced (" << reply.data.size() << " bytes)\n"; break;
+      case w::reply_repl_body:
+        out << "  body replaced (" << reply.data.size() << " bytes)\n";
+        break;
       case w::reply_quarantine:
         quarantine = part(p, 0);
         out << "  quarantined:     " << quarantine << "\n";
@@ -168,10 +168,8 @@ bool is_final(char letter) {
     case w::reply_discard:
     case w::reply_reject:
     case w::reply_tempfail:
-    case w::reply_replycode:
-      return true;
-    default:
-      return false;
+    case w::reply_replycode: return true;
+    default: return false;
   }
 }
 

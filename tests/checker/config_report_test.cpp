@@ -12,15 +12,15 @@
 #include "copyrules/rule_files.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
 using checker_test::checked;
-using checker_test::report_lines;
-using copyrules_test::rule_dir;
 using checker_test::has_lines;
 using checker_test::has_text;
+using checker_test::report_lines;
+using copyrules_test::rule_dir;
 
 checked check_text(const std::string& text) {
   rule_dir dir;
@@ -118,12 +118,13 @@ TEST(check_spam_config_file, lines_taken_as_written_are_clean) {
 
 TEST(check_spam_config_file, shows_the_settings_that_would_be_in_force) {
   checked result = check_text("spf eject\nttl 0\nwhitelistip 10.0.0.1\nwhitelistip 10.0.0.2\n");
-  EXPECT_TRUE(has_lines(result.lines, {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
-                            "disposition off, dnsblserv off",
-                            "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
-                            "refusefail on, tag \"[SPAM]\", tagsubject on",
-                            "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
-                            "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
+  EXPECT_TRUE(
+      has_lines(result.lines, {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
+                               "disposition off, dnsblserv off",
+                               "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
+                               "refusefail on, tag \"[SPAM]\", tagsubject on",
+                               "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
+                               "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
 }
 
 TEST(check_spam_config_file, unreadable_file_is_status_2_and_leaves_no_settings) {
@@ -149,10 +150,10 @@ TEST(check_spam_config_file, shipped_example_is_clean) {
 // gives, whatever the observer hears.
 TEST(load_spam_config, observer_changes_nothing_that_is_loaded) {
   rule_dir dir;
-  std::string path = dir.write(
-      "orvane.conf", "spf eject extra\nspff x\ntag " + std::string(300, 'y') +
-                         "\nwhitelistip 10.0.0.0/abc\nblacklistip 1.2.3.256\nttl 2h\n"
-                         "syslog local3\n");
+  std::string path =
+      dir.write("orvane.conf", "spf eject extra\nspff x\ntag " + std::string(300, 'y') +
+                                   "\nwhitelistip 10.0.0.0/abc\nblacklistip 1.2.3.256\nttl 2h\n"
+                                   "syslog local3\n");
   compile_builtin_patterns();
   auto snapshot = [] {
     std::ostringstream text;
@@ -161,16 +162,16 @@ TEST(load_spam_config, observer_changes_nothing_that_is_loaded) {
          << (spam_config.whitelistip != nullptr ? spam_config.whitelistip->prefix : 99);
     return text.str();
   };
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
-  ASSERT_TRUE(load_spam_config(path.c_str()));
+  ASSERT_TRUE(load_test_settings(path.c_str()));
   std::string plain = snapshot();
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
   int heard = 0;
-  ASSERT_TRUE(load_spam_config(path.c_str(), [&](const config_line_report&) { ++heard; }));
+  ASSERT_TRUE(load_test_settings(path.c_str(), [&](const config_line_report&) { ++heard; }));
   EXPECT_EQ(snapshot(), plain);
   EXPECT_EQ(heard, 6);
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
 }

@@ -38,8 +38,8 @@ checked check_xml(const std::string& text) {
 
 std::string rule(const std::string& domain, const std::string& mailaddr,
                  const std::string& direction) {
-  return "<rule><domain>" + domain + "</domain><mailaddr>" + mailaddr +
-         "</mailaddr><direction>" + direction + "</direction></rule>\n";
+  return "<rule><domain>" + domain + "</domain><mailaddr>" + mailaddr + "</mailaddr><direction>" +
+         direction + "</direction></rule>\n";
 }
 
 struct rule_case {
@@ -177,9 +177,9 @@ TEST(rule_never_fires, only_the_four_directions_and_short_addresses_fire) {
     bool fires;
   };
   const fire_case cases[] = {
-      {"S", 1, true},     {"R", 1, true},      {"SR", 1, true},   {"SA", 1, true},
-      {"s", 1, false},    {"Sa", 1, false},    {"RS", 1, false},  {"SRA", 1, false},
-      {"X", 1, false},    {"S", 512, true},    {"S", 513, false}, {"SA", 600, false},
+      {"S", 1, true},  {"R", 1, true},   {"SR", 1, true},   {"SA", 1, true},
+      {"s", 1, false}, {"Sa", 1, false}, {"RS", 1, false},  {"SRA", 1, false},
+      {"X", 1, false}, {"S", 512, true}, {"S", 513, false}, {"SA", 600, false},
   };
   for (const fire_case& c : cases) {
     SCOPED_TRACE(std::string(c.direction) + " " + std::to_string(c.mailaddr_length));

@@ -53,8 +53,8 @@ TEST(run_teslo_check, exit_status_is_the_worst_of_both_files) {
     int want;
   };
   const status_case cases[] = {
-      {good_conf, good_xml, 0}, {bad_conf, good_xml, 1},    {good_conf, bad_xml, 1},
-      {bad_conf, bad_xml, 1},   {missing, good_xml, 2},     {bad_conf, broken_xml, 2},
+      {good_conf, good_xml, 0}, {bad_conf, good_xml, 1}, {good_conf, bad_xml, 1},
+      {bad_conf, bad_xml, 1},   {missing, good_xml, 2},  {bad_conf, broken_xml, 2},
       {good_conf, missing, 2},
   };
   for (const status_case& c : cases) {
@@ -71,8 +71,8 @@ TEST(run_teslo_check, usage_errors_are_status_2_and_help_is_0) {
   for (const auto& arguments : wrong) {
     run_result result = run(arguments);
     EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(
-        has_text(result.err, "usage: teslo-check [--reload] [-c spam-check-file] [-r copy-rule-file]"));
+    EXPECT_TRUE(has_text(result.err,
+                         "usage: teslo-check [--reload] [-c spam-check-file] [-r copy-rule-file]"));
     EXPECT_EQ(result.out, "");
   }
   run_result help = run({"-h"});
@@ -89,8 +89,9 @@ TEST(run_teslo_check, one_file_named_alone_and_the_reload_check) {
   rule_dir dir;
   const std::string bad_conf = dir.write("bad.conf", "spff eject\n");
   const std::string good_xml = dir.write("good.xml", rules_with("S"));
-  const std::string no_rules = dir.write("empty.xml", "<?xml version=\"1.0\"?>\n"
-                                                      "<!DOCTYPE rules [<!ELEMENT rules ANY>]>\n<rules/>\n");
+  const std::string no_rules = dir.write("empty.xml",
+                                         "<?xml version=\"1.0\"?>\n"
+                                         "<!DOCTYPE rules [<!ELEMENT rules ANY>]>\n<rules/>\n");
   const std::string broken_xml = dir.write("broken.xml", "<rules>");
   struct named_case {
     std::vector<std::string> arguments;
@@ -123,8 +124,10 @@ TEST(run_teslo_check, shipped_examples_are_clean) {
   EXPECT_TRUE(has_text(result.out, xml + ": 4 copy rules, 0 problems"));
   EXPECT_TRUE(has_text(result.out, "teslo-check: OK, teslo takes every line as written"));
   if (access("/etc/mail/teslo/teslo.dtd", F_OK) != 0) {
-    EXPECT_TRUE(has_text(result.out, "its DTD /etc/mail/teslo/teslo.dtd does not exist (yet); "
-                                     "checked against " + root + "/etc/teslo/teslo.dtd"))
+    EXPECT_TRUE(has_text(result.out,
+                         "its DTD /etc/mail/teslo/teslo.dtd does not exist (yet); "
+                         "checked against " +
+                             root + "/etc/teslo/teslo.dtd"))
         << result.out;
   }
 }

@@ -10,7 +10,7 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/config_file.hpp"
 
 namespace {
@@ -42,8 +42,8 @@ TEST(teslo_connect, applies_client_lists_and_ddns_patterns) {
        SMFIS_REJECT},
       {"blacklistptr suffix across labels", "blacklistptr example.net\n", "mx.badexample.net",
        "192.0.2.7", SMFIS_REJECT},
-      {"ddns eject", "ddns eject\n", "dhcp-12-34.example.net", "192.0.2.7", SMFIS_CONTINUE, 0, 0,
-       1, 0},
+      {"ddns eject", "ddns eject\n", "dhcp-12-34.example.net", "192.0.2.7", SMFIS_CONTINUE, 0, 0, 1,
+       0},
       {"ddns header", "ddns header\n", "host12345.example.net", "192.0.2.7", SMFIS_CONTINUE, 0, 1,
        0, 0},
       {"ddns quarantine, whitelisted too", "ddns quarantine\nwhitelistptr example.net\n",
@@ -59,8 +59,8 @@ TEST(teslo_connect, applies_client_lists_and_ddns_patterns) {
        SMFIS_REJECT},
       {"no address: all-ones entry matches", "blacklistip 255.255.255.0/24\n", "mx.example.net",
        nullptr, SMFIS_REJECT},
-      {"no address: loopback entry does not", "blacklistip 127.0.0.1\n", "mx.example.net",
-       nullptr, SMFIS_CONTINUE},
+      {"no address: loopback entry does not", "blacklistip 127.0.0.1\n", "mx.example.net", nullptr,
+       SMFIS_CONTINUE},
       {"IPv4-mapped client is IPv4", "blacklistip 192.0.2.7\n", "mx.example.net",
        "::ffff:192.0.2.7", SMFIS_REJECT},
       {"IPv6 client: no IPv4 list matches", "blacklistip 0.0.0.0/0\nwhitelistip 0.0.0.0/0\n",

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "checks/dnsbl_lookup.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 namespace {
 
@@ -123,14 +123,14 @@ TEST_F(dnsbl_listed_test, answers_list_the_client_unless_all_are_error_codes) {
     bool listed;
   };
   const answer_case cases[] = {
-      {{}, false},                                  // no such name
-      {{"127.0.0.2"}, true},                        // the usual listing
+      {{}, false},            // no such name
+      {{"127.0.0.2"}, true},  // the usual listing
       {{"127.0.0.10", "127.0.0.4"}, true},
-      {{"::1"}, true},                              // an IPv6-only answer still lists
-      {{"127.255.255.254"}, false},                 // refused: public resolver
+      {{"::1"}, true},               // an IPv6-only answer still lists
+      {{"127.255.255.254"}, false},  // refused: public resolver
       {{"127.255.255.252", "127.255.255.255"}, false},
-      {{"127.255.255.254", "127.0.0.2"}, true},     // a real code beside an error
-      {{"127.255.254.1"}, true},                    // just outside the error range
+      {{"127.255.255.254", "127.0.0.2"}, true},  // a real code beside an error
+      {{"127.255.254.1"}, true},                 // just outside the error range
   };
   for (const auto& c : cases) {
     answer_texts = c.answers;

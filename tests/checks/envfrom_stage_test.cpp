@@ -12,7 +12,7 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/config_file.hpp"
 
 namespace {
@@ -70,8 +70,8 @@ TEST_F(envfrom_test, macros_grant_exemptions) {
     uint8_t exempt;
   };
   const macro_case cases[] = {
-      {"{msg_size}", "262144", 0}, {"{msg_size}", "262145", 1}, {"{auth_authen}", "", 1},
-      {"{auth_authen}", "alice", 1}, {"{verify}", "ok", 0},      {"{verify}", "OK", 1},
+      {"{msg_size}", "262144", 0},   {"{msg_size}", "262145", 1}, {"{auth_authen}", "", 1},
+      {"{auth_authen}", "alice", 1}, {"{verify}", "ok", 0},       {"{verify}", "OK", 1},
       {"{verify}", "FAIL", 0},
   };
   loaded_config config("");
@@ -111,8 +111,8 @@ TEST_F(envfrom_test, malformed_helo_is_logged_and_flagged_by_action) {
     smtp.macros["{auth_authen}"] = "alice";  // the check does not depend on exemptions
     EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
     std::string helo = c.helo != nullptr ? c.helo : "unknown";
-    EXPECT_EQ(logs.contains(LOG_NOTICE, "malformed HELO: " + helo +
-                                            ", mx.example.net, <alice@pass.example>"),
+    EXPECT_EQ(logs.contains(LOG_NOTICE,
+                            "malformed HELO: " + helo + ", mx.example.net, <alice@pass.example>"),
               c.logged);
     EXPECT_EQ(message_flags(context(smtp)), c.flags);
   }

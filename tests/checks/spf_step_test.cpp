@@ -24,8 +24,8 @@ extern "C" {
 #include "checks/spf_step.hpp"
 #include "common/text.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "connection/connection_context.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -40,8 +40,7 @@ SPF_server_t* make_zone_server() {
 SPF_server_t* make_no_server() { return nullptr; }
 
 void add_txt(const char* domain, const char* text) {
-  ASSERT_EQ(SPF_dns_zone_add_str(test_zone, domain, ns_t_txt, NETDB_SUCCESS, text),
-            SPF_E_SUCCESS);
+  ASSERT_EQ(SPF_dns_zone_add_str(test_zone, domain, ns_t_txt, NETDB_SUCCESS, text), SPF_E_SUCCESS);
 }
 
 // A client, HELO and sender as the envelope stage leaves them.
@@ -125,18 +124,17 @@ TEST_F(spf_step_test, fresh_results_are_logged_stored_and_cached) {
     SCOPED_TRACE(c.m.client + std::string(" ") + c.m.sender);
     logs_.clear();
     connection_context context = make_context(c.m);
-    EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+    EXPECT_EQ(spf_step(nullptr, context, spam_config), SMFIS_CONTINUE);
     EXPECT_EQ(context.spf_result, c.result);
     EXPECT_TRUE(logs_.contains(LOG_NOTICE, std::string("SPF ") + c.text + ": " + tail(c.m)))
         << ::testing::PrintToString(logs_.texts());
 
     connection_context again = make_context(c.m);
     int made = servers_made;
-    EXPECT_EQ(spf_step(nullptr, again), SMFIS_CONTINUE);
+    EXPECT_EQ(spf_step(nullptr, again, spam_config), SMFIS_CONTINUE);
     EXPECT_EQ(servers_made, made) << "a cached result makes no libspf2 server";
     EXPECT_EQ(again.spf_result, c.result);
-    EXPECT_TRUE(
-        logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
+    EXPECT_TRUE(logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
   }
 }
 
@@ -149,13 +147,13 @@ TEST_F(spf_step_test, query_error_logs_none_and_caches_five) {
     SCOPED_TRACE(m.sender);
     logs_.clear();
     connection_context context = make_context(m);
-    EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+    EXPECT_EQ(spf_step(nullptr, context, spam_config), SMFIS_CONTINUE);
     EXPECT_EQ(context.spf_result, 5);
     EXPECT_TRUE(logs_.contains(LOG_INFO, "SPF none: " + tail(m)))
         << ::testing::PrintToString(logs_.texts());
 
     connection_context again = make_context(m);
-    EXPECT_EQ(spf_step(nullptr, again), SMFIS_CONTINUE);
+    EXPECT_EQ(spf_step(nullptr, again, spam_config), SMFIS_CONTINUE);
     EXPECT_EQ(again.spf_result, 5);
     EXPECT_TRUE(logs_.contains(LOG_INFO, "SPF none (cached): " + tail(m)));
   }
@@ -170,7 +168,7 @@ TEST_F(spf_step_test, ttl_zero_or_no_cache_evaluates_every_message) {
     if (drop_array) spf_cache_free();
     for (int n = 0; n < 2; ++n) {
       connection_context context = make_context(m);
-      EXPECT_EQ(spf_step(nullptr, context), SMFIS_CONTINUE);
+      EXPECT_EQ(spf_step(nullptr, context, spam_config), SMFIS_CONTINUE);
       EXPECT_EQ(context.spf_result, 2);
     }
     int fresh = 0;
@@ -209,13 +207,13 @@ TEST_F(spf_step_test, fail_flags_follow_action_and_cache_rules) {
     spam_config.refusefail = c.refusefail;
     spam_config.whitelistto = c.whitelistto;
     connection_context fresh = make_context(m);
-    spf_step(nullptr, fresh);
+    spf_step(nullptr, fresh, spam_config);
     EXPECT_EQ(fresh.spf_result, 3);
     EXPECT_EQ(fresh.spf_header, c.fresh_header);
     EXPECT_EQ(fresh.spf_eject, c.fresh_eject);
     EXPECT_EQ(fresh.spf_quarantine, c.fresh_quarantine);
     connection_context cached = make_context(m);
-    spf_step(nullptr, cached);
+    spf_step(nullptr, cached, spam_config);
     EXPECT_EQ(cached.spf_result, 3);
     EXPECT_EQ(cached.spf_header, c.cached_header);
     EXPECT_EQ(cached.spf_eject, c.cached_eject);
@@ -226,7 +224,7 @@ TEST_F(spf_step_test, fail_flags_follow_action_and_cache_rules) {
 
 TEST_F(spf_step_test, pass_raises_no_flag) {
   connection_context context = make_context({"192.0.2.7", "alice@pass.example"});
-  spf_step(nullptr, context);
+  spf_step(nullptr, context, spam_config);
   EXPECT_EQ(context.spf_header + context.spf_eject + context.spf_quarantine, 0);
 }
 
@@ -236,18 +234,18 @@ TEST_F(spf_step_test, result_of_one_domain_never_serves_another) {
   add_txt((label + ".pass.example").c_str(), "v=spf1 ip4:192.0.2.0/24 -all");
   add_txt((label + ".pass.example.net").c_str(), "v=spf1 -all");
   connection_context first = make_context({"192.0.2.7", ("a@" + label + ".pass.example").c_str()});
-  spf_step(nullptr, first);
+  spf_step(nullptr, first, spam_config);
   EXPECT_EQ(first.spf_result, 2);
   std::string other = "a@" + label + ".pass.example.net";
   connection_context second = make_context({"192.0.2.7", other.c_str()});
-  spf_step(nullptr, second);
+  spf_step(nullptr, second, spam_config);
   EXPECT_EQ(second.spf_result, 3);
 }
 
 TEST_F(spf_step_test, server_failure_accepts_the_message) {
   set_spf_server_maker(make_no_server);
   connection_context context = make_context({"192.0.2.7", "alice@pass.example"});
-  EXPECT_EQ(spf_step(nullptr, context), SMFIS_ACCEPT);
+  EXPECT_EQ(spf_step(nullptr, context, spam_config), SMFIS_ACCEPT);
   EXPECT_EQ(context.spf_result, 5);
   EXPECT_TRUE(logs_.contains(LOG_ERR, "[ERROR] SPF initialize failed"));
 }
@@ -262,7 +260,7 @@ TEST_F(spf_step_test, parallel_steps_share_one_entry_per_key) {
     workers.emplace_back([&, t] {
       for (int n = 0; n < 50; ++n) {
         connection_context context = make_context(m);
-        spf_step(nullptr, context);
+        spf_step(nullptr, context, spam_config);
         if (context.spf_result != 2) return;
       }
       results[t] = 2;

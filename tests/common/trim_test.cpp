@@ -35,13 +35,13 @@ TEST(trim, strips_the_six_characters_from_the_chosen_ends) {
     EXPECT_EQ(left, c.left) << "input '" << c.input << "'";
 
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%s", c.input);
+    (void)std::snprintf(buffer, sizeof buffer, "%s", c.input);
     trim(buffer, trim_chars);
     EXPECT_STREQ(buffer, c.both) << "input '" << c.input << "'";
-    std::snprintf(buffer, sizeof buffer, "%s", c.input);
+    (void)std::snprintf(buffer, sizeof buffer, "%s", c.input);
     trim_right(buffer, trim_chars);
     EXPECT_STREQ(buffer, c.right) << "input '" << c.input << "'";
-    std::snprintf(buffer, sizeof buffer, "%s", c.input);
+    (void)std::snprintf(buffer, sizeof buffer, "%s", c.input);
     trim_left(buffer, trim_chars);
     EXPECT_STREQ(buffer, c.left) << "input '" << c.input << "'";
   }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "message/copying.hpp"
 
 namespace copy_driver {

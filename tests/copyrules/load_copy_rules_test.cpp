@@ -39,7 +39,8 @@ const walk_case walk_cases[] = {
      "    <mailaddr>  copy@archive.test\t</mailaddr>\n    <direction> S </direction>\n  </rule>\n",
      {D_M_S}},
     {"ALL is held as ALL>",
-     "<rule><domain>ALL</domain><mailaddr>all@archive.test</mailaddr><direction>SR</direction></rule>",
+     "<rule><domain>ALL</domain><mailaddr>all@archive.test</mailaddr><direction>SR</direction></"
+     "rule>",
      {{"ALL>", "all@archive.test", "SR"}}},
     {"element name differing in case is not a field",
      "<rule><Domain>example.com</Domain><mailaddr>copy@archive.test</mailaddr>"
@@ -51,7 +52,8 @@ const walk_case walk_cases[] = {
      {}},
     {"rule completes across wrappers",
      "<rule><domain>a.test</domain><mailaddr>a@archive.test</mailaddr></rule>"
-     "<rule><direction>R</direction><domain>b.test</domain><mailaddr>b@archive.test</mailaddr></rule>",
+     "<rule><direction>R</direction><domain>b.test</domain><mailaddr>b@archive.test</mailaddr></"
+     "rule>",
      {{"a.test>", "a@archive.test", "R"}}},
     {"text after a child element belongs to the child",
      "<rule><domain><other/>example.com</domain><mailaddr>copy@archive.test</mailaddr>"
@@ -70,8 +72,10 @@ const walk_case walk_cases[] = {
      "<mailaddr>copy@archive.test</mailaddr><direction>S</direction></rule>",
      {D_M_S}},
     {"identical rules are both kept",
-     "<rule><domain>example.com</domain><mailaddr>copy@archive.test</mailaddr><direction>S</direction></rule>"
-     "<rule><domain>example.com</domain><mailaddr>copy@archive.test</mailaddr><direction>S</direction></rule>",
+     "<rule><domain>example.com</domain><mailaddr>copy@archive.test</mailaddr><direction>S</"
+     "direction></rule>"
+     "<rule><domain>example.com</domain><mailaddr>copy@archive.test</mailaddr><direction>S</"
+     "direction></rule>",
      {D_M_S, D_M_S}},
     {"entities are substituted and attributes ignored",
      "<rule title=\"domain\"><domain>&corp;</domain><mailaddr>copy@archive.test</mailaddr>"
@@ -119,8 +123,10 @@ TEST(load_copy_rules, broken_file_throws_parser_text_and_leaves_table_empty) {
     load_copy_rules(good.c_str());
     ASSERT_EQ(current_copy_rules()->size(), 1u);
     std::string path = dir.path() + "/broken.xml";
-    if (c.content != nullptr) path = dir.write("broken.xml", c.content);
-    else std::remove(path.c_str());
+    if (c.content != nullptr)
+      path = dir.write("broken.xml", c.content);
+    else
+      std::remove(path.c_str());
     try {
       load_copy_rules(path.c_str());
       ADD_FAILURE() << c.what << ": no exception";
@@ -134,15 +140,18 @@ TEST(load_copy_rules, broken_file_throws_parser_text_and_leaves_table_empty) {
 TEST(load_copy_rules, reload_replaces_rules_without_duplicates) {
   rule_dir dir;
   std::string two = permissive_document(
-      "<rule><domain>a.test</domain><mailaddr>a@archive.test</mailaddr><direction>S</direction></rule>"
-      "<rule><domain>b.test</domain><mailaddr>b@archive.test</mailaddr><direction>R</direction></rule>");
+      "<rule><domain>a.test</domain><mailaddr>a@archive.test</mailaddr><direction>S</direction></"
+      "rule>"
+      "<rule><domain>b.test</domain><mailaddr>b@archive.test</mailaddr><direction>R</direction></"
+      "rule>");
   std::string path = dir.write("teslo.xml", two);
   load_copy_rules(path.c_str());
   load_copy_rules(path.c_str());
   EXPECT_EQ(current_copy_rules()->size(), 2u);
 
   // A field left pending by one load never completes a rule of the next.
-  dir.write("teslo.xml", permissive_document("<domain>c.test</domain><mailaddr>c@archive.test</mailaddr>"));
+  dir.write("teslo.xml",
+            permissive_document("<domain>c.test</domain><mailaddr>c@archive.test</mailaddr>"));
   load_copy_rules(path.c_str());
   EXPECT_TRUE(current_copy_rules()->empty());
   dir.write("teslo.xml", permissive_document("<direction>S</direction>"));
@@ -159,8 +168,10 @@ TEST(load_copy_rules, reload_replaces_rules_without_duplicates) {
 
 TEST(load_copy_rules, snapshot_survives_a_later_load) {
   rule_dir dir;
-  std::string path = dir.write("teslo.xml", permissive_document(
-      "<domain>a.test</domain><mailaddr>a@archive.test</mailaddr><direction>S</direction>"));
+  std::string path = dir.write(
+      "teslo.xml",
+      permissive_document(
+          "<domain>a.test</domain><mailaddr>a@archive.test</mailaddr><direction>S</direction>"));
   load_copy_rules(path.c_str());
   copy_rule_snapshot held = current_copy_rules();
   reset_copy_rules();

@@ -31,25 +31,24 @@ constexpr int messages_per_client = 150;
 constexpr int signals_sent = 400;
 
 std::string rule(const std::string& domain, const std::string& copy, const char* direction) {
-  return "<rule><domain>" + domain + "</domain><mailaddr>" + copy +
-         "</mailaddr><direction>" + direction + "</direction></rule>";
+  return "<rule><domain>" + domain + "</domain><mailaddr>" + copy + "</mailaddr><direction>" +
+         direction + "</direction></rule>";
 }
 
 // Version A has three rules, version B four; each names its own copies.
-const std::string version_a = permissive_document(
-    rule("a.test", "a1@archive.test", "S") + rule("b.test", "a2@archive.test", "R") +
-    rule("ALL", "a3@archive.test", "SR"));
+const std::string version_a = permissive_document(rule("a.test", "a1@archive.test", "S") +
+                                                  rule("b.test", "a2@archive.test", "R") +
+                                                  rule("ALL", "a3@archive.test", "SR"));
 const std::string version_b = permissive_document(
     rule("ALL", "b1@archive.test", "S") + rule("b.test", "b2@archive.test", "SA") +
     rule("a.test", "b3@archive.test", "S") + rule("nowhere.test", "b4@archive.test", "R") +
     rule("b.test", "b5@archive.test", "R"));
 
-const std::vector<std::string> copies_a = {
-    "addheader X-TESLO-ID: Q", "addrcpt a1@archive.test", "addrcpt a2@archive.test",
-    "addrcpt a3@archive.test", "addrcpt a3@archive.test"};
-const std::vector<std::string> copies_b = {
-    "addheader X-TESLO-ID: Q", "addrcpt b1@archive.test", "addrcpt b3@archive.test",
-    "addrcpt b5@archive.test"};
+const std::vector<std::string> copies_a = {"addheader X-TESLO-ID: Q", "addrcpt a1@archive.test",
+                                           "addrcpt a2@archive.test", "addrcpt a3@archive.test",
+                                           "addrcpt a3@archive.test"};
+const std::vector<std::string> copies_b = {"addheader X-TESLO-ID: Q", "addrcpt b1@archive.test",
+                                           "addrcpt b3@archive.test", "addrcpt b5@archive.test"};
 
 TEST(reload_stress, every_message_sees_one_whole_table) {
   rule_dir dir;
@@ -75,9 +74,12 @@ TEST(reload_stress, every_message_sees_one_whole_table) {
         smtp.envfrom({"<someone@a.test>"});
         smtp.envrcpt({"<one@b.test>"});
         smtp.eom();
-        if (smtp.changes == copies_a) ++saw_a;
-        else if (smtp.changes == copies_b) ++saw_b;
-        else ++mixed;
+        if (smtp.changes == copies_a)
+          ++saw_a;
+        else if (smtp.changes == copies_b)
+          ++saw_b;
+        else
+          ++mixed;
       }
     });
   }

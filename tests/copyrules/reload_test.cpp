@@ -37,7 +37,10 @@ struct running_reload_thread {
     EXPECT_TRUE(install_reload_signal());
     EXPECT_TRUE(start_reload_thread(path.c_str()));
   }
-  ~running_reload_thread() { stop_reload_thread(); reset_copy_rules(); }
+  ~running_reload_thread() {
+    stop_reload_thread();
+    reset_copy_rules();
+  }
 };
 
 TEST(reload_thread, signal_rereads_the_rule_file) {

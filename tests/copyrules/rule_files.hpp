@@ -18,8 +18,8 @@ class rule_dir {
  public:
   rule_dir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : ".") +
-                          "/teslo-rules-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : ".") + "/teslo-rules-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = std::filesystem::absolute(pattern).string();
   }
@@ -80,7 +80,9 @@ class expected_parser_errors {
   std::size_t count() const { return count_; }
 
  private:
-  static void keep(void* self, const char*, ...) { ++static_cast<expected_parser_errors*>(self)->count_; }
+  static void keep(void* self, const char*, ...) {
+    ++static_cast<expected_parser_errors*>(self)->count_;
+  }
   std::size_t count_ = 0;
 };
 

@@ -30,8 +30,8 @@ TEST(command_line, only_help_and_version_stop_the_start) {
       {{"-h"}, command_request::help},
       {{"-x", "--help"}, command_request::help},
       {{"--version"}, command_request::version},
-      {{"-u", "-h"}, command_request::run},           // -h is the value of -u
-      {{"--", "--version"}, command_request::run},    // after the options
+      {{"-u", "-h"}, command_request::run},         // -h is the value of -u
+      {{"--", "--version"}, command_request::run},  // after the options
       {{"-q", "--helpx", "words"}, command_request::run},
   };
   for (const request_case& c : cases) {

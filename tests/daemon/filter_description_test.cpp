@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "daemon/callbacks.hpp"
+#include "connection/callbacks.hpp"
 
 TEST(filter_description, registers_name_version_and_rights) {
   EXPECT_STREQ(filter_description.xxfi_name, "KORVAL");

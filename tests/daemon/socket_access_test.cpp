@@ -46,7 +46,7 @@ class bound_socket {
 
   const char* path() const { return path_.c_str(); }
   struct stat status() const {
-    struct stat result{};
+    struct stat result {};
     if (stat(path_.c_str(), &result) != 0) throw std::runtime_error("cannot stat " + path_);
     return result;
   }

@@ -3,7 +3,7 @@
 
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 
 TEST(transaction, plain_message_passes_every_stage) {
   fake_milter::session smtp(filter_description);

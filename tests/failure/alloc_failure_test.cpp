@@ -18,10 +18,10 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_file.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -62,12 +62,12 @@ class fresh_spam_config {
   fresh_spam_config() {
     saved_ = spam_config;
     spam_config = {};
-    set_spam_config_defaults();
+    set_spam_config_defaults(spam_config);
     compile_builtin_patterns();
-    compile_disposition_pattern();
+    compile_disposition_pattern(spam_config);
   }
   ~fresh_spam_config() {
-    free_spam_config();
+    free_spam_config(spam_config);
     spam_config = saved_;
   }
   fresh_spam_config(const fresh_spam_config&) = delete;
@@ -88,7 +88,8 @@ TEST(out_of_memory, context_at_connect_lets_the_connection_pass_unfiltered) {
     EXPECT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_ACCEPT);
     EXPECT_TRUE(alloc_faults::fired());
   }
-  EXPECT_TRUE(logs.contains(LOG_ERR, "allocate ERROR " + no_memory)) << testing::PrintToString(logs.lines());
+  EXPECT_TRUE(logs.contains(LOG_ERR, "allocate ERROR " + no_memory))
+      << testing::PrintToString(logs.lines());
   EXPECT_EQ(smtp.priv(), nullptr);
   EXPECT_EQ(smtp.close(), SMFIS_ACCEPT);  // close without a context frees nothing
   EXPECT_TRUE(smtp.changes.empty());
@@ -227,17 +228,20 @@ TEST(out_of_memory, configuration_load_drops_only_the_entry_it_could_not_store) 
     for (auto* e = spam_config.blacklistip; e != nullptr; e = e->next, ++entries) {
       EXPECT_EQ(e->prefix, 32);
     }
-    for (auto* list : {spam_config.whitelistptr, spam_config.whitelistfrom, spam_config.whitelistto}) {
+    for (auto* list :
+         {spam_config.whitelistptr, spam_config.whitelistfrom, spam_config.whitelistto}) {
       for (auto* e = list; e != nullptr; e = e->next, ++entries) {
         ASSERT_NE(e->text, nullptr);
-        EXPECT_TRUE(std::strcmp(e->text, ".trusted.test") == 0 || std::strcmp(e->text, "@trusted.test") == 0 ||
+        EXPECT_TRUE(std::strcmp(e->text, ".trusted.test") == 0 ||
+                    std::strcmp(e->text, "@trusted.test") == 0 ||
                     std::strcmp(e->text, "postmaster@x.test") == 0)
             << e->text;
       }
     }
     EXPECT_GE(entries, 4);  // at most one of the five entries is lost
     if (spam_config.tag != nullptr) {
-      EXPECT_TRUE(std::strcmp(spam_config.tag, "[JUNK]") == 0 || std::strcmp(spam_config.tag, "[SPAM]") == 0)
+      EXPECT_TRUE(std::strcmp(spam_config.tag, "[JUNK]") == 0 ||
+                  std::strcmp(spam_config.tag, "[SPAM]") == 0)
           << spam_config.tag;
     }
   }
@@ -289,7 +293,8 @@ TEST(out_of_memory, any_single_failure_in_a_transaction_never_refuses_or_crashes
       std::string statuses = transaction(smtp);
       // 0 continue, 3 accept (no context), 4 tempfail (no message record).
       EXPECT_EQ(statuses.find('1'), std::string::npos) << statuses;
-      for (const auto& change : smtp.changes) EXPECT_NE(change.rfind("setreply 5", 0), 0U) << change;
+      for (const auto& change : smtp.changes)
+        EXPECT_NE(change.rfind("setreply 5", 0), 0U) << change;
       smtp.close();
     }
     spf_cache_free();

@@ -153,28 +153,30 @@ char* smfi_getsymval(SMFICTX* ctx, char* name) {
 
 int smfi_setreply(SMFICTX* ctx, char* rcode, char* xcode, char* message) {
   // Like libmilter: a text with a line break, or longer than 980, is refused.
-  if (message != nullptr && (std::strpbrk(message, "\r\n") != nullptr || std::strlen(message) > 980)) {
+  if (message != nullptr &&
+      (std::strpbrk(message, "\r\n") != nullptr || std::strlen(message) > 980)) {
     return MI_FAILURE;
   }
-  return record(ctx, "smfi_setreply",
-                "setreply " + text_or_null(rcode) + " " + text_or_null(xcode) + " " +
-                    text_or_null(message));
+  return record(
+      ctx, "smfi_setreply",
+      "setreply " + text_or_null(rcode) + " " + text_or_null(xcode) + " " + text_or_null(message));
 }
 
 int smfi_addheader(SMFICTX* ctx, char* name, char* value) {
-  return record(ctx, "smfi_addheader", "addheader " + text_or_null(name) + ": " + text_or_null(value));
+  return record(ctx, "smfi_addheader",
+                "addheader " + text_or_null(name) + ": " + text_or_null(value));
 }
 
 int smfi_chgheader(SMFICTX* ctx, char* name, int index, char* value) {
-  return record(ctx, "smfi_chgheader",
-                "chgheader " + text_or_null(name) + " " + std::to_string(index) + " " +
-                    text_or_null(value));
+  return record(
+      ctx, "smfi_chgheader",
+      "chgheader " + text_or_null(name) + " " + std::to_string(index) + " " + text_or_null(value));
 }
 
 int smfi_insheader(SMFICTX* ctx, int index, char* name, char* value) {
-  return record(ctx, "smfi_insheader",
-                "insheader " + std::to_string(index) + " " + text_or_null(name) + ": " +
-                    text_or_null(value));
+  return record(
+      ctx, "smfi_insheader",
+      "insheader " + std::to_string(index) + " " + text_or_null(name) + ": " + text_or_null(value));
 }
 
 int smfi_addrcpt(SMFICTX* ctx, char* address) {

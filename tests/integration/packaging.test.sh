@@ -156,7 +156,9 @@ test_case "the systemd unit"
 unit="$dest/lib/systemd/system/teslo.service"
 for line in 'Type=forking' 'PIDFile=/run/teslo.pid' 'ExecStart=/usr/sbin/teslo' \
             'ExecReload=/usr/sbin/teslo-check --reload -r /etc/mail/teslo/teslo.xml' \
-            'ExecReload=/bin/kill -USR1 $MAINPID' 'Restart=on-failure' \
+            'ExecReload=/bin/kill -USR1 $MAINPID' \
+            'ExecReload=/usr/sbin/teslo-check --reload -c /etc/mail/orvane/orvane.conf' \
+            'ExecReload=/bin/kill -USR2 $MAINPID' 'Restart=on-failure' \
             'Documentation=man:teslo(8) man:orvane.conf(5) man:teslo.xml(5)' \
             'Before=sendmail.service' 'ReadWritePaths=/etc/mail /run' 'WantedBy=multi-user.target'; do
   assert_ok "unit has $line" grep -qxF -- "$line" "$unit"

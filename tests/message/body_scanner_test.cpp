@@ -46,11 +46,11 @@ bool record_match(void* user) {
 
 // Everything observable after feeding `chunks` to one scanner.
 struct outcome {
-  std::vector<std::string> seen;          // matched lines, in order
-  std::vector<std::size_t> matches;       // per chunk
-  std::vector<bool> stopped;              // per chunk
-  int32_t line_len = 0;                   // carried line at the end
-  std::string carried;                    // its bytes
+  std::vector<std::string> seen;     // matched lines, in order
+  std::vector<std::size_t> matches;  // per chunk
+  std::vector<bool> stopped;         // per chunk
+  int32_t line_len = 0;              // carried line at the end
+  std::string carried;               // its bytes
   bool operator==(const outcome&) const = default;
 };
 
@@ -63,7 +63,8 @@ outcome run(scanner kind, const std::vector<std::string>& chunks, bool stop_on_m
     const auto* bytes = reinterpret_cast<const unsigned char*>(chunk.data());
     body_scan_result result{};
     if (kind == scanner::reference) {
-      result = reference_scan_body_chunk(line, line_len, bytes, chunk.size(), &builtin(), record_match, &r);
+      result = reference_scan_body_chunk(line, line_len, bytes, chunk.size(), &builtin(),
+                                         record_match, &r);
     } else {
       body_scan_pattern pattern{&builtin(), kind == scanner::fast ? "filename=" : nullptr};
       result = scan_body_chunk(line, line_len, bytes, chunk.size(), pattern, record_match, &r);
@@ -117,11 +118,12 @@ std::vector<std::string> corpus_lines() {
     std::string tail = "filename=x.exe";
     lines.push_back(std::string(size - tail.size(), ' ') + tail);
     lines.push_back(std::string(size - tail.size() - 1, ' ') + tail + "\r");
-    lines.push_back(std::string(2047, 'B') + "xfilename=x.exe" + std::string(size > 2062 ? size - 2062 : 0, 'c'));
+    lines.push_back(std::string(2047, 'B') + "xfilename=x.exe" +
+                    std::string(size > 2062 ? size - 2062 : 0, 'c'));
   }
   lines.push_back(std::string(2046, ' ') + "\r");  // CR at the end of a full buffer
   lines.push_back(std::string(2047, ' ') + "\r");
-  lines.push_back(std::string(2048, ' ') + "filename=a.com");  // the tail after the dropped byte
+  lines.push_back(std::string(2048, ' ') + "filename=a.com");   // the tail after the dropped byte
   lines.push_back(std::string(2047, ' ') + "Xfilename=a.com");  // X is the dropped byte
   return lines;
 }
@@ -197,7 +199,8 @@ TEST(body_scanner, chunk_beyond_scan_limit_is_scanned_only_that_far) {
 }
 
 TEST(body_scanner, stops_after_first_match_when_asked_and_resumes_next_chunk) {
-  std::vector<std::string> chunks = {"filename=a.exe\nfilename=b.exe\npartial", " line\nfilename=c.exe\n"};
+  std::vector<std::string> chunks = {"filename=a.exe\nfilename=b.exe\npartial",
+                                     " line\nfilename=c.exe\n"};
   outcome got = run(scanner::fast, chunks, true);
   // "filename=b.exe" and "partial" are never scanned; " line" is a line.
   EXPECT_EQ(got.seen, (std::vector<std::string>{"filename=a.exe", "filename=c.exe"}));
@@ -221,7 +224,8 @@ TEST(body_scanner, carried_line_keeps_its_bytes_across_chunks) {
   outcome got = run(scanner::fast, {"first\nContent-Disposition: att", "achment; filena"}, false);
   EXPECT_EQ(got.carried, "Content-Disposition: attachment; filena");
   EXPECT_EQ(got.line_len, 39);
-  got = run(scanner::fast, {"Content-Disposition: att", "achment; filena", "me=x.exe\r", "\n"}, false);
+  got = run(scanner::fast, {"Content-Disposition: att", "achment; filena", "me=x.exe\r", "\n"},
+            false);
   EXPECT_EQ(got.seen, std::vector<std::string>{"Content-Disposition: attachment; filename=x.exe"});
 }
 
@@ -229,8 +233,9 @@ TEST(body_scanner, without_pattern_lines_are_cut_but_never_match) {
   char line[body_line_size] = {};
   int32_t line_len = 0;
   std::string chunk = "filename=a.exe\nrest";
-  auto result = scan_body_chunk(line, line_len, reinterpret_cast<const unsigned char*>(chunk.data()),
-                                chunk.size(), body_scan_pattern{nullptr, nullptr}, nullptr, nullptr);
+  auto result =
+      scan_body_chunk(line, line_len, reinterpret_cast<const unsigned char*>(chunk.data()),
+                      chunk.size(), body_scan_pattern{nullptr, nullptr}, nullptr, nullptr);
   EXPECT_EQ(result.matches, 0u);
   EXPECT_EQ(std::string(line, 4), "rest");
   EXPECT_EQ(line_len, 4);
@@ -242,8 +247,8 @@ TEST(contains_ignoring_case, finds_needle_in_any_letter_case_only) {
     bool found;
   };
   const row rows[] = {
-      {"filename=", true},  {"xxFILENAME=yy", true}, {"FiLeNaMe=", true}, {"filename", false},
-      {"filenam=e", false}, {"filename =", false},   {"=filename", false}, {"", false},
+      {"filename=", true},     {"xxFILENAME=yy", true}, {"FiLeNaMe=", true},    {"filename", false},
+      {"filenam=e", false},    {"filename =", false},   {"=filename", false},   {"", false},
       {"f\xc9lename=", false}, {"filename\xbd", false}, {"==filename==", true},
   };
   for (const auto& r : rows) {

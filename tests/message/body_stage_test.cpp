@@ -10,11 +10,13 @@
 
 namespace {
 
-const char* const harmful = "harmful attachment: client.example, <alice@example.org> -> <bob@example.net>";
+const char* const harmful =
+    "harmful attachment: client.example, <alice@example.org> -> <bob@example.net>";
 
 std::size_t harmful_lines(const fake_milter::log_capture& logs) {
   std::size_t count = 0;
-  for (const auto& line : logs.lines()) count += line.priority == LOG_NOTICE && line.text == harmful;
+  for (const auto& line : logs.lines())
+    count += line.priority == LOG_NOTICE && line.text == harmful;
   return count;
 }
 
@@ -25,7 +27,8 @@ using body_stage = message_stage;
 TEST_F(body_stage, off_leaves_chunk_unread) {
   spam_config.disposition = ACTION_OFF;
   smtp.eoh();
-  EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=a.exe\r\npartial"), SMFIS_CONTINUE);
+  EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=a.exe\r\npartial"),
+            SMFIS_CONTINUE);
   EXPECT_EQ(context->body_line_len, 0);
   EXPECT_EQ(harmful_lines(logs), 0u);
 }
@@ -35,16 +38,19 @@ TEST_F(body_stage, harmful_line_with_crlf_raises_flag_of_action) {
     check_action action;
     uint8_t header, eject, quarantine;
   };
-  const row rows[] = {{ACTION_HEADER, 1, 0, 0}, {ACTION_EJECT, 0, 1, 0}, {ACTION_QUARANTINE, 0, 0, 1}};
+  const row rows[] = {
+      {ACTION_HEADER, 1, 0, 0}, {ACTION_EJECT, 0, 1, 0}, {ACTION_QUARANTINE, 0, 0, 1}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.action);
     spam_config.disposition = r.action;
     context->harmful_header = context->harmful_eject = context->harmful_quarantine = 0;
     logs.clear();
     smtp.eoh();
-    EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=report.pdf\r\n"), SMFIS_CONTINUE);
+    EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=report.pdf\r\n"),
+              SMFIS_CONTINUE);
     EXPECT_EQ(harmful_lines(logs), 0u);
-    EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=report.exe\r\n"), SMFIS_CONTINUE);
+    EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=report.exe\r\n"),
+              SMFIS_CONTINUE);
     EXPECT_EQ(harmful_lines(logs), 1u);
     EXPECT_EQ(context->harmful_header, r.header);
     EXPECT_EQ(context->harmful_eject, r.eject);

@@ -90,11 +90,7 @@ const std::vector<copy_case> copy_cases = {
      "<xboard@example.com>",
      {"a@mail.example.com"},
      {"addheader X-TESLO-ID: Q1", "addrcpt board@archive.test", "addrcpt sub@archive.test"}},
-    {"no rules: no header",
-     {},
-     "<a@b.test>",
-     {"x@y.test"},
-     {}},
+    {"no rules: no header", {}, "<a@b.test>", {"x@y.test"}, {}},
     {"address of exactly 512 characters is copied",
      {{"ALL>", addr_512, "S"}},
      "<a@b.test>",
@@ -106,7 +102,9 @@ const std::vector<copy_case> copy_cases = {
      {"x@y.test"},
      {"addheader X-TESLO-ID: Q1", "addrcpt ok@archive.test"}},
     {"overlong sender-rule address accepts and stops the walk",
-     {{"ALL>", "first@archive.test", "S"}, {"b.test>", addr_513, "S"}, {"ALL>", "late@archive.test", "S"}},
+     {{"ALL>", "first@archive.test", "S"},
+      {"b.test>", addr_513, "S"},
+      {"ALL>", "late@archive.test", "S"}},
      "<a@b.test>",
      {},
      {"addheader X-TESLO-ID: Q1", "addrcpt first@archive.test"},
@@ -157,7 +155,8 @@ TEST(copy_phase, overlong_address_logs_the_line_of_its_part) {
     smtp.envfrom({"<a@b.test>"});
     smtp.envrcpt({"<x@y.test>"});
     EXPECT_EQ(smtp.eom(), SMFIS_ACCEPT);
-    EXPECT_TRUE(logs.contains(LOG_ERR, "configure error:copy rcpt mailaddr size to big! " + addr_513));
+    EXPECT_TRUE(
+        logs.contains(LOG_ERR, "configure error:copy rcpt mailaddr size to big! " + addr_513));
   }
   rules_under_test = nullptr;
 }
@@ -234,3 +233,45 @@ TEST(copy_phase, normalises_addresses) {
 }
 
 }  // namespace
+
+namespace {
+
+// The argument that makes the test driver record `address` as the recipient
+// (it strips one pair of angle brackets).
+std::string recipient_argument(const std::string& address) { return "<" + address + ">"; }
+
+}  // namespace
+
+TEST(copy_phase, matches_as_the_full_normalisation_does) {
+  const std::string host = "mx.example.net";
+  const std::vector<std::string> addresses = {
+      "a@b.test", "<a@b.test>", "<a@b.test> ", " a@b.test", "bare", "<bare>", "<a@b.test>\t", "",
+  };
+  const std::vector<std::string> patterns = {
+      "b.test>", "a@b.test>", "<a@b.test>", "bare@mx.example.net>", "<bare@", "test> ", "ALL>",
+  };
+  smfiDesc table = driver_table();
+  for (const std::string& address : addresses) {
+    for (const std::string& pattern : patterns) {
+      for (const char* direction : {"R", "S"}) {
+        copy_rule_table rules = {{pattern, "copy@archive.test", direction}};
+        bool as_recipient = std::string(direction) == "R";
+        std::string normal =
+            as_recipient ? normalise_recipient(address, host) : normalise_sender(address, host);
+        bool want = copy_rule_matches(rules.front(), normal);
+        rules_under_test = &rules;
+        fake_milter::session smtp(table);
+        smtp.macros["i"] = "Q1";
+        smtp.macros["j"] = host;
+        smtp.connect("client.test", "192.0.2.7");
+        smtp.envfrom({as_recipient ? "<s@outside.invalid>" : address});
+        smtp.envrcpt({as_recipient ? recipient_argument(address) : "<r@outside.invalid>"});
+        smtp.eom();
+        bool copied = !smtp.changes.empty();
+        EXPECT_EQ(copied, want) << direction << " \"" << address << "\" against \"" << pattern
+                                << "\" (normal form \"" << normal << "\")";
+      }
+    }
+  }
+  rules_under_test = nullptr;
+}

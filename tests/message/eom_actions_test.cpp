@@ -39,19 +39,42 @@ TEST_F(eom_actions, clean_message_gets_scanner_header_and_spf_trace_only_when_sp
 
 TEST_F(eom_actions, received_spf_value_follows_result) {
   copy_bounded(context->client_addr, "192.0.2.7");
-  const std::string tail = ")\n\treceiver=mx.example.net; client-ip=192.0.2.7;\n\tenvelope-from=<alice@example.org>; helo=mx.example.org;";
+  const std::string tail =
+      ")\n\treceiver=mx.example.net; client-ip=192.0.2.7;\n\tenvelope-from=<alice@example.org>; "
+      "helo=mx.example.org;";
   struct row {
     int32_t result;
     std::string want;
   };
   const row rows[] = {
-      {2, "Pass (mx.example.net: domain of alice@example.org\n\tdesignates 192.0.2.7 as permitted sender" + tail},
-      {3, "Fail (mx.example.net: domain of alice@example.org\n\tdoes not designate 192.0.2.7 as permitted sender" + tail},
-      {4, "SoftFail (mx.example.net: transitioning domain of alice@example.org\n\tdoes not designate 192.0.2.7 as permitted sender" + tail},
-      {1, "Neutral (mx.example.net: 192.0.2.7 is neither permitted\n\tnor denied by domain of alice@example.org" + tail},
-      {5, "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender hosts" + tail},
-      {0, "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender hosts" + tail},
-      {-1, "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender hosts" + tail},
+      {2,
+       "Pass (mx.example.net: domain of alice@example.org\n\tdesignates 192.0.2.7 as permitted "
+       "sender" +
+           tail},
+      {3,
+       "Fail (mx.example.net: domain of alice@example.org\n\tdoes not designate 192.0.2.7 as "
+       "permitted sender" +
+           tail},
+      {4,
+       "SoftFail (mx.example.net: transitioning domain of alice@example.org\n\tdoes not designate "
+       "192.0.2.7 as permitted sender" +
+           tail},
+      {1,
+       "Neutral (mx.example.net: 192.0.2.7 is neither permitted\n\tnor denied by domain of "
+       "alice@example.org" +
+           tail},
+      {5,
+       "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender "
+       "hosts" +
+           tail},
+      {0,
+       "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender "
+       "hosts" +
+           tail},
+      {-1,
+       "None (mx.example.net: domain of alice@example.org\n\tdoes not designate permitted sender "
+       "hosts" +
+           tail},
   };
   spam_config.spf = ACTION_QUARANTINE;
   for (const auto& r : rows) {
@@ -107,11 +130,14 @@ TEST_F(eom_actions, first_eject_flag_in_order_decides_reply) {
       {&connection_context::helo_eject, "setreply 550 5.7.1 Unwanted contents of the HELO command"},
       {&connection_context::to_eject, "setreply 554 5.7.1 Message for undisclosed recipients"},
       {&connection_context::spf_eject,
-       "setreply 550 5.7.1 Rejected, check your DNS record sender:alice@example.org addr:192.0.2.7,mx.example.net,"},
+       "setreply 550 5.7.1 Rejected, check your DNS record sender:alice@example.org "
+       "addr:192.0.2.7,mx.example.net,"},
       {&connection_context::harmful_eject,
-       "setreply 554 5.7.1 Executable attachments are not allowed. Compress it and retry once again"},
+       "setreply 554 5.7.1 Executable attachments are not allowed. Compress it and retry once "
+       "again"},
       {&connection_context::ddns_eject, "setreply 550 5.7.1 Unwated DDNS client"},
-      {&connection_context::dnsbl_eject, "setreply 550 5.7.1 Blocked, look at blacklist ip=192.0.2.7"},
+      {&connection_context::dnsbl_eject,
+       "setreply 550 5.7.1 Blocked, look at blacklist ip=192.0.2.7"},
   };
   // Each flag alone, then each together with every later one.
   for (std::size_t first = 0; first < std::size(rows); ++first) {
@@ -133,7 +159,9 @@ TEST_F(eom_actions, first_eject_flag_in_order_decides_reply) {
 TEST_F(eom_actions, to_eject_logs_undisclosed_line_before_refusal) {
   context->to_eject = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_REJECT);
-  EXPECT_TRUE(logs.contains(LOG_NOTICE, "undisclosed recipients: client.example, <alice@example.org> -> <bob@example.net>"));
+  EXPECT_TRUE(logs.contains(
+      LOG_NOTICE,
+      "undisclosed recipients: client.example, <alice@example.org> -> <bob@example.net>"));
 }
 
 TEST_F(eom_actions, refusal_text_from_client_input_is_escaped) {
@@ -155,9 +183,9 @@ TEST_F(eom_actions, every_quarantine_flag_gives_its_reason_in_order) {
   context->spf_quarantine = context->to_quarantine = context->helo_quarantine = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   EXPECT_EQ(smtp.take_changes(),
-            (strings{scan_header, "quarantine HELO CHECK failed(BOGUS_HELO)", "quarantine To or CC header unknown",
-                     "quarantine SPF unknown(FAILED?)", "quarantine From DDNS",
-                     "quarantine quarantine from Content-Dispotion header",
+            (strings{scan_header, "quarantine HELO CHECK failed(BOGUS_HELO)",
+                     "quarantine To or CC header unknown", "quarantine SPF unknown(FAILED?)",
+                     "quarantine From DDNS", "quarantine quarantine from Content-Dispotion header",
                      "quarantine From DNSbase blacklist check"}));
 }
 
@@ -218,7 +246,7 @@ TEST_F(eom_actions, queue_id_missing_at_mail_from_is_taken_at_end_of_message) {
     logs.clear();
     EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
     EXPECT_EQ(context->message->queue_id, c.want);
-    EXPECT_TRUE(logs.contains(LOG_NOTICE, std::string("quarantined ") + c.want +
-                                               ": From DNSbase blacklist check"));
+    EXPECT_TRUE(logs.contains(
+        LOG_NOTICE, std::string("quarantined ") + c.want + ": From DNSbase blacklist check"));
   }
 }

@@ -13,8 +13,10 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-const char* const not_filled = "To: and CC: are not filled: client.example, <alice@example.org> -> <bob@example.net>";
-const char* const undisclosed = "undisclosed recipients: client.example, <alice@example.org> -> <bob@example.net>";
+const char* const not_filled =
+    "To: and CC: are not filled: client.example, <alice@example.org> -> <bob@example.net>";
+const char* const undisclosed =
+    "undisclosed recipients: client.example, <alice@example.org> -> <bob@example.net>";
 
 }  // namespace
 
@@ -46,10 +48,16 @@ TEST_F(header_stage, undisclosed_to_header_acts_by_tocheck) {
       {ACTION_OFF, SMFIS_CONTINUE, 0, 0, {}, false},
       {ACTION_HEADER, SMFIS_CONTINUE, 1, 0, {}, false},
       {ACTION_QUARANTINE, SMFIS_CONTINUE, 0, 1, {}, false},
-      {ACTION_EJECT, SMFIS_REJECT, 0, 0, {"setreply 554 5.7.1 Message for undisclosed recipients"}, true},
+      {ACTION_EJECT,
+       SMFIS_REJECT,
+       0,
+       0,
+       {"setreply 554 5.7.1 Message for undisclosed recipients"},
+       true},
   };
   for (const auto& r : rows) {
-    for (const char* value : {"undisclosed-recipients:;", "UNDISCLOSED-RECIPIENTS:;", "Unlisted-Recipients: ;"}) {
+    for (const char* value :
+         {"undisclosed-recipients:;", "UNDISCLOSED-RECIPIENTS:;", "Unlisted-Recipients: ;"}) {
       SCOPED_TRACE(std::string(value) + " action " + std::to_string(r.action));
       spam_config.tocheck = r.action;
       context->to_header = context->to_quarantine = context->to_eject = 0;
@@ -78,7 +86,9 @@ TEST_F(header_stage, missing_to_and_cc_logs_always_and_flags_by_tocheck) {
     check_action action;
     uint8_t header, eject, quarantine;
   };
-  const row rows[] = {{ACTION_OFF, 0, 0, 0}, {ACTION_HEADER, 1, 0, 0}, {ACTION_EJECT, 0, 1, 0},
+  const row rows[] = {{ACTION_OFF, 0, 0, 0},
+                      {ACTION_HEADER, 1, 0, 0},
+                      {ACTION_EJECT, 0, 1, 0},
                       {ACTION_QUARANTINE, 0, 0, 1}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.action);

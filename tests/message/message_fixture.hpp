@@ -9,18 +9,18 @@
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 class message_stage : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = spam_config;
     spam_config = {};
-    set_spam_config_defaults();
+    set_spam_config_defaults(spam_config);
     compile_builtin_patterns();
-    compile_disposition_pattern();
+    compile_disposition_pattern(spam_config);
     ASSERT_EQ(smtp.connect("client.example", "192.0.2.7"), SMFIS_CONTINUE);
     context = smtp.context<connection_context>();
     ASSERT_NE(context, nullptr);
@@ -30,7 +30,7 @@ class message_stage : public ::testing::Test {
   void TearDown() override {
     smtp.close();
     spam_config.whitelistto = nullptr;  // tests point it at their own entries
-    free_spam_config();
+    free_spam_config(spam_config);
     spam_config = saved_;
   }
 

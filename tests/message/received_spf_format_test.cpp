@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/text.hpp"
-#include "message/connection_context.hpp"
+#include "connection/connection_context.hpp"
 #include "message/eom_actions.hpp"
 
 namespace {

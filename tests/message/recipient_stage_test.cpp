@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "message/message_fixture.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
 using strings = std::vector<std::string>;
 
-const std::string refusal = "setreply 550 5.1.3 Recipient address does not conform to RFC-2821 syntax";
+const std::string refusal =
+    "setreply 550 5.1.3 Recipient address does not conform to RFC-2821 syntax";
 
 }  // namespace
 

@@ -56,7 +56,8 @@ std::vector<std::string> lines_starting(const std::string& text, const std::stri
 
 TEST_F(mc_file, install_writes_each_case_as_expected) {
   const std::vector<mc_case> cases = {
-      {"line above the local mailer", lines({"MAILER_DEFINITIONS", "MAILER(local)dnl", "MAILER(smtp)dnl"}),
+      {"line above the local mailer",
+       lines({"MAILER_DEFINITIONS", "MAILER(local)dnl", "MAILER(smtp)dnl"}),
        lines({"MAILER_DEFINITIONS", inserted, "MAILER(local)dnl", "MAILER(smtp)dnl"})},
       {"two local mailer lines", lines({"MAILER(local)", "MAILER(local)dnl"}),
        lines({inserted, "MAILER(local)", inserted, "MAILER(local)dnl"})},
@@ -77,7 +78,8 @@ TEST_F(mc_file, install_writes_each_case_as_expected) {
 TEST_F(mc_file, install_leaves_a_file_with_the_entry_alone) {
   for (const std::string& present :
        {inserted, std::string("  dnl INPUT_MAIL_FILTER(`TESLO', `S=elsewhere')"),
-        std::string("INPUT_MAIL_FILTER(`TESLO', `S=unix:/var/run/teslo.sock',F=, T=S:240s;R:240s;E:5m)dnl ")}) {
+        std::string("INPUT_MAIL_FILTER(`TESLO', `S=unix:/var/run/teslo.sock',F=, "
+                    "T=S:240s;R:240s;E:5m)dnl ")}) {
     SCOPED_TRACE(present);
     std::string before = lines({present, "MAILER(local)dnl  "});
     mta_test::write_file(mc, before);
@@ -91,16 +93,18 @@ TEST_F(mc_file, remove_drops_every_line_with_the_marker) {
   mta_test::write_file(mc, lines({"a  ", inserted, "INPUT_MAIL_FILTER(`TESLOX', `S=x')",
                                   "INPUT_MAIL_FILTER(`OTHER', `S=x')", "MAILER(local)dnl\r"}));
   remove();
-  EXPECT_EQ(mta_test::read_file(mc), lines({"a", "INPUT_MAIL_FILTER(`OTHER', `S=x')", "MAILER(local)dnl"}));
+  EXPECT_EQ(mta_test::read_file(mc),
+            lines({"a", "INPUT_MAIL_FILTER(`OTHER', `S=x')", "MAILER(local)dnl"}));
   EXPECT_FALSE(mta_test::exists(temp));
 }
 
 TEST_F(mc_file, install_then_remove_gives_back_the_trimmed_original) {
-  mta_test::write_file(mc, "divert(-1)dnl \r\nMAILER_DEFINITIONS\r\nMAILER(local)dnl\t\r\nMAILER(smtp)dnl\r\n");
+  mta_test::write_file(
+      mc, "divert(-1)dnl \r\nMAILER_DEFINITIONS\r\nMAILER(local)dnl\t\r\nMAILER(smtp)dnl\r\n");
   install();
   remove();
-  EXPECT_EQ(mta_test::read_file(mc), lines({"divert(-1)dnl", "MAILER_DEFINITIONS", "MAILER(local)dnl",
-                                            "MAILER(smtp)dnl"}));
+  EXPECT_EQ(mta_test::read_file(mc),
+            lines({"divert(-1)dnl", "MAILER_DEFINITIONS", "MAILER(local)dnl", "MAILER(smtp)dnl"}));
 }
 
 TEST_F(mc_file, open_failures_name_each_file_in_order) {

@@ -28,7 +28,8 @@ class both_files : public ::testing::Test {
   mta_test::fake_host fake;
   mta_test::recording_runner runner;
   fake_milter::log_capture logs;
-  std::string cf_original = lines({"# Input mail filters", "#O InputMailFilters", "MAIL FILTER DEFINITIONS"});
+  std::string cf_original =
+      lines({"# Input mail filters", "#O InputMailFilters", "MAIL FILTER DEFINITIONS"});
   std::string mc_original = lines({"MAILER_DEFINITIONS", "MAILER(local)dnl"});
 
   void SetUp() override {

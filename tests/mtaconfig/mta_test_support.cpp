@@ -13,7 +13,8 @@ namespace mta_test {
 
 scratch_dir::scratch_dir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : ".") + "/mtaconfig.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : ".") + "/mtaconfig.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << pattern;

@@ -15,7 +15,6 @@
 #include "fake_milter/log_capture.hpp"
 #include "mtaconfig/mta_test_support.hpp"
 
-
 TEST(find_sendmail_daemon, takes_a_pid_file_only_for_a_sendmail_process) {
   struct find_case {
     const char* name;
@@ -26,12 +25,22 @@ TEST(find_sendmail_daemon, takes_a_pid_file_only_for_a_sendmail_process) {
   };
   const std::string debian_pid_file = "debian.pid";
   const std::vector<find_case> cases = {
-      {"Debian: the pid file sendmail.cf names, process sendmail-mta", "O PidFile=@debian.pid\n", "",
-       {{40, "sendmail-mta"}, {41, "sendmail-msp"}}, 40},
+      {"Debian: the pid file sendmail.cf names, process sendmail-mta",
+       "O PidFile=@debian.pid\n",
+       "",
+       {{40, "sendmail-mta"}, {41, "sendmail-msp"}},
+       40},
       {"Sendmail's default pid file, process sendmail", "", "42\n", {{42, "sendmail"}}, 42},
-      {"stale pid file: the process found by name", "O PidFile=@debian.pid\n", "43\n",
-       {{43, "bash"}, {44, "sendmail"}, {45, "sendmail-mta"}}, 44},
-      {"a pid file built from macros is not used", "O PidFile=$z/debian.pid\n", "", {{46, "sleep"}}, 0},
+      {"stale pid file: the process found by name",
+       "O PidFile=@debian.pid\n",
+       "43\n",
+       {{43, "bash"}, {44, "sendmail"}, {45, "sendmail-mta"}},
+       44},
+      {"a pid file built from macros is not used",
+       "O PidFile=$z/debian.pid\n",
+       "",
+       {{46, "sleep"}},
+       0},
       {"nothing runs", "", "", {{47, "sendmail-msp"}}, 0},
   };
   for (const find_case& test : cases) {
@@ -42,7 +51,8 @@ TEST(find_sendmail_daemon, takes_a_pid_file_only_for_a_sendmail_process) {
     if (auto at = cf.find('@'); at != std::string::npos) cf.replace(at, 1, fake.dir.path(""));
     mta_test::write_file(fake.cf, "# head\n" + cf);
     mta_test::write_file(pid_file, "40\nsendmail: MTA: accepting connections\n");
-    if (!test.default_pid_file.empty()) mta_test::write_file(fake.default_pid_file, test.default_pid_file);
+    if (!test.default_pid_file.empty())
+      mta_test::write_file(fake.default_pid_file, test.default_pid_file);
     for (const auto& [pid, name] : test.processes) fake.add_process(pid, name);
     EXPECT_EQ(find_sendmail_daemon(fake.host()), test.found);
   }
@@ -79,7 +89,8 @@ TEST_F(sendmail_host_test, under_systemd_restart_is_a_job_and_reload_a_sighup) {
   sendmail_runs(sendmail.pid());
   restart_sendmail(fake.host(), runner);
   EXPECT_EQ(runner.commands,
-            (std::vector<std::string>{"timeout 30 systemctl --no-block restart sendmail.service >/dev/null"}));
+            (std::vector<std::string>{
+                "timeout 30 systemctl --no-block restart sendmail.service >/dev/null"}));
   reload_sendmail(fake.host(), runner);
   EXPECT_EQ(runner.commands.size(), 1u);
   EXPECT_EQ(sendmail.wait_for_signal(), SIGHUP);
@@ -110,13 +121,16 @@ TEST_F(sendmail_host_test, failures_are_logged) {
   fake.under_systemd();
   runner.results["timeout"] = 124 << 8;
   restart_sendmail(fake.host(), runner);
-  EXPECT_EQ(logs.lines(),
-            (std::vector<fake_milter::logged_line>{
-                {LOG_ERR, "Sendmail restart failed: \"service sendmail restart >/dev/null\" exited 1"},
-                {LOG_ERR, "Sendmail reload failed: \"service sendmail reload >/dev/null\" could not be run"},
-                {LOG_ERR, "Sendmail restart failed: \"timeout 30 systemctl --no-block restart "
-                          "sendmail.service >/dev/null\" exited 124"},
-            }));
+  EXPECT_EQ(
+      logs.lines(),
+      (std::vector<fake_milter::logged_line>{
+          {LOG_ERR, "Sendmail restart failed: \"service sendmail restart >/dev/null\" exited 1"},
+          {LOG_ERR,
+           "Sendmail reload failed: \"service sendmail reload >/dev/null\" could not be run"},
+          {LOG_ERR,
+           "Sendmail restart failed: \"timeout 30 systemctl --no-block restart "
+           "sendmail.service >/dev/null\" exited 124"},
+      }));
 }
 
 namespace {
@@ -142,8 +156,9 @@ TEST_F(sendmail_host_test, a_sendmail_started_after_the_change_is_not_restarted)
   set_start(fake, 52, 5);
   restart_sendmail(fake.host(), runner);
   EXPECT_TRUE(runner.commands.empty());
-  EXPECT_EQ(logs.lines(), (std::vector<fake_milter::logged_line>{
-                              {LOG_INFO, "Sendmail started after sendmail.cf changed, no restart"}}));
+  EXPECT_EQ(logs.lines(),
+            (std::vector<fake_milter::logged_line>{
+                {LOG_INFO, "Sendmail started after sendmail.cf changed, no restart"}}));
   set_start(fake, 52, -5);
   restart_sendmail(fake.host(), runner);
   EXPECT_EQ(runner.commands, (std::vector<std::string>{"service sendmail restart >/dev/null"}));

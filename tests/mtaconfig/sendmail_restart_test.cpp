@@ -24,7 +24,8 @@ class mask_recording_runner : public mta_test::recording_runner {
  public:
   int run(const char* command) override {
     if (commands.empty()) {
-      for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) blocked.push_back(blocked_here(signal_number));
+      for (int signal_number : {SIGHUP, SIGTERM, SIGINT})
+        blocked.push_back(blocked_here(signal_number));
     }
     return recording_runner::run(command);
   }

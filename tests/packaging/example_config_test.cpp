@@ -10,7 +10,7 @@
 
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -27,9 +27,24 @@ struct settings {
 
   static settings of_spam_config() {
     const spam_config_record& c = spam_config;
-    return {c.tag, c.quarantinebox, c.dnsbl_domain, c.user, c.socket, c.disposition_pattern,
-            c.refusefail, c.tagsubject, c.addheader, c.quarantine, c.syslog_facility, c.ttl,
-            c.helocheck, c.tocheck, c.ddns, c.disposition, c.dnsblserv, c.spf,
+    return {c.tag,
+            c.quarantinebox,
+            c.dnsbl_domain,
+            c.user,
+            c.socket,
+            c.disposition_pattern,
+            c.refusefail,
+            c.tagsubject,
+            c.addheader,
+            c.quarantine,
+            c.syslog_facility,
+            c.ttl,
+            c.helocheck,
+            c.tocheck,
+            c.ddns,
+            c.disposition,
+            c.dnsblserv,
+            c.spf,
             c.whitelistip == nullptr && c.blacklistip == nullptr && c.whitelistptr == nullptr &&
                 c.blacklistptr == nullptr && c.whitelistfrom == nullptr &&
                 c.whitelistto == nullptr};
@@ -42,8 +57,8 @@ void PrintTo(const settings& s, std::ostream* out) {
        << " user=" << s.user << " socket=" << s.socket << " refusefail=" << s.refusefail
        << " tagsubject=" << s.tagsubject << " addheader=" << s.addheader
        << " quarantine=" << s.quarantine << " syslog=" << s.syslog_facility << " ttl=" << s.ttl
-       << " actions=" << s.helocheck << s.tocheck << s.ddns << s.disposition << s.dnsblserv
-       << s.spf << " lists_empty=" << s.lists_empty;
+       << " actions=" << s.helocheck << s.tocheck << s.ddns << s.disposition << s.dnsblserv << s.spf
+       << " lists_empty=" << s.lists_empty;
 }
 
 }  // namespace
@@ -52,14 +67,14 @@ TEST(example_orvane_conf, loads_to_exactly_the_defaults) {
   ASSERT_TRUE(std::filesystem::exists(example_file)) << example_file;
   compile_builtin_patterns();
 
-  free_spam_config();
-  set_spam_config_defaults();
+  free_spam_config(spam_config);
+  set_spam_config_defaults(spam_config);
   const settings defaults = settings::of_spam_config();
-  free_spam_config();
+  free_spam_config(spam_config);
 
-  ASSERT_TRUE(load_spam_config(example_file.c_str()));
+  ASSERT_TRUE(load_test_settings(example_file.c_str()));
   const settings loaded = settings::of_spam_config();
-  free_spam_config();
+  free_spam_config(spam_config);
 
   EXPECT_EQ(loaded, defaults);
 }

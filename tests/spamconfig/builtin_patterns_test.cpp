@@ -5,7 +5,7 @@
 #include <string>
 
 #include "spamconfig/builtin_patterns.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -26,9 +26,15 @@ TEST(helo_pattern, flags_address_like_and_localhost_names) {
     bool want;
   };
   const helo_case cases[] = {
-      {"192.168.1.20", true},  {"localhost", true},          {"LOCALHOST", true},
-      {"mail.localhost", false}, {"ppp-10-20-30.example", true}, {"host12345678.example", true},
-      {"host1234567.example", false}, {"mx.example.org", false}, {"unknown", false},
+      {"192.168.1.20", true},
+      {"localhost", true},
+      {"LOCALHOST", true},
+      {"mail.localhost", false},
+      {"ppp-10-20-30.example", true},
+      {"host12345678.example", true},
+      {"host1234567.example", false},
+      {"mx.example.org", false},
+      {"unknown", false},
       {"1.2.example", false},
   };
   for (const auto& c : cases) EXPECT_EQ(pattern_matches(helo_pattern, c.name), c.want) << c.name;
@@ -41,9 +47,8 @@ TEST(ddns_patterns, match_dynamic_looking_names_in_order) {
     int want;  // first matching pattern, -1 for none
   };
   const ddns_case cases[] = {
-      {"dhcp-12-34.example.net", 1},  {"host12345.example.net", 2},
-      {"a.1b.example.co.jp", 3},      {"dhcp1.example.net", 5},
-      {"mx.example.net", -1},         {"mail2.example.com", -1},
+      {"dhcp-12-34.example.net", 1}, {"host12345.example.net", 2}, {"a.1b.example.co.jp", 3},
+      {"dhcp1.example.net", 5},      {"mx.example.net", -1},       {"mail2.example.com", -1},
       {"[192.0.2.7]", -1},
   };
   for (const auto& c : cases) EXPECT_EQ(first_ddns_match(c.name), c.want) << c.name;
@@ -61,7 +66,7 @@ TEST(address_pattern, accepts_dotted_quads_only) {
 TEST(disposition_pattern, matches_harmful_attachment_names) {
   compile_builtin_patterns();
   spam_config.disposition_pattern = default_disposition_pattern_text;
-  compile_disposition_pattern();
+  compile_disposition_pattern(spam_config);
   struct line_case {
     const char* line;
     bool want;
@@ -73,6 +78,10 @@ TEST(disposition_pattern, matches_harmful_attachment_names) {
       {"Content-Disposition: attachment; filename=\"notes.txt\"", false},
       {"filename=\"setup.exe.txt\"", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(pattern_matches(disposition_pattern, c.line), c.want) << c.line;
+  for (const auto& c : cases) {
+    EXPECT_EQ(pattern_matches(spam_config.disposition_regex, c.line), c.want) << c.line;
+  }
   spam_config.disposition_pattern = nullptr;
+  regfree(&spam_config.disposition_regex);
+  spam_config.disposition_compiled = 0;
 }

@@ -10,7 +10,7 @@
 
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_loader.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 loaded_config::loaded_config(const std::string& text) {
   const char* base = std::getenv("TMPDIR");
@@ -32,14 +32,14 @@ loaded_config::loaded_config(const std::string& text) {
   std::fclose(file);
 
   compile_builtin_patterns();
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
-  loaded_ = load_spam_config(path.c_str());
+  loaded_ = load_test_settings(path.c_str());
   unlink(path.c_str());
 }
 
 loaded_config::~loaded_config() {
-  free_spam_config();
+  free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
   if (!directory_.empty()) rmdir(directory_.c_str());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <syslog.h>
@@ -12,7 +13,7 @@
 #include "spamconfig/config_file.hpp"
 #include "spamconfig/config_loader.hpp"
 #include "spamconfig/list_queries.hpp"
-#include "spamconfig/spam_config.hpp"
+#include "spamconfig/test_settings.hpp"
 
 namespace {
 
@@ -36,8 +37,8 @@ bool ip_listed(const ip_mask_entry* list, const char* address) {
 
 TEST(load_spam_config, missing_file_keeps_every_default) {
   compile_builtin_patterns();
-  free_spam_config();
-  EXPECT_FALSE(load_spam_config("./no-such-dir/orvane.conf"));
+  free_spam_config(spam_config);
+  EXPECT_FALSE(load_test_settings("./no-such-dir/orvane.conf"));
   EXPECT_STREQ(spam_config.tag, "[SPAM]");
   EXPECT_STREQ(spam_config.quarantinebox, "postmaster");
   EXPECT_STREQ(spam_config.dnsbl_domain, "zen.spamhaus.org");
@@ -57,8 +58,18 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
   EXPECT_EQ(spam_config.ttl, 36000);
   EXPECT_EQ(spam_config.whitelistip, nullptr);
   EXPECT_EQ(spam_config.whitelistto, nullptr);
-  free_spam_config();
+  free_spam_config(spam_config);
   EXPECT_EQ(spam_config.tag, nullptr);
+}
+
+TEST(load_spam_config, file_that_opens_but_cannot_be_read_gives_the_defaults) {
+  // A directory opens for reading; the first read fails.
+  spam_config_load loaded = load_spam_config(".");
+  EXPECT_FALSE(loaded.file_read);
+  EXPECT_EQ(loaded.error, EISDIR);
+  ASSERT_NE(loaded.settings, nullptr);
+  EXPECT_STREQ(loaded.settings->tag, "[SPAM]");
+  EXPECT_EQ(loaded.settings->ttl, 36000);
 }
 
 TEST(load_spam_config, settings_follow_the_file) {
@@ -161,12 +172,13 @@ TEST(load_spam_config, address_entries_are_validated) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    loaded_config config(std::string("blacklistip ") + c.value + "\nwhitelistip " + c.value +
-                         "\n");
+    loaded_config config(std::string("blacklistip ") + c.value + "\nwhitelistip " + c.value + "\n");
     EXPECT_EQ(count(spam_config.blacklistip), c.stored ? 1u : 0u);
     EXPECT_EQ(count(spam_config.whitelistip), c.stored ? 1u : 0u);
-    for (const char* address : c.matching) EXPECT_TRUE(ip_listed(spam_config.blacklistip, address)) << address;
-    for (const char* address : c.not_matching) EXPECT_FALSE(ip_listed(spam_config.blacklistip, address)) << address;
+    for (const char* address : c.matching)
+      EXPECT_TRUE(ip_listed(spam_config.blacklistip, address)) << address;
+    for (const char* address : c.not_matching)
+      EXPECT_FALSE(ip_listed(spam_config.blacklistip, address)) << address;
   }
 }
 
@@ -197,13 +209,28 @@ TEST(parse_time_value, units_and_plain_seconds) {
     int32_t want;
   };
   const time_case cases[] = {
-      {"30m", 1800}, {"30M", 1800},    {"2d", 172800}, {"2D", 172800}, {"1h", 3600},
-      {"1H", 3600},  {"45", 45},       {"90s", 90},    {"0", 0},       {"m", 0},
-      {"", 0},       {"abc", 0},       {"-5", -5},     {"-2m", -120},  {"10x", 10},
-      {"2147483647", INT32_MAX},       {"2147483648", INT32_MAX},
-      {"24856d", INT32_MAX},           {"24855d", 24855 * 86400},
+      {"30m", 1800},
+      {"30M", 1800},
+      {"2d", 172800},
+      {"2D", 172800},
+      {"1h", 3600},
+      {"1H", 3600},
+      {"45", 45},
+      {"90s", 90},
+      {"0", 0},
+      {"m", 0},
+      {"", 0},
+      {"abc", 0},
+      {"-5", -5},
+      {"-2m", -120},
+      {"10x", 10},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"24856d", INT32_MAX},
+      {"24855d", 24855 * 86400},
       {"99999999999999999999999h", INT32_MAX},
-      {"-99999999999d", INT32_MIN},    {"4294967296", INT32_MAX},
+      {"-99999999999d", INT32_MIN},
+      {"4294967296", INT32_MAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parse_time_value(c.text), c.want) << '"' << c.text << '"';

@@ -113,10 +113,13 @@ TEST(mta_session, sends_every_stage_with_its_macros_first) {
   // recipients with their macros, DATA, 8 headers, end of headers, three
   // body chunks, end-of-body macros + end of body, QUIT.
   EXPECT_EQ(sequence, "ODCHDMDRDRTLLLLLLLLNBBBDEQ");
-  EXPECT_EQ(commands[1], "DCj|mail.sandbox.test|_|mail.example.net [192.0.2.7]|{daemon_name}|MTA-v4|"
-                         "{if_name}|localhost|{if_addr}|127.0.0.1");
+  EXPECT_EQ(commands[1],
+            "DCj|mail.sandbox.test|_|mail.example.net [192.0.2.7]|{daemon_name}|MTA-v4|"
+            "{if_name}|localhost|{if_addr}|127.0.0.1");
   EXPECT_EQ(commands[2].substr(0, 18), "Cmail.example.net|");
-  EXPECT_EQ(commands[4], "DMi|4B0000000007|{mail_mailer}|smtp|{mail_host}|pass.test|{mail_addr}|alice@pass.test");
+  EXPECT_EQ(
+      commands[4],
+      "DMi|4B0000000007|{mail_mailer}|smtp|{mail_host}|pass.test|{mail_addr}|alice@pass.test");
   EXPECT_EQ(commands[5], "M<alice@pass.test>");
   EXPECT_EQ(commands[7], "R<bob@example.com>");
   EXPECT_EQ(commands[12], "LFrom|Alice Example <alice@pass.test>");
@@ -124,7 +127,8 @@ TEST(mta_session, sends_every_stage_with_its_macros_first) {
 }
 
 TEST(mta_session, honours_the_steps_and_replies_the_filter_declines) {
-  const std::uint32_t flags = w::no_helo | w::no_body | w::no_data | w::nr_header | w::nr_rcpt | w::header_leading_space;
+  const std::uint32_t flags =
+      w::no_helo | w::no_body | w::no_data | w::nr_header | w::nr_rcpt | w::header_leading_space;
   scripted_filter filter(flags, {{'L', {}}, {'R', {}}});
   mta_session session(filter.socket_path(), 2000);
   test_message message = small_message();
@@ -135,9 +139,11 @@ TEST(mta_session, honours_the_steps_and_replies_the_filter_declines) {
   session.quit();
   auto commands = filter.received();
   std::string sequence = letters(commands);
-  EXPECT_EQ(sequence, "ODCDMDRDRLLLLLLLLNDEQ") << "no HELO, DATA or body; headers and recipients unanswered";
-  EXPECT_EQ(commands[9], "LReceived| from mail.example.net (mail.example.net [192.0.2.7])??by mail.sandbox.test "
-                         "(8.17.1/8.17.1) with ESMTP")
+  EXPECT_EQ(sequence, "ODCDMDRDRLLLLLLLLNDEQ")
+      << "no HELO, DATA or body; headers and recipients unanswered";
+  EXPECT_EQ(commands[9],
+            "LReceived| from mail.example.net (mail.example.net [192.0.2.7])??by mail.sandbox.test "
+            "(8.17.1/8.17.1) with ESMTP")
       << "header values get their leading space when the filter asks for it";
 }
 
@@ -147,10 +153,14 @@ TEST(mta_session, reads_modifications_before_the_final_reply) {
     verdict expected;
   };
   const std::vector<row> rows = {
-      {{{'h', std::string("X-A\0v\0", 6)}, {'+', std::string("<c@d>\0", 6)}, {'q', std::string("why\0", 4)},
-        {'m', std::string("\0\0\0\1Subject\0[SPAM] x\0", 22)}, {'c', ""}},
+      {{{'h', std::string("X-A\0v\0", 6)},
+        {'+', std::string("<c@d>\0", 6)},
+        {'q', std::string("why\0", 4)},
+        {'m', std::string("\0\0\0\1Subject\0[SPAM] x\0", 22)},
+        {'c', ""}},
        verdict::continued},
-      {{{'h', std::string("X-A\0v\0", 6)}, {'y', std::string("550 5.7.1 Unwanted\0", 19)}}, verdict::rejected},
+      {{{'h', std::string("X-A\0v\0", 6)}, {'y', std::string("550 5.7.1 Unwanted\0", 19)}},
+       verdict::rejected},
       {{{'y', std::string("451 4.3.0 later\0", 16)}}, verdict::tempfailed},
       {{{'p', ""}, {'a', ""}}, verdict::accepted},
       {{{'d', ""}}, verdict::discarded},
@@ -167,7 +177,8 @@ TEST(mta_session, reads_modifications_before_the_final_reply) {
     message_outcome outcome = session.send_message(message, 1, false);
     EXPECT_EQ(outcome.result, r.expected) << verdict_name(outcome.result) << " / " << outcome.error;
     EXPECT_TRUE(session.usable());
-    for (const auto& [letter, data] : r.eom) EXPECT_GE(session.tally().by_letter[static_cast<unsigned char>(letter)], 1U);
+    for (const auto& [letter, data] : r.eom)
+      EXPECT_GE(session.tally().by_letter[static_cast<unsigned char>(letter)], 1U);
     session.quit();
   }
 }
@@ -235,7 +246,8 @@ TEST(mta_session, no_filter_listening_is_an_error) {
   std::string error;
   message_outcome refused;
   EXPECT_FALSE(session.open(small_message(), error, refused));
-  EXPECT_NE(error.find("cannot connect to /nonexistent-dir/filter.sock"), std::string::npos) << error;
+  EXPECT_NE(error.find("cannot connect to /nonexistent-dir/filter.sock"), std::string::npos)
+      << error;
 }
 
 TEST(load_stats, percentile_by_nearest_rank) {
@@ -245,7 +257,8 @@ TEST(load_stats, percentile_by_nearest_rank) {
     double fraction;
     double expected;
   };
-  for (const row& r : {row{0.5, 50}, row{0.95, 95}, row{0.99, 99}, row{1.0, 100}, row{0.001, 1}, row{0, 1}}) {
+  for (const row& r :
+       {row{0.5, 50}, row{0.95, 95}, row{0.99, 99}, row{1.0, 100}, row{0.001, 1}, row{0, 1}}) {
     EXPECT_EQ(percentile(samples, r.fraction), r.expected) << r.fraction;
   }
   EXPECT_EQ(percentile({}, 0.5), 0);

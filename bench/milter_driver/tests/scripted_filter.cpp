@@ -10,8 +10,11 @@
 
 namespace w = milter_wire;
 
-scripted_filter::scripted_filter(std::uint32_t protocol_flags, script replies, bool close_after_body)
-    : protocol_flags_(protocol_flags), replies_(std::move(replies)), close_after_body_(close_after_body) {
+scripted_filter::scripted_filter(std::uint32_t protocol_flags, script replies,
+                                 bool close_after_body)
+    : protocol_flags_(protocol_flags),
+      replies_(std::move(replies)),
+      close_after_body_(close_after_body) {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/milter-driver-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -21,7 +24,8 @@ scripted_filter::scripted_filter(std::uint32_t protocol_flags, script replies, b
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, socket_path_.c_str(), sizeof address.sun_path - 1);
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listener_ < 0 ||
+      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener_, 4) != 0) {
     throw std::runtime_error("cannot listen on " + socket_path_);
   }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "checks/extract_address.hpp"
+#include "connection/extract_address.hpp"
 
 TEST(extract_address, takes_text_between_first_open_and_last_close_bracket) {
   struct address_case {

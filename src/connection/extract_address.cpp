@@ -1,5 +1,5 @@
 // Address extraction from SMTP envelope arguments.
-#include "checks/extract_address.hpp"
+#include "connection/extract_address.hpp"
 
 #include <cstring>
 
