@@ -185,6 +185,20 @@ bool mta_session::negotiate(std::string& error) {
   return true;
 }
 
+mta_session::opening mta_session::opening_reply(bool wants_reply, std::string& error,
+                                                message_outcome& refused) {
+  step_reply reply = exchange(wants_reply);
+  if (reply.letter == 0) {
+    error = reply.error;
+    close_socket();
+    return opening::failed;
+  }
+  if (reply.letter == w::reply_continue) return opening::go_on;
+  refused.result = verdict_of(reply.letter, reply.data);
+  quit();
+  return opening::refused;
+}
+
 bool mta_session::open(const test_message& message, std::string& error, message_outcome& refused) {
   close_socket();
   broken_ = false;
@@ -220,31 +234,14 @@ bool mta_session::open(const test_message& message, std::string& error, message_
     data.push_back(static_cast<char>(message.client_port & 0xff));
     data += nul_terminated(message.client_addr);
     queue(w::cmd_connect, data);
-    step_reply reply = exchange(!skips(w::nr_connect));
-    if (reply.letter == 0) {
-      error = reply.error;
-      close_socket();
-      return false;
-    }
-    if (reply.letter != w::reply_continue) {
-      refused.result = verdict_of(reply.letter, reply.data);
-      quit();
-      return true;
-    }
+    opening step = opening_reply(!skips(w::nr_connect), error, refused);
+    if (step != opening::go_on) return step == opening::refused;
   }
   if (!skips(w::no_helo)) {
     queue_set_macros(w::cmd_helo);
     queue(w::cmd_helo, nul_terminated(message.helo));
-    step_reply reply = exchange(!skips(w::nr_helo));
-    if (reply.letter == 0) {
-      error = reply.error;
-      close_socket();
-      return false;
-    }
-    if (reply.letter != w::reply_continue) {
-      refused.result = verdict_of(reply.letter, reply.data);
-      quit();
-    }
+    opening step = opening_reply(!skips(w::nr_helo), error, refused);
+    if (step != opening::go_on) return step == opening::refused;
   }
   return true;
 }

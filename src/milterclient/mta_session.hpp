@@ -115,6 +115,10 @@ class mta_session {
   // (modification replies and progress reports on the way are tallied).
   step_reply exchange(bool wants_reply);
   message_outcome finish_early(const step_reply& reply);
+  // The reply to connect or HELO: go on, the filter refused the connection
+  // (in `refused`, the session closed), or the exchange failed (`error`).
+  enum class opening { go_on, refused, failed };
+  opening opening_reply(bool wants_reply, std::string& error, message_outcome& refused);
   message_outcome body_and_end(const test_message& message, drop_point drop);
   message_outcome drop_connection();
   bool skips(std::uint32_t flag) const { return (protocol_ & flag) != 0; }
