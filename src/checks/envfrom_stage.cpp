@@ -92,8 +92,10 @@ bool derive_sender(connection_context& context) {
   }
   if (!extract_address(context.sender_addr, context.mail_from)) return false;
   lower_ascii(context.sender_addr);
-  const pattern_entry* whitelistfrom = settings_of(context).whitelistfrom;
-  if (whitelistfrom != nullptr && address_substring_match(whitelistfrom, context.sender_addr)) {
+  const spam_config_record& config = settings_of(context);
+  if (config.whitelistfrom != nullptr &&
+      address_substring_match(config.whitelistfrom, config.whitelistfrom_index,
+                              context.sender_addr)) {
     context.spam_exempt = 1;
   }
   return true;

@@ -52,7 +52,8 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
     }
     if (config.whitelistto != nullptr) {
       lower_ascii(context->rcpt_addr);
-      if (address_substring_match(config.whitelistto, context->rcpt_addr)) {
+      if (address_substring_match(config.whitelistto, config.whitelistto_index,
+                                  context->rcpt_addr)) {
         context->spam_exempt = 1;
         return SMFIS_CONTINUE;
       }

@@ -24,6 +24,7 @@
 #include "common/text.hpp"
 #include "common/alloc_seam.hpp"
 #include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/list_indexes.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spamconfig/spam_settings.hpp"
 
@@ -426,6 +427,7 @@ spam_config_load load_spam_config(const char* path, const config_line_observer& 
     compile_disposition_pattern(config);
     return result;
   }
+  build_list_indexes(config);  // the record is complete: from here on it is only read
   result.file_read = true;
   return result;
 }

@@ -4,6 +4,10 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+#include "spamconfig/ip_prefix_index.hpp"
+#include "spamconfig/name_suffix_index.hpp"
+#include "spamconfig/substring_automaton.hpp"
+
 namespace {
 
 char lower(char letter) {
@@ -25,7 +29,8 @@ uint32_t prefix_mask(uint16_t prefix) {
 
 }  // namespace
 
-bool ip_list_match(const ip_mask_entry* list, uint32_t address) {
+bool ip_list_match(const ip_mask_entry* list, const ip_prefix_index* index, uint32_t address) {
+  if (index != nullptr) return index->contains(address);
   uint32_t host_address = ntohl(address);
   for (const ip_mask_entry* entry = list; entry != nullptr; entry = entry->next) {
     uint32_t mask = prefix_mask(entry->prefix);
@@ -34,7 +39,9 @@ bool ip_list_match(const ip_mask_entry* list, uint32_t address) {
   return false;
 }
 
-bool name_suffix_match(const pattern_entry* list, const char* name) {
+bool name_suffix_match(const pattern_entry* list, const name_suffix_index* index,
+                       const char* name) {
+  if (index != nullptr) return index->matches(name);
   if (name == nullptr) return false;
   std::size_t name_length = std::strlen(name);
   for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
@@ -47,7 +54,9 @@ bool name_suffix_match(const pattern_entry* list, const char* name) {
   return false;
 }
 
-bool address_substring_match(const pattern_entry* list, const char* address) {
+bool address_substring_match(const pattern_entry* list, const substring_automaton* index,
+                             const char* address) {
+  if (index != nullptr) return index->matches(address);
   if (address == nullptr) return false;
   for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
     if (std::strstr(address, entry->text) != nullptr) return true;

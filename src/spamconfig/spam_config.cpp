@@ -8,6 +8,7 @@
 #include <syslog.h>
 
 #include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/list_indexes.hpp"
 #include "common/alloc_seam.hpp"
 
 // Spamhaus ZEN: the widely used combined public blocklist; it answers both
@@ -82,6 +83,7 @@ void free_spam_config(spam_config_record& config) {
     std::free(*text);
     *text = nullptr;
   }
+  free_list_indexes(config);
   free_ip_list(config.whitelistip);
   free_ip_list(config.blacklistip);
   free_pattern_list(config.whitelistptr);

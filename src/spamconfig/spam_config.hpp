@@ -29,6 +29,11 @@ struct pattern_entry {
   pattern_entry* next;
 };
 
+// Lookup structures over the lists (list_indexes.hpp); opaque here.
+class ip_prefix_index;
+class name_suffix_index;
+class substring_automaton;
+
 struct spam_config_record {
   char* tag;                        // subject tag, "[SPAM]"
   char* quarantinebox;              // stored only
@@ -58,6 +63,15 @@ struct spam_config_record {
   int32_t ttl;        // SPF cache seconds; 0 = no cache
   char* socketgroup;  // group given the filter socket (mode 0660)
                       // at start-up; null: root only, 0600
+  // One lookup structure per list, built by build_list_indexes once the
+  // record is complete and owned by it. Null for an empty list, in a record
+  // made by hand, or when memory was short: the queries then walk the list.
+  const ip_prefix_index* whitelistip_index;
+  const ip_prefix_index* blacklistip_index;
+  const name_suffix_index* whitelistptr_index;
+  const name_suffix_index* blacklistptr_index;
+  const substring_automaton* whitelistfrom_index;
+  const substring_automaton* whitelistto_index;
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 
@@ -74,5 +88,6 @@ void set_spam_config_defaults(spam_config_record& config);
 void compile_disposition_pattern(spam_config_record& config);
 
 // Frees the owned texts (socketgroup included), all six lists (entry texts
-// included) and the compiled pattern, and leaves null pointers behind.
+// included) and their lookup structures, and the compiled pattern, and leaves
+// null pointers behind.
 void free_spam_config(spam_config_record& config);

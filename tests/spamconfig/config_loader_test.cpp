@@ -29,8 +29,8 @@ std::size_t count(const ip_mask_entry* list) {
   return n;
 }
 
-bool ip_listed(const ip_mask_entry* list, const char* address) {
-  return ip_list_match(list, inet_addr(address));
+bool blacklisted(const char* address) {
+  return ip_list_match(spam_config.blacklistip, spam_config.blacklistip_index, inet_addr(address));
 }
 
 }  // namespace
@@ -175,10 +175,8 @@ TEST(load_spam_config, address_entries_are_validated) {
     loaded_config config(std::string("blacklistip ") + c.value + "\nwhitelistip " + c.value + "\n");
     EXPECT_EQ(count(spam_config.blacklistip), c.stored ? 1u : 0u);
     EXPECT_EQ(count(spam_config.whitelistip), c.stored ? 1u : 0u);
-    for (const char* address : c.matching)
-      EXPECT_TRUE(ip_listed(spam_config.blacklistip, address)) << address;
-    for (const char* address : c.not_matching)
-      EXPECT_FALSE(ip_listed(spam_config.blacklistip, address)) << address;
+    for (const char* address : c.matching) EXPECT_TRUE(blacklisted(address)) << address;
+    for (const char* address : c.not_matching) EXPECT_FALSE(blacklisted(address)) << address;
   }
 }
 

@@ -1,0 +1,35 @@
+// Name lists as a trie of reversed, lower-cased entries.
+#include "spamconfig/name_suffix_index.hpp"
+
+#include <cstring>
+
+namespace {
+
+byte_trie build_trie(const pattern_entry* list) {
+  byte_trie_builder builder({.from_end = true, .fold_case = true});
+  for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
+    builder.add(entry->text);
+  }
+  return builder.finish();
+}
+
+unsigned char lower(char letter) {
+  auto byte = static_cast<unsigned char>(letter);
+  return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+}  // namespace
+
+name_suffix_index::name_suffix_index(const pattern_entry* list) : trie_(build_trie(list)) {}
+
+bool name_suffix_index::matches(const char* name) const {
+  if (name == nullptr) return false;
+  uint32_t node = byte_trie::root;
+  if (trie_.ends_string(node)) return true;  // an empty entry ends every name
+  for (std::size_t left = std::strlen(name); left > 0; --left) {
+    node = trie_.child(node, lower(name[left - 1]));
+    if (node == byte_trie::absent) return false;
+    if (trie_.ends_string(node)) return true;
+  }
+  return false;
+}
