@@ -6,6 +6,7 @@
 // (the AddressSanitizer build checks the leaks).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_file.hpp"
+#include "spamconfig/list_queries.hpp"
 #include "spamconfig/test_settings.hpp"
 
 namespace {
@@ -202,8 +204,10 @@ TEST(out_of_memory, spf_cache_stores_nothing_and_keeps_what_it_had) {
 }
 
 // Every allocation of a configuration load, failed one at a time: the load
-// still succeeds, a list keeps only complete entries, and the texts are the
-// configured or the default ones, never null or half made.
+// still succeeds, a list keeps only complete entries, every list still
+// answers its queries (walked when its lookup structure could not be built),
+// and the texts are the configured or the default ones, never null or half
+// made.
 TEST(out_of_memory, configuration_load_drops_only_the_entry_it_could_not_store) {
   const std::string text =
       "tag [JUNK]\nwhitelistip 10.0.0.0/8\nblacklistip 198.51.100.7\n"
@@ -239,6 +243,15 @@ TEST(out_of_memory, configuration_load_drops_only_the_entry_it_could_not_store) 
       }
     }
     EXPECT_GE(entries, 4);  // at most one of the five entries is lost
+    EXPECT_EQ(ip_list_match(spam_config.whitelistip, spam_config.whitelistip_index,
+                            inet_addr("10.9.9.9")),
+              spam_config.whitelistip != nullptr);
+    EXPECT_EQ(name_suffix_match(spam_config.whitelistptr, spam_config.whitelistptr_index,
+                                "mx.Trusted.test"),
+              spam_config.whitelistptr != nullptr);
+    EXPECT_EQ(address_substring_match(spam_config.whitelistto, spam_config.whitelistto_index,
+                                      "postmaster@x.test"),
+              spam_config.whitelistto != nullptr);
     if (spam_config.tag != nullptr) {
       EXPECT_TRUE(std::strcmp(spam_config.tag, "[JUNK]") == 0 ||
                   std::strcmp(spam_config.tag, "[SPAM]") == 0)
