@@ -15,3 +15,6 @@ echo "== SPF step with a cache hit (spf_cache_bench)"
 
 echo "== harmful-attachment body scan (body_scan_bench)"
 "$build_dir/bench/body_scan_bench"
+
+echo "== address and name lists (list_index_bench)"
+"$build_dir/bench/list_index_bench"

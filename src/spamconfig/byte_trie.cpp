@@ -1,20 +1,107 @@
 // Building and searching the flat byte trie.
+//
+// The trie is built one depth at a time. At each depth the strings that go
+// deeper are sorted by (node reached, next byte) with two counting-sort
+// passes; equal pairs share the next node, so the nodes of the next depth
+// come out in breadth-first order with sorted children. Each pass costs the
+// strings still going plus the nodes of the depth (and 256), so the whole
+// build is linear in the total length of the strings.
 #include "spamconfig/byte_trie.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <new>
 
 namespace {
 
-constexpr uint32_t no_node = byte_trie::absent;
-
 unsigned char lower(unsigned char byte) {
   return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
 
+// The entries' texts, read as the trie stores them, end to end in one buffer.
+struct key_buffer {
+  seam_vector<unsigned char> bytes;
+  seam_vector<uint32_t> start;  // key i is bytes[start[i]] to bytes[start[i + 1] - 1]
+
+  key_buffer(const pattern_entry* list, trie_key_form form) {
+    start.push_back(0);
+    for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
+      std::size_t length = std::strlen(entry->text);
+      if (bytes.size() + length >= byte_trie::absent - 1) throw std::bad_alloc();  // ids must fit
+      for (std::size_t step = 0; step < length; ++step) {
+        auto byte =
+            static_cast<unsigned char>(entry->text[form.from_end ? length - 1 - step : step]);
+        bytes.push_back(form.fold_case ? lower(byte) : byte);
+      }
+      start.push_back(static_cast<uint32_t>(bytes.size()));
+    }
+  }
+  uint32_t length(uint32_t key) const { return start[key + 1] - start[key]; }
+  unsigned char at(uint32_t key, uint32_t depth) const { return bytes[start[key] + depth]; }
+};
+
+// Stable counting sort of `from` into `to` by bucket(item) < buckets.
+template <typename Bucket>
+void counting_sort(const seam_vector<uint32_t>& from, seam_vector<uint32_t>& to,
+                   seam_vector<uint32_t>& counts, std::size_t buckets, Bucket bucket) {
+  counts.assign(buckets + 1, 0);
+  for (uint32_t item : from) ++counts[bucket(item) + 1];
+  for (std::size_t b = 1; b <= buckets; ++b) counts[b] += counts[b - 1];
+  to.resize(from.size());
+  for (uint32_t item : from) to[counts[bucket(item)]++] = item;
+}
+
 }  // namespace
+
+byte_trie::byte_trie(const pattern_entry* list, trie_key_form form) {
+  const key_buffer keys(list, form);
+  auto key_count = static_cast<uint32_t>(keys.start.size() - 1);
+  label_.reserve(keys.bytes.size() + 1);
+  ends_.reserve(keys.bytes.size() + 1);
+  first_child_.reserve(keys.bytes.size() + 2);
+  label_.push_back(0);
+  ends_.push_back(0);
+  seam_vector<uint32_t> node_of(key_count, root);  // the node each key has reached
+  seam_vector<uint32_t> going;                     // keys that still go deeper
+  seam_vector<uint32_t> sorted;
+  seam_vector<uint32_t> counts;
+  for (uint32_t key = 0; key < key_count; ++key) going.push_back(key);
+  uint32_t level_begin = 0;  // nodes of the current depth: level_begin to level_end - 1
+  uint32_t level_end = 1;
+  for (uint32_t depth = 0;; ++depth) {
+    // Keys that end here mark their node; keys behind a marked node stop.
+    std::erase_if(going, [&](uint32_t key) {
+      if (keys.length(key) == depth) ends_[node_of[key]] = 1;
+      return keys.length(key) == depth;
+    });
+    std::erase_if(going, [&](uint32_t key) { return ends_[node_of[key]] != 0; });
+    if (going.empty()) break;
+    counting_sort(going, sorted, counts, 256, [&](uint32_t key) { return keys.at(key, depth); });
+    counting_sort(sorted, going, counts, level_end - level_begin,
+                  [&](uint32_t key) { return node_of[key] - level_begin; });
+    uint32_t next_node = level_end;
+    uint32_t parent = level_begin;  // nodes before it have their first_child
+    for (uint32_t key : going) {
+      uint32_t reached = node_of[key];
+      unsigned char byte = keys.at(key, depth);
+      for (; parent <= reached; ++parent) first_child_.push_back(next_node);
+      bool same_as_last = next_node > first_child_[reached] && label_[next_node - 1] == byte;
+      if (!same_as_last) {
+        label_.push_back(byte);
+        ends_.push_back(0);
+        ++next_node;
+      }
+      node_of[key] = next_node - 1;
+    }
+    for (; parent < level_end; ++parent) first_child_.push_back(next_node);
+    level_begin = level_end;
+    level_end = next_node;
+  }
+  while (first_child_.size() <= label_.size()) first_child_.push_back(node_count());
+  first_child_.shrink_to_fit();  // fewer nodes than bytes when strings share their starts
+  label_.shrink_to_fit();
+  ends_.shrink_to_fit();
+}
 
 uint32_t byte_trie::child(uint32_t node, unsigned char byte) const {
   const unsigned char* begin = label_.data() + first_child_[node];
@@ -26,61 +113,4 @@ uint32_t byte_trie::child(uint32_t node, unsigned char byte) const {
 
 std::size_t byte_trie::bytes() const {
   return first_child_.capacity() * sizeof(uint32_t) + label_.capacity() + ends_.capacity();
-}
-
-byte_trie_builder::byte_trie_builder(trie_key_form form) : form_(form) {
-  nodes_.push_back({no_node, no_node, 0, false});
-}
-
-uint32_t byte_trie_builder::child_or_new(uint32_t parent, unsigned char byte) {
-  for (uint32_t at = nodes_[parent].first_child; at != no_node; at = nodes_[at].next_sibling) {
-    if (nodes_[at].label == byte) return at;
-  }
-  if (nodes_.size() >= no_node - 1) throw std::bad_alloc();  // node numbers must fit
-  auto created = static_cast<uint32_t>(nodes_.size());
-  nodes_.push_back({no_node, nodes_[parent].first_child, byte, false});
-  nodes_[parent].first_child = created;
-  return created;
-}
-
-void byte_trie_builder::add(const char* text) {
-  std::size_t length = std::strlen(text);
-  uint32_t at = 0;
-  for (std::size_t step = 0; step < length && !nodes_[at].ends; ++step) {
-    auto byte = static_cast<unsigned char>(text[form_.from_end ? length - 1 - step : step]);
-    at = child_or_new(at, form_.fold_case ? lower(byte) : byte);
-  }
-  nodes_[at].ends = true;  // a shorter string already ending on the way covers this one
-}
-
-byte_trie byte_trie_builder::finish() const {
-  byte_trie trie;
-  seam_vector<uint32_t> order;  // linked nodes in breadth-first order
-  order.reserve(nodes_.size());
-  trie.first_child_.reserve(nodes_.size() + 1);
-  trie.label_.reserve(nodes_.size());
-  trie.ends_.reserve(nodes_.size());
-  order.push_back(0);
-  std::array<uint32_t, 256> children{};
-  for (std::size_t index = 0; index < order.size(); ++index) {
-    const node& current = nodes_[order[index]];
-    trie.first_child_.push_back(static_cast<uint32_t>(order.size()));
-    trie.label_.push_back(current.label);
-    trie.ends_.push_back(current.ends ? 1 : 0);
-    if (current.ends) continue;  // never walked past: see the header
-    std::size_t count = 0;
-    for (uint32_t at = current.first_child; at != no_node; at = nodes_[at].next_sibling) {
-      children[count++] = at;
-    }
-    std::sort(
-        children.begin(), children.begin() + static_cast<std::ptrdiff_t>(count),
-        [this](uint32_t left, uint32_t right) { return nodes_[left].label < nodes_[right].label; });
-    order.insert(order.end(), children.begin(),
-                 children.begin() + static_cast<std::ptrdiff_t>(count));
-  }
-  trie.first_child_.push_back(static_cast<uint32_t>(order.size()));
-  trie.first_child_.shrink_to_fit();  // fewer nodes than linked when strings were covered
-  trie.label_.shrink_to_fit();
-  trie.ends_.shrink_to_fit();
-  return trie;
 }

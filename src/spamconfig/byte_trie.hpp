@@ -12,15 +12,28 @@
 #include <cstdint>
 
 #include "common/seam_allocator.hpp"
+#include "spamconfig/spam_config.hpp"
+
+// How the entries are read into the trie.
+struct trie_key_form {
+  bool from_end;   // last byte first (suffix lookups)
+  bool fold_case;  // ASCII upper case stored as lower case
+};
 
 class byte_trie {
  public:
   static constexpr uint32_t root = 0;
   static constexpr uint32_t absent = 0xFFFFFFFFu;
 
+  // The trie of the texts of `list`, read as `form` says. Linear in the
+  // total length of the texts. Throws std::bad_alloc when memory is short.
+  byte_trie(const pattern_entry* list, trie_key_form form);
+
   // The child of `node` along `byte`, or `absent`.
   uint32_t child(uint32_t node, unsigned char byte) const;
   bool ends_string(uint32_t node) const { return ends_[node] != 0; }
+  // For a user that gives "ends" a wider sense while it builds on the trie.
+  void mark_end(uint32_t node) { ends_[node] = 1; }
   uint32_t node_count() const { return static_cast<uint32_t>(label_.size()); }
   // The children of `node` are the nodes first_child(node) to
   // first_child(node + 1) - 1; label() is the byte that leads to a node.
@@ -29,35 +42,7 @@ class byte_trie {
   std::size_t bytes() const;
 
  private:
-  friend class byte_trie_builder;
   seam_vector<uint32_t> first_child_;  // one more than there are nodes
   seam_vector<unsigned char> label_;
   seam_vector<unsigned char> ends_;
-};
-
-// How the strings are read into the trie.
-struct trie_key_form {
-  bool from_end;   // last byte first (suffix lookups)
-  bool fold_case;  // ASCII upper case stored as lower case
-};
-
-// Collects strings in a linked trie, then lays it out as a byte_trie. Every
-// step throws std::bad_alloc when memory is short.
-class byte_trie_builder {
- public:
-  explicit byte_trie_builder(trie_key_form form);
-  void add(const char* text);
-  byte_trie finish() const;
-
- private:
-  struct node {
-    uint32_t first_child;
-    uint32_t next_sibling;
-    unsigned char label;
-    bool ends;
-  };
-  uint32_t child_or_new(uint32_t parent, unsigned char byte);
-
-  trie_key_form form_;
-  seam_vector<node> nodes_;
 };

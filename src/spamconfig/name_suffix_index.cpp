@@ -5,14 +5,6 @@
 
 namespace {
 
-byte_trie build_trie(const pattern_entry* list) {
-  byte_trie_builder builder({.from_end = true, .fold_case = true});
-  for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
-    builder.add(entry->text);
-  }
-  return builder.finish();
-}
-
 unsigned char lower(char letter) {
   auto byte = static_cast<unsigned char>(letter);
   return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
@@ -20,7 +12,8 @@ unsigned char lower(char letter) {
 
 }  // namespace
 
-name_suffix_index::name_suffix_index(const pattern_entry* list) : trie_(build_trie(list)) {}
+name_suffix_index::name_suffix_index(const pattern_entry* list)
+    : trie_(list, {.from_end = true, .fold_case = true}) {}
 
 bool name_suffix_index::matches(const char* name) const {
   if (name == nullptr) return false;

@@ -1,29 +1,18 @@
 // Substring lists as an Aho-Corasick automaton.
 #include "spamconfig/substring_automaton.hpp"
 
-namespace {
-
-byte_trie build_trie(const pattern_entry* list) {
-  byte_trie_builder builder({.from_end = false, .fold_case = false});
-  for (const pattern_entry* entry = list; entry != nullptr; entry = entry->next) {
-    builder.add(entry->text);
-  }
-  return builder.finish();
-}
-
-}  // namespace
-
-substring_automaton::substring_automaton(const pattern_entry* list) : trie_(build_trie(list)) {
+substring_automaton::substring_automaton(const pattern_entry* list)
+    : trie_(list, {.from_end = false, .fold_case = false}) {
   uint32_t count = trie_.node_count();
   fallback_.assign(count, byte_trie::root);
-  hit_.assign(count, 0);
-  hit_[byte_trie::root] = trie_.ends_string(byte_trie::root) ? 1 : 0;
-  // Breadth-first order: a node's link and mark are known before its children's.
+  // Breadth-first order: a node's link and mark are final before its
+  // children's, and a link always leads to a shallower node.
   for (uint32_t parent = 0; parent < count; ++parent) {
     for (uint32_t node = trie_.first_child(parent); node < trie_.first_child(parent + 1); ++node) {
-      if (parent != byte_trie::root)
+      if (parent != byte_trie::root) {
         fallback_[node] = next_state(fallback_[parent], trie_.label(node));
-      hit_[node] = trie_.ends_string(node) || hit_[fallback_[node]] != 0 ? 1 : 0;
+      }
+      if (trie_.ends_string(fallback_[node])) trie_.mark_end(node);
     }
   }
 }
@@ -41,15 +30,15 @@ uint32_t substring_automaton::next_state(uint32_t state, unsigned char byte) con
 
 bool substring_automaton::matches(const char* address) const {
   if (address == nullptr) return false;
-  if (hit_[byte_trie::root] != 0) return true;  // an empty entry occurs everywhere
+  if (trie_.ends_string(byte_trie::root)) return true;  // an empty entry occurs everywhere
   uint32_t state = byte_trie::root;
   for (const char* at = address; *at != '\0'; ++at) {
     state = next_state(state, static_cast<unsigned char>(*at));
-    if (hit_[state] != 0) return true;
+    if (trie_.ends_string(state)) return true;
   }
   return false;
 }
 
 std::size_t substring_automaton::bytes() const {
-  return sizeof *this + trie_.bytes() + fallback_.capacity() * sizeof(uint32_t) + hit_.capacity();
+  return sizeof *this + trie_.bytes() + fallback_.capacity() * sizeof(uint32_t);
 }

@@ -1,4 +1,4 @@
-// The lookup structure of an address list (whitelistfrom, whitelistto).
+// The lookup structure of a mail-address list (whitelistfrom, whitelistto).
 //
 // One Aho-Corasick automaton over all entries: a trie of the entries plus,
 // for each node, the node of its longest proper suffix that is also in the
@@ -31,7 +31,7 @@ class substring_automaton : public seam_allocated {
  private:
   uint32_t next_state(uint32_t state, unsigned char byte) const;
 
+  // A node "ends a string" of trie_ when its text ends with some entry.
   byte_trie trie_;
   seam_vector<uint32_t> fallback_;  // longest proper suffix in the trie, per node
-  seam_vector<unsigned char> hit_;  // 1: the node's text ends with some entry
 };
