@@ -42,7 +42,7 @@ using config_line_observer = std::function<void(const config_line_report&)>;
 // What one load gives.
 struct spam_config_load {
   // Every default, then the file applied, with the attachment pattern
-  // compiled. The defaults alone when the file could not be read. Null only
+  // compiled and the lists' lookup structures built (list_indexes.hpp). The defaults alone when the file could not be read. Null only
   // when memory is short (file_read is then false, error ENOMEM).
   std::shared_ptr<spam_config_record> settings;
   bool file_read;  // the file was opened and read to its end
