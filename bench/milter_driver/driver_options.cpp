@@ -40,6 +40,10 @@ const char* driver_usage() {
          "  --abort-every K      abandon every K-th message after RCPT with the abort command\n"
          "  --drop-every K       close the connection in the middle of every K-th message\n"
          "                       (after MAIL, after RCPT, in the headers or in the body, in turn)\n"
+         "  --reconnect          one message per connection (QUIT after each)\n"
+         "  --stall N            hold N more connections open, idle after HELO, during the run\n"
+         "  --idle S             with --stall: first hold them S seconds with nothing else to do\n"
+         "                       (the filter's CPU meanwhile: idle_cpu_s on the RESULT line)\n"
          "  --client-ip A --client-name H --helo H --sender '<a@b>' --rcpt '<c@d>' (repeatable)\n"
          "  --body-bytes N       body size (default 2048)    --chunk N  body chunk size\n"
          "  --label TEXT         name of the run on the RESULT line\n"
@@ -58,6 +62,10 @@ bool parse_driver_options(int argc, char** argv, driver_options& options, std::s
     }
     if (std::strcmp(name, "--reset-peak") == 0) {
       options.reset_peak = true;
+      continue;
+    }
+    if (std::strcmp(name, "--reconnect") == 0) {
+      options.reconnect = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -88,6 +96,10 @@ bool parse_driver_options(int argc, char** argv, driver_options& options, std::s
       ok = to_long(value, 0, 1000000000L, options.abort_every);
     } else if (std::strcmp(name, "--drop-every") == 0) {
       ok = to_long(value, 0, 1000000000L, options.drop_every);
+    } else if (std::strcmp(name, "--stall") == 0) {
+      ok = to_long(value, 0, 1000000L, options.stall);
+    } else if (std::strcmp(name, "--idle") == 0) {
+      ok = to_double(value, options.idle_seconds);
     } else if (std::strcmp(name, "--client-ip") == 0) {
       options.message.client_addr = value;
     } else if (std::strcmp(name, "--client-name") == 0) {

@@ -19,6 +19,9 @@ struct driver_options {
   bool reset_peak = false;
   long abort_every = 0;  // 0: never abandon a message on purpose
   long drop_every = 0;   // 0: never close a connection mid-message on purpose
+  bool reconnect = false;  // a new connection for every message
+  long stall = 0;          // connections held open, idle after HELO, during the run
+  double idle_seconds = 0;  // with --stall: wait this long before the run, measuring the filter's CPU
   std::string label = "run";
   message_settings message;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -82,6 +83,7 @@ void run_connection(const driver_options& options, const test_message& message, 
       result.latencies_ms.push_back(took.count());
     }
     ++result.verdicts[static_cast<std::size_t>(outcome.result)];
+    if (options.reconnect) session.quit();
   }
   result.replies = session.tally();
   session.quit();
@@ -116,6 +118,27 @@ load_result run_load(const driver_options& options, const test_message& message)
   }
   total.filter_before = read_process_figures(pid);
 
+  // Connections that stay idle after HELO while the others work, as slow
+  // clients hold theirs.
+  std::vector<std::unique_ptr<mta_session>> stalled;
+  for (long s = 0; s < options.stall; ++s) {
+    auto session = std::make_unique<mta_session>(options.socket_path, options.reply_timeout_ms);
+    std::string error;
+    message_outcome refused;
+    if (!session->open(message, error, refused)) {
+      total.warnings.push_back("stalled connection " + std::to_string(s) + ": " + error);
+      break;
+    }
+    stalled.push_back(std::move(session));
+  }
+  total.stalled = stalled.size();
+  if (options.idle_seconds > 0) {
+    std::optional<process_figures> before = read_process_figures(pid);
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.idle_seconds));
+    std::optional<process_figures> after = read_process_figures(pid);
+    if (before && after) total.idle_cpu_seconds = after->cpu_seconds - before->cpu_seconds;
+  }
+
   std::vector<connection_result> parts(static_cast<std::size_t>(options.connections));
   std::vector<std::thread> threads;
   threads.reserve(parts.size());
@@ -133,6 +156,7 @@ load_result run_load(const driver_options& options, const test_message& message)
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   total.filter_after = read_process_figures(pid);
 
+  for (auto& session : stalled) session->quit();
   for (auto& part : parts) merge(total, part);
   std::sort(total.latencies_ms.begin(), total.latencies_ms.end());
   return total;
@@ -182,10 +206,11 @@ void print_load_result(const driver_options& options, const load_result& result)
   }
   std::printf(
       "RESULT label=%s connections=%d messages=%llu answered=%llu errors=%llu rate=%.1f "
-      "p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f cpu_per_10k=%.4f peak_rss_kb=%lld\n",
+      "p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f cpu_per_10k=%.4f peak_rss_kb=%lld stalled=%zu "
+      "idle_cpu_s=%.2f\n",
       options.label.c_str(), options.connections, static_cast<unsigned long long>(result.messages),
       static_cast<unsigned long long>(result.answered()),
       static_cast<unsigned long long>(result.error_count), rate, p50, p95, p99, cpu_per_10k,
-      peak_kb);
+      peak_kb, result.stalled, result.idle_cpu_seconds);
   std::fflush(stdout);
 }

@@ -7,8 +7,11 @@
 // connection raised or earned falls on this one. What the connect stage
 // decided about the client (the DDNS flags, the whitelistip/whitelistptr
 // exemption) stays. Then it grants the exemptions of the MTA macros, runs
-// the malformed-HELO check and the DNS blocklist query, derives the sender
-// address and the SPF cache key and hands over to the SPF step.
+// the malformed-HELO check, derives the sender address and the SPF cache
+// key, and runs the DNS blocklist query and the SPF step; when SPF is not
+// answered from its cache, its evaluation runs beside the blocklist query
+// (checks/side_job.hpp), and the log lines keep their order: the blocklist
+// line, then the SPF line.
 // Reads the connection's settings snapshot. Takes no lock itself (the SPF
 // cache takes its own).
 // Log lines: LOG_CRIT "smfi_getpriv failed!"; LOG_NOTICE
@@ -17,12 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
 #include "checks/client_lists.hpp"
 #include "checks/dnsbl_lookup.hpp"
 #include "connection/extract_address.hpp"
+#include "checks/side_job.hpp"
 #include "checks/spf_step.hpp"
 #include "common/callback_guard.hpp"
 #include "common/text.hpp"
@@ -122,22 +127,42 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
   grant_macro_exemptions(ctx, *context);
   if (sender != nullptr) copy_bounded(context->mail_from, sender);
   check_helo(*context);
-  check_blocklist(*context);
 
   context->message->sender = sender != nullptr ? sender : "";
   context->message->copy_header_added = false;
   const char* queue_id = macro(ctx, "i");
   context->message->queue_id = queue_id != nullptr ? queue_id : "unknown";
 
-  if (!derive_sender(*context)) {
+  bool sender_usable = derive_sender(*context);
+  const spam_config_record& config = settings_of(*context);
+  int32_t cached_spf = 0;
+  spf_evaluation spf_outcome;
+  std::optional<side_job> spf_evaluation_job;
+  if (sender_usable) {
+    const char* receiver = macro(ctx, "j");
+    copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
+    build_cache_key(*context);
+    cached_spf = spf_cached_value(*context, config);
+    // A fresh SPF evaluation goes out beside the blocklist query below, so
+    // the message waits for one DNS round trip, not two. It only reads the
+    // fields set above, which nothing changes until it is waited for.
+    if (cached_spf == 0 && config.dnsbl_domain != nullptr) {
+      spf_evaluation_job.emplace([&] { spf_outcome = evaluate_spf(*context); });
+    }
+  }
+  check_blocklist(*context);
+
+  if (!sender_usable) {
     log_line(LOG_INFO, "sender address unusable, no SPF check: %s, %s, %s", context->client_addr,
              context->client_name, context->mail_from);
     return SMFIS_CONTINUE;
   }
-  const char* receiver = macro(ctx, "j");
-  copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
-  build_cache_key(*context);
-  return spf_step(ctx, *context, settings_of(*context));
+  if (spf_evaluation_job) {
+    spf_evaluation_job->wait();
+  } else if (cached_spf == 0) {
+    spf_outcome = evaluate_spf(*context);
+  }
+  return apply_spf(*context, config, cached_spf, spf_outcome);
 }
 
 }  // namespace

@@ -103,37 +103,63 @@ spf_server_maker set_spf_server_maker(spf_server_maker maker) {
   return server_maker.exchange(maker != nullptr ? maker : make_resolver_server);
 }
 
-sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
-  bool use_cache = cache_in_use(context, config);
-  if (use_cache) {
-    int32_t value = cached_result(context);
-    if (value != 0) {
-      use_cached(context, config, value);
-      return SMFIS_CONTINUE;
-    }
-  }
+int32_t spf_cached_value(const connection_context& context, const spam_config_record& config) {
+  return cache_in_use(context, config) ? cached_result(context) : 0;
+}
 
+spf_evaluation evaluate_spf(const connection_context& context) {
+  spf_evaluation outcome;
   server_handle server(server_maker.load()());
   if (!server) {
-    log_line(LOG_ERR, "[ERROR] SPF initialize failed");
-    return SMFIS_ACCEPT;
+    outcome.kind = spf_evaluation::no_server;
+    return outcome;
   }
   SPF_server_set_rec_dom(server.get(), context.receiver_host);
 
   request_handle request(SPF_request_new(server.get()));
-  if (!request) return SMFIS_CONTINUE;
+  if (!request) return outcome;
   describe_client(request.get(), context);
 
   SPF_response_t* raw_response = nullptr;
   SPF_errcode_t error = SPF_request_query_mailfrom(request.get(), &raw_response);
   response_handle response(raw_response);
   if (error != SPF_E_SUCCESS) {
-    log_line(LOG_INFO, "SPF none: %s, %s, %s, %s", context.client_addr, context.client_name,
-             context.helo_name, context.mail_from);
-    if (use_cache) cache_result(context, config, spf_none);
+    outcome.kind = spf_evaluation::query_error;
+    return outcome;
+  }
+  if (!response) return outcome;
+  outcome.kind = spf_evaluation::answered;
+  outcome.result = SPF_response_result(response.get());
+  return outcome;
+}
+
+sfsistat apply_spf(connection_context& context, const spam_config_record& config,
+                   int32_t cached_value, const spf_evaluation& outcome) {
+  if (cached_value != 0) {
+    use_cached(context, config, cached_value);
     return SMFIS_CONTINUE;
   }
-  if (!response) return SMFIS_CONTINUE;
-  use_fresh(context, config, use_cache, SPF_response_result(response.get()));
+  bool use_cache = cache_in_use(context, config);
+  switch (outcome.kind) {
+    case spf_evaluation::no_server:
+      log_line(LOG_ERR, "[ERROR] SPF initialize failed");
+      return SMFIS_ACCEPT;
+    case spf_evaluation::query_error:
+      log_line(LOG_INFO, "SPF none: %s, %s, %s, %s", context.client_addr, context.client_name,
+               context.helo_name, context.mail_from);
+      if (use_cache) cache_result(context, config, spf_none);
+      return SMFIS_CONTINUE;
+    case spf_evaluation::answered:
+      use_fresh(context, config, use_cache, static_cast<SPF_result_t>(outcome.result));
+      return SMFIS_CONTINUE;
+    case spf_evaluation::nothing: break;
+  }
   return SMFIS_CONTINUE;
+}
+
+sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
+  int32_t cached_value = spf_cached_value(context, config);
+  spf_evaluation outcome;
+  if (cached_value == 0) outcome = evaluate_spf(context);
+  return apply_spf(context, config, cached_value, outcome);
 }

@@ -14,12 +14,29 @@
 // LOG_ERR "[ERROR] SPF initialize failed".
 #pragma once
 
+#include <cstdint>
 #include <libmilter/mfapi.h>
 
 #include "connection/connection_context.hpp"
 
 // SMFIS_CONTINUE, or SMFIS_ACCEPT when the SPF library cannot be set up.
+// The three functions below in a row.
 sfsistat spf_step(SMFICTX* ctx, connection_context& context, const spam_config_record& config);
+
+// The step in three parts, so that the envelope-sender stage can run the
+// evaluation, the one part that waits on DNS, beside its blocklist query:
+// the cached result for the message's key (0 when the cache has none or is
+// not in use); the evaluation, which only reads the context (its fields
+// listed above) and logs nothing; and the use of either, with the log lines
+// and flags above.
+struct spf_evaluation {
+  enum { nothing, no_server, query_error, answered } kind = nothing;
+  int32_t result = 0;  // the libspf2 result when answered
+};
+int32_t spf_cached_value(const connection_context& context, const spam_config_record& config);
+spf_evaluation evaluate_spf(const connection_context& context);
+sfsistat apply_spf(connection_context& context, const spam_config_record& config,
+                   int32_t cached_value, const spf_evaluation& outcome);
 
 // Makes the libspf2 server of one evaluation. The daemon's maker uses the
 // system resolver; unit tests put a local zone layer in its place.

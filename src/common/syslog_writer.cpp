@@ -1,6 +1,7 @@
 // The syslog client of the daemon's log lines (see syslog_writer.hpp).
 #include "common/syslog_writer.hpp"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -35,6 +36,26 @@ int log_mask = 0xff;
 pthread_mutex_t socket_mutex = PTHREAD_MUTEX_INITIALIZER;
 int socket_fd = -1;
 int socket_type = SOCK_DGRAM;
+// A descriptor held back for the log: when the process has no descriptor
+// left (a flood of stalled connections), a reconnection closes it and takes
+// its place, so the line that says what happened still goes out. Taken again
+// after the next line is sent. Guarded by socket_mutex.
+int reserve_fd = -1;
+
+void hold_reserve_locked() {
+  if (reserve_fd == -1) reserve_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// A socket of `type`; the reserve gives way when descriptors have run out.
+int new_socket_locked(int type) {
+  int fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  if (fd == -1 && (errno == EMFILE || errno == ENFILE) && reserve_fd != -1) {
+    close(reserve_fd);
+    reserve_fd = -1;
+    fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  }
+  return fd;
+}
 
 // getpid() is a system call; the pid changes only with fork (daemon()).
 std::atomic<pid_t> cached_pid{0};
@@ -92,7 +113,7 @@ bool connect_locked() {
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, socket_path, sizeof address.sun_path - 1);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = socket(AF_UNIX, socket_type | SOCK_CLOEXEC, 0);
+    int fd = new_socket_locked(socket_type);
     if (fd == -1) return false;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       socket_fd = fd;
@@ -119,7 +140,10 @@ void send_line(const char* line, std::size_t length) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!connect_locked()) break;
     std::size_t size = socket_type == SOCK_STREAM ? length + 1 : length;
-    if (send(socket_fd, line, size, MSG_NOSIGNAL) >= 0) return;
+    if (send(socket_fd, line, size, MSG_NOSIGNAL) >= 0) {
+      hold_reserve_locked();
+      return;
+    }
     disconnect_locked();
   }
   disconnect_locked();
@@ -201,6 +225,7 @@ bool syslog_writer_open(const char* identity, int option, int facility) {
   log_facility = (facility != 0 && (facility & ~LOG_FACMASK) == 0) ? facility : LOG_USER;
   log_mask = setlogmask(0);  // NOLINT(concurrency-mt-unsafe): reads the mask, under socket_mutex
   if ((option & LOG_NDELAY) != 0) (void)connect_locked();
+  hold_reserve_locked();
   active.store(true, std::memory_order_release);
   return true;
 }
@@ -257,6 +282,8 @@ void syslog_writer_close() {
   active.store(false, std::memory_order_release);
   mutex_guard hold(&socket_mutex);
   disconnect_locked();
+  if (reserve_fd != -1) close(reserve_fd);
+  reserve_fd = -1;
   log_identity = nullptr;
 }
 

@@ -22,6 +22,7 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/command_line.hpp"
 #include "daemon/detach.hpp"
+#include "daemon/file_limit.hpp"
 #include "daemon/filter_description.hpp"
 #include "daemon/reload_signal.hpp"
 #include "daemon/reload_thread.hpp"
@@ -67,8 +68,11 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   }
 
   std::set_terminate(__gnu_cxx::__verbose_terminate_handler);
-  open_log(names::log_identity, LOG_PID, LOG_MAIL);
+  // Both log sockets (ours and glibc's, for libmilter's lines) are opened
+  // now, while descriptors are plenty.
+  open_log(names::log_identity, LOG_PID | LOG_NDELAY, LOG_MAIL);
   read_command_line(argc, argv);
+  (void)raise_open_file_limit();
 
   if (!run.socket_path || !run.pid_path) {
     log_line(LOG_ERR, "Unable double up");

@@ -3,12 +3,18 @@
 // and what one message's verdicts leave for the next on the same connection.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <syslog.h>
 
+#include "checks/dnsbl_lookup.hpp"
+#include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
+#include "checks/spf_step.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
@@ -359,4 +365,46 @@ TEST_F(envfrom_test, abort_then_new_message_has_a_fresh_record) {
   EXPECT_TRUE(context(smtp).message->recipients.empty());
   EXPECT_FALSE(context(smtp).message->copy_header_added);
   EXPECT_EQ(context(smtp).message->sender, "<c@pass.example>");
+}
+
+// The blocklist query waits until the SPF evaluation has started: asked one
+// after the other, it would give up after five seconds.
+namespace {
+std::atomic<bool> spf_started{false};
+std::atomic<bool> overlapped{false};
+
+SPF_server_t* noting_zone_server() {
+  spf_started = true;
+  return offline_answers::make_zone_server();
+}
+
+int waiting_resolver(const char* /*name*/, addrinfo** answers) {
+  for (int tries = 0; tries < 500 && !spf_started; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  overlapped = spf_started.load();
+  *answers = offline_answers::ipv4_answer("127.0.0.2");
+  return 0;
+}
+}  // namespace
+
+TEST_F(envfrom_test, blocklist_query_and_spf_evaluation_run_together) {
+  loaded_config config("dnsbldou bl.example\ndnsblserv header\nspf header\n");
+  spf_server_maker previous_maker = set_spf_server_maker(noting_zone_server);
+  dnsbl_resolver previous_resolver =
+      set_dnsbl_resolver({waiting_resolver, offline_answers::release_answers});
+  fake_milter::log_capture logs;
+  fake_milter::session smtp(filter_description);
+  open(smtp);
+  EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+  set_dnsbl_resolver(previous_resolver);
+  set_spf_server_maker(previous_maker);
+
+  EXPECT_TRUE(overlapped);
+  EXPECT_EQ(message_flags(context(smtp)), "dnsbl_header");
+  EXPECT_EQ(context(smtp).spf_result, 2);
+  std::vector<std::string> texts = logs.texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].rfind("DNSBL: ", 0), 0u) << "log lines keep their order";
+  EXPECT_EQ(texts[1].rfind("SPF pass: ", 0), 0u);
 }

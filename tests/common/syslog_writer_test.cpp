@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -143,6 +145,23 @@ TEST_F(syslog_writer, reconnects_once_when_the_log_daemon_restarted) {
   write_line(LOG_NOTICE, "three");
   EXPECT_TRUE(is_line(receive(third), "three", before));
   close(third);
+}
+
+// With every descriptor taken (a flood of stalled connections), the
+// reconnection after a log daemon restart still gets its line out.
+TEST_F(syslog_writer, reconnects_through_its_reserve_when_descriptors_ran_out) {
+  int first = bound_socket(path_, SOCK_DGRAM);
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID | LOG_NDELAY, LOG_MAIL));
+  close(first);
+  int second = bound_socket(path_, SOCK_DGRAM);
+  std::vector<int> taken;
+  for (int fd; (fd = open("/dev/null", O_RDONLY)) != -1;) taken.push_back(fd);
+  ASSERT_EQ(errno, EMFILE);
+  std::time_t before = std::time(nullptr);
+  write_line(LOG_NOTICE, "out of descriptors");
+  for (int fd : taken) close(fd);
+  EXPECT_TRUE(is_line(receive(second), "out of descriptors", before));
+  close(second);
 }
 
 TEST_F(syslog_writer, falls_back_to_a_stream_socket_with_a_final_nul) {
