@@ -58,6 +58,8 @@ struct spam_config_record {
   int32_t ttl;        // SPF cache seconds; 0 = no cache
   char* socketgroup;  // group given the filter socket (mode 0660)
                       // at start-up; null: root only, 0600
+  char* metricsfile;  // metrics file written from start-up on; null: no
+                      // metrics
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 
@@ -65,7 +67,7 @@ static_assert(std::is_trivial_v<spam_config_record>);
 extern const char* const default_dnsbl_domain;
 
 // Sets every default of `config`: fresh heap copies of the five owned texts
-// (an earlier copy is freed first), no socket group, the built-in disposition
+// (an earlier copy is freed first), no socket group, no metrics file, the built-in disposition
 // pattern; empty lists stay as they are. Called by load_spam_config.
 void set_spam_config_defaults(spam_config_record& config);
 
@@ -73,6 +75,6 @@ void set_spam_config_defaults(spam_config_record& config);
 // config.disposition_regex, replacing an earlier compilation.
 void compile_disposition_pattern(spam_config_record& config);
 
-// Frees the owned texts (socketgroup included), all six lists (entry texts
+// Frees the owned texts (socketgroup and metricsfile included), all six lists (entry texts
 // included) and the compiled pattern, and leaves null pointers behind.
 void free_spam_config(spam_config_record& config);
