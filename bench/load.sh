@@ -187,7 +187,7 @@ awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
     print ""
     if (goal_rate != "") printf "goal: every check on >= 0.6 of the minimal filter msgs/s at concurrency 8: %.2f %s\n", goal_rate, (goal_rate >= 0.6 ? "met" : "NOT met")
     if (goal_cpu != "") printf "goal: CPU per message <= 2x the minimal filter (concurrency 8): %.2fx %s\n", goal_cpu, (goal_cpu <= 2 ? "met" : "NOT met")
-    if (metrics_rate != "" && on_rate > 0) printf "goal: metrics file on within 2%% of off, msgs/s at concurrency 8: %.1f with, %.1f without (%+.1f%%) %s\n", metrics_rate, on_rate, (metrics_rate / on_rate - 1) * 100, (metrics_rate >= 0.98 * on_rate ? "met" : "NOT met")
+    if (metrics_rate != "" && on_rate > 0) printf "goal: every check on, msgs/s at concurrency 8 with the metrics file within 2%% of without: %.1f with, %.1f without (%+.1f%%) %s\n", metrics_rate, on_rate, (metrics_rate / on_rate - 1) * 100, (metrics_rate >= 0.98 * on_rate ? "met" : "NOT met")
     if (goal_rss != "") printf "goal: peak RSS <= 10 MB at concurrency 64 (every check on): %d kB %s\n", goal_rss, (goal_rss <= 10240 ? "met" : "NOT met")
   }' "$RESULTS"
 
