@@ -7,9 +7,10 @@
 # is the steady-state cost of one message (start-up, configuration loading,
 # libxml and the first, uncached SPF evaluation cancel out).
 #
-# usage: bench/callgrind.sh [--config on|off] [--messages N] [--connections C]
+# usage: bench/callgrind.sh [--config on|off|metrics] [--messages N] [--connections C]
 #                           [--build-dir DIR] [--top K] [--keep DIR]
-#   --config on|off  daemon configuration of bench/load.sh (default on)
+#   --config on|off|metrics  daemon configuration of bench/load.sh (default on;
+#                    metrics: "on" with the metrics file)
 #   --messages N     measured messages (default 2000)
 #   --connections C  concurrent connections of the driver (default 8)
 #   --build-dir DIR  Release build directory (default build-bench)
@@ -37,12 +38,12 @@ while [ $# -gt 0 ]; do
     --top) TOP="$2"; shift ;;
     --keep) KEEP="$2"; shift ;;
     --analyse) ANALYSE="$2"; shift ;;
-    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
-case "$CONFIG" in on | off) ;; *) echo "callgrind.sh: --config on|off" >&2; exit 2 ;; esac
+case "$CONFIG" in on | off | metrics) ;; *) echo "callgrind.sh: --config on|off|metrics" >&2; exit 2 ;; esac
 
 # The per-message difference of two kept profiles (DIR/base.out with the
 # warm-up only, DIR/full.out with the measured messages too), function by

@@ -6,11 +6,13 @@
 # minimal filter. Everything runs in one go inside a private sandbox (the
 # integration test harness), since the daemon works at its fixed paths.
 #
-# usage: bench/load.sh [--quick] [--runs N] [--messages N] [--concurrency "1 8 64"]
+# usage: bench/load.sh [--quick] [--metrics] [--runs N] [--messages N] [--concurrency "1 8 64"]
 #                      [--build-dir DIR] [--keep-results FILE]
 #   --runs N         runs per configuration and concurrency (default 5; median taken)
 #   --messages N     messages per run, split over the connections (default 6400)
 #   --quick          1 run of 640 messages (a smoke check of the whole set-up)
+#   --metrics        also "metrics": every check on and the metrics file written
+#                    (orvane.conf metricsfile), compared with "on" at concurrency 8
 #   --build-dir DIR  Release build directory (default build-bench beside the sources)
 #   --keep-results F also write every RESULT line to F
 # Needs root (namespaces). Exit status 0 when every message of every run was
@@ -23,15 +25,17 @@ MESSAGES=6400
 CONCURRENCY="1 8 64"
 BUILD_DIR="$SOURCE_DIR/build-bench"
 KEEP_RESULTS=""
+CONFIGS="off on minimal"
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) RUNS=1; MESSAGES=640 ;;
+    --metrics) CONFIGS="off on metrics minimal" ;;
     --runs) RUNS="$2"; shift ;;
     --messages) MESSAGES="$2"; shift ;;
     --concurrency) CONCURRENCY="$2"; shift ;;
     --build-dir) BUILD_DIR="$2"; shift ;;
     --keep-results) KEEP_RESULTS="$2"; shift ;;
-    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "load.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -47,7 +51,8 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   export TESLO_BIN="$BUILD_DIR/teslo"
 fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
-sandbox_enter --runs "$RUNS" --messages "$MESSAGES" --concurrency "$CONCURRENCY" \
+[ "$CONFIGS" = "off on minimal" ] || metrics_option=--metrics
+sandbox_enter ${metrics_option:-} --runs "$RUNS" --messages "$MESSAGES" --concurrency "$CONCURRENCY" \
   --build-dir "$BUILD_DIR" ${KEEP_RESULTS:+--keep-results "$KEEP_RESULTS"}
 
 # ---------------------------------------------------------------- inside --
@@ -74,7 +79,7 @@ FILTER_PID=""
 SOCKET=""
 start_filter() {
   case "$1" in
-    off | on)
+    off | on | metrics)
       "configure_$1"
       sandbox_start_teslo || { echo "the daemon did not start" >&2; return 1; }
       FILTER_PID="$SANDBOX_TESLO_PID"
@@ -91,7 +96,7 @@ start_filter() {
 
 stop_filter() {
   case "$1" in
-    off | on) sandbox_stop_teslo > /dev/null ;;
+    off | on | metrics) sandbox_stop_teslo > /dev/null ;;
     minimal) sandbox_kill_pid "$FILTER_PID" 10 ;;
   esac
 }
@@ -101,27 +106,38 @@ run_driver() {  # config concurrency messages-per-connection
     --messages "$3" --time-limit 300 --label "$1/$2" "${DRIVER_MESSAGE[@]}"
 }
 
-for config in off on minimal; do
-  echo "== $config"
-  start_filter "$config" || { FAILED=1; continue; }
-  # Warm-up: the first message fills the SPF cache; the rest of the run
-  # warms the caches of the machine.
-  run_driver "$config" 1 200 > "$W/log/warmup-$config.log" 2>&1 ||
-    { echo "warm-up against $config failed:" >&2; cat "$W/log/warmup-$config.log" >&2; FAILED=1; }
-  for conc in $CONCURRENCY; do
-    per_connection=$(( (MESSAGES + conc - 1) / conc ))
-    for ((run = 1; run <= RUNS; run++)); do
-      out="$(run_driver "$config" "$conc" "$per_connection")"
-      status=$?
-      echo "$out" | grep '^RESULT ' >> "$RESULTS"
-      if [ "$status" != 0 ]; then
-        echo "$out" >&2
-        FAILED=1
-      fi
-      echo "$out" | grep -E '^  (messages/s|verdicts)' | sed "s|^|  $config c=$conc run $run:|"
+# With --metrics the configurations take turns run by run (each run its own
+# start), so that the load of a shared machine falls on "on" and "metrics"
+# alike; otherwise each configuration does all its runs in one start.
+ROUNDS=1
+RUNS_PER_START="$RUNS"
+if [ "$CONFIGS" != "off on minimal" ]; then
+  ROUNDS="$RUNS"
+  RUNS_PER_START=1
+fi
+for ((round = 1; round <= ROUNDS; round++)); do
+  for config in $CONFIGS; do
+    echo "== $config"
+    start_filter "$config" || { FAILED=1; continue; }
+    # Warm-up: the first message fills the SPF cache; the rest of the run
+    # warms the caches of the machine.
+    run_driver "$config" 1 200 > "$W/log/warmup-$config.log" 2>&1 ||
+      { echo "warm-up against $config failed:" >&2; cat "$W/log/warmup-$config.log" >&2; FAILED=1; }
+    for conc in $CONCURRENCY; do
+      per_connection=$(( (MESSAGES + conc - 1) / conc ))
+      for ((run = 1; run <= RUNS_PER_START; run++)); do
+        out="$(run_driver "$config" "$conc" "$per_connection")"
+        status=$?
+        echo "$out" | grep '^RESULT ' >> "$RESULTS"
+        if [ "$status" != 0 ]; then
+          echo "$out" >&2
+          FAILED=1
+        fi
+        echo "$out" | grep -E '^  (messages/s|verdicts)' | sed "s|^|  $config c=$conc run $(( ROUNDS > 1 ? round : run )):|"
+      done
     done
+    stop_filter "$config"
   done
-  stop_filter "$config"
 done
 
 [ -n "$KEEP_RESULTS" ] && cp "$RESULTS" "$KEEP_RESULTS"
@@ -129,7 +145,7 @@ done
 # Medians per configuration and concurrency, and ratios to the minimal filter.
 echo
 echo "== medians of $RUNS run(s), $MESSAGES messages each; ratios to the minimal filter in the same run"
-awk -v concs="$CONCURRENCY" '
+awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
   function field(name,   i, kv) {
     for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
     return ""
@@ -151,11 +167,11 @@ awk -v concs="$CONCURRENCY" '
   END {
     printf "%-8s %5s %9s %8s %8s %8s %10s %9s %9s %8s %6s\n", "config", "conc", "msgs/s", "p50 ms", "p95 ms", "p99 ms", "cpu s/10k", "peak kB", "rate/min", "cpu/min", "errors"
     nc = split(concs, c, " ")
-    split("off on minimal", configs, " ")
+    ncfg = split(config_list, configs, " ")
     for (i = 1; i <= nc; i++) {
       base = "minimal/" c[i]
       min_rate = median(values[base, "rate"]); min_cpu = median(values[base, "cpu_per_10k"])
-      for (k = 1; k <= 3; k++) {
+      for (k = 1; k <= ncfg; k++) {
         key = configs[k] "/" c[i]
         rate = median(values[key, "rate"]); cpu = median(values[key, "cpu_per_10k"])
         printf "%-8s %5s %9.1f %8.3f %8.3f %8.3f %10.3f %9d %9.2f %8.2f %6d\n", configs[k], c[i], rate,
@@ -164,11 +180,14 @@ awk -v concs="$CONCURRENCY" '
           (min_cpu > 0 ? cpu / min_cpu : 0), errors[key]
         if (configs[k] == "on" && c[i] == 8) { goal_rate = (min_rate > 0 ? rate / min_rate : 0); goal_cpu = (min_cpu > 0 ? cpu / min_cpu : 0) }
         if (configs[k] == "on" && c[i] == 64) goal_rss = median(values[key, "peak_rss_kb"])
+        if (configs[k] == "on" && c[i] == 8) on_rate = rate
+        if (configs[k] == "metrics" && c[i] == 8) metrics_rate = rate
       }
     }
     print ""
     if (goal_rate != "") printf "goal: every check on >= 0.6 of the minimal filter msgs/s at concurrency 8: %.2f %s\n", goal_rate, (goal_rate >= 0.6 ? "met" : "NOT met")
     if (goal_cpu != "") printf "goal: CPU per message <= 2x the minimal filter (concurrency 8): %.2fx %s\n", goal_cpu, (goal_cpu <= 2 ? "met" : "NOT met")
+    if (metrics_rate != "" && on_rate > 0) printf "goal: every check on, msgs/s at concurrency 8 with the metrics file within 2%% of without: %.1f with, %.1f without (%+.1f%%) %s\n", metrics_rate, on_rate, (metrics_rate / on_rate - 1) * 100, (metrics_rate >= 0.98 * on_rate ? "met" : "NOT met")
     if (goal_rss != "") printf "goal: peak RSS <= 10 MB at concurrency 64 (every check on): %d kB %s\n", goal_rss, (goal_rss <= 10240 ? "met" : "NOT met")
   }' "$RESULTS"
 

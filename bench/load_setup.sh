@@ -3,7 +3,8 @@
 # scripts/soak.sh, scripts/valgrind-run.sh and
 # tests/integration/load_smoke.test.sh: the realistic message, the local DNS
 # server, the configuration directories, and the daemon configurations (the
-# two of the benchmark, "off" and "on", and the pieces they are made of).
+# two of the benchmark, "off" and "on", "on" with the metrics file, and the
+# pieces they are made of).
 
 LOAD_SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -106,4 +107,11 @@ configure_off() {
 configure_on() {
   write_config "${CHECKS_HEADER[@]}" "${UNMATCHED_LISTS[@]}" 'whitelistto postmaster@trusted.test'
   write_rules "${COPY_RULES[@]}"
+}
+
+# "on" with the metrics file (counting on, the file written every 15 s).
+configure_metrics() {
+  configure_on
+  mkdir -p "$W/node-exporter"
+  echo "metricsfile $W/node-exporter/teslo.prom" >> /etc/mail/orvane/orvane.conf
 }

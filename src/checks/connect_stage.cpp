@@ -84,6 +84,7 @@ bool looks_dynamic(const char* name) {
 }
 
 sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* address) {
+  count(metric::connections);
   auto* context = static_cast<connection_context*>(teslo_calloc(1, sizeof(connection_context)));
   if (context != nullptr) {
     context->settings = new (std::nothrow) spam_settings(current_spam_settings());
@@ -105,6 +106,7 @@ sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* addr
   if (client_whitelisted(*context)) context->spam_exempt = 1;
   if (client_blacklisted(*context)) {
     release_context(context);
+    count(metric::refused_blacklisted_client);
     return SMFIS_REJECT;
   }
   if (config.ddns != ACTION_OFF && looks_dynamic(context->client_name)) {

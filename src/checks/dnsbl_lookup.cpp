@@ -6,6 +6,7 @@
 #include <resolv.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include "metrics/counters.hpp"
 
 namespace {
 
@@ -124,16 +127,23 @@ int system_resolve(const char* name, addrinfo** answers) {
   if (state == nullptr) return EAI_FAIL;
   unsigned char message[NS_PACKETSZ * 4];
   addrinfo** link = answers;
+  bool failed = false;
   for (int type : {ns_t_a, ns_t_aaaa}) {
     int length = res_nquery(state, name, ns_c_in, type, message, sizeof message);
     if (length < 0) {
-      if (state->res_h_errno != NO_DATA) break;  // no such name, failure or timeout
-      continue;
+      if (state->res_h_errno == NO_DATA) continue;
+      // No such name; anything else is a failure or timeout.
+      failed = state->res_h_errno != HOST_NOT_FOUND;
+      break;
     }
-    if (!add_answers(message, std::min<int>(length, sizeof message), type, &link)) break;
+    if (!add_answers(message, std::min<int>(length, sizeof message), type, &link)) {
+      failed = true;
+      break;
+    }
     if (dnsbl_answer_lists(*answers)) break;
   }
-  return *answers != nullptr ? 0 : EAI_NONAME;
+  if (*answers != nullptr) return 0;
+  return failed ? EAI_AGAIN : EAI_NONAME;
 }
 
 dnsbl_resolver current_resolver{system_resolve, system_release};
@@ -190,6 +200,13 @@ bool dnsbl_query_name(const connection_context& context, const char* zone, char*
   return ipv4_query_name(ntohl(context.client_ip), zone, name, size);
 }
 
+metric dnsbl_outcome(int status, bool answered, bool listed) {
+  if (listed) return metric::dnsbl_listed;
+  if (status == 0 && answered) return metric::dnsbl_error_answer;
+  if (status == 0 || status == EAI_NONAME || status == EAI_NODATA) return metric::dnsbl_not_listed;
+  return metric::dnsbl_failure;
+}
+
 bool dnsbl_answer_lists(const addrinfo* answers) {
   for (const addrinfo* answer = answers; answer != nullptr; answer = answer->ai_next) {
     if (!is_error_answer(answer)) return true;
@@ -201,9 +218,12 @@ bool dnsbl_listed(const connection_context& context, const char* zone) {
   char name[query_name_size];
   if (!dnsbl_query_name(context, zone, name, sizeof name)) return false;
   addrinfo* answers = nullptr;
+  auto started = std::chrono::steady_clock::now();
   int status = current_resolver.resolve(name, &answers);
+  auto took = std::chrono::steady_clock::now() - started;
   bool listed = status == 0 && dnsbl_answer_lists(answers);
   if (answers != nullptr) current_resolver.release(answers);
+  count_dnsbl_lookup(dnsbl_outcome(status, answers != nullptr, listed), took);
   return listed;
 }
 

@@ -3,7 +3,8 @@
 // Called by teslo_envfrom once for every message, on the connection's
 // libmilter worker thread; it blocks that thread for as long as the system
 // resolver takes. It keeps no state, takes no lock and logs nothing: every
-// failure of the query reads as "not listed".
+// failure of the query reads as "not listed". It counts each lookup's
+// outcome and time (metrics/counters.hpp).
 //
 // Fast path: the system resolver edge asks with res_nquery and parses the A
 // and AAAA answers itself instead of calling getaddrinfo. Kept for this
@@ -17,6 +18,7 @@
 #include <cstddef>
 
 #include "connection/connection_context.hpp"
+#include "metrics/counters.hpp"
 
 struct addrinfo;
 
@@ -35,6 +37,12 @@ bool dnsbl_query_name(const connection_context& context, const char* zone, char*
 // are the error answers of public blocklists (refused or over-quota queries),
 // not listings; any other address, IPv6 included, is a listing.
 bool dnsbl_answer_lists(const addrinfo* answers);
+
+// The outcome a lookup counts: listed; an answer of error addresses only;
+// not listed (no such name, no address: EAI_NONAME, EAI_NODATA); any other
+// resolver status is a failure (the system resolver gives EAI_AGAIN for a
+// timeout, a server failure or refusal and a malformed answer).
+metric dnsbl_outcome(int status, bool answered, bool listed);
 
 // The resolver the lookup uses. The system one asks the servers of
 // /etc/resolv.conf with res_nquery (one resolver state per worker thread):

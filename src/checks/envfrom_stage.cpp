@@ -58,16 +58,19 @@ void reset_message_state(connection_context& context) {
   context.sender_addr[0] = '\0';
   context.spf_cache_key[0] = '\0';
   clear_message_verdicts(context);
-  context.spam_exempt = client_whitelisted(context) ? 1 : 0;
+  context.spam_exempt = 0;
+  if (client_whitelisted(context)) grant_exemption(context, metric::exempt_whitelisted_client);
 }
 
 void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {
   const char* size = macro(ctx, "{msg_size}");
   const char* verify = macro(ctx, "{verify}");
   if (size != nullptr && std::strtol(size, nullptr, 10) > exempt_message_size)
-    context.spam_exempt = 1;
-  if (macro(ctx, "{auth_authen}") != nullptr) context.spam_exempt = 1;
-  if (verify != nullptr && std::strcmp(verify, "OK") == 0) context.spam_exempt = 1;
+    grant_exemption(context, metric::exempt_large_message);
+  if (macro(ctx, "{auth_authen}") != nullptr)
+    grant_exemption(context, metric::exempt_authenticated);
+  if (verify != nullptr && std::strcmp(verify, "OK") == 0)
+    grant_exemption(context, metric::exempt_verified_certificate);
 }
 
 void check_helo(connection_context& context) {
@@ -101,7 +104,7 @@ bool derive_sender(connection_context& context) {
   if (config.whitelistfrom != nullptr &&
       address_substring_match(config.whitelistfrom, config.whitelistfrom_index,
                               context.sender_addr)) {
-    context.spam_exempt = 1;
+    grant_exemption(context, metric::exempt_whitelisted_sender);
   }
   return true;
 }
@@ -118,6 +121,7 @@ void build_cache_key(connection_context& context) {
 sfsistat start_message(SMFICTX* ctx, char** argv) {
   connection_context* context = context_of(ctx);
   if (context == nullptr) return SMFIS_TEMPFAIL;
+  count(metric::messages_started);
   delete context->message;
   context->message = nullptr;
   reset_message_state(*context);

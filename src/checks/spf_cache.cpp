@@ -28,6 +28,9 @@ pthread_mutex_t cache_lock = PTHREAD_MUTEX_INITIALIZER;
 // The chain heads; null when there is no cache. Guarded by cache_lock.
 spf_cache_entry** spf_cache = nullptr;
 
+// Entries in spf_cache. Guarded by cache_lock.
+std::size_t entry_count = 0;
+
 spf_cache_entry*& chain_of(uint32_t hash) { return spf_cache[hash & (chain_count - 1)]; }
 
 bool entry_matches(const spf_cache_entry* entry, const char* key, uint32_t hash, int64_t now) {
@@ -73,6 +76,7 @@ void append_entry(const char* key, uint32_t hash, int32_t value, int64_t expiry)
   spf_cache_entry** link = &chain_of(hash);
   while (*link != nullptr) link = &(*link)->next;
   *link = entry;
+  ++entry_count;
 }
 
 }  // namespace
@@ -135,6 +139,12 @@ void spf_cache_free() {
   }
   std::free(spf_cache);
   spf_cache = nullptr;
+  entry_count = 0;
+}
+
+std::size_t spf_cache_entry_count() {
+  mutex_guard hold(&cache_lock);
+  return entry_count;
 }
 
 std::size_t spf_cache_chain_length(const char* key) {

@@ -40,6 +40,10 @@ void spf_cache_insert(const char* key, int32_t ttl, int32_t value, int64_t now);
 // Frees every entry, its key and the chain heads. Safe without a cache.
 void spf_cache_free();
 
+// Number of entries in the cache, expired ones included (they are reused,
+// not removed).
+std::size_t spf_cache_entry_count();
+
 // Number of entries in the chain that `key` hashes to (for tests and the
 // benchmark).
 std::size_t spf_cache_chain_length(const char* key);

@@ -19,6 +19,7 @@ extern "C" {
 #include "checks/spf_cache.hpp"
 #include "common/log_sink.hpp"
 #include "connection/verdicts.hpp"
+#include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -63,6 +64,7 @@ void cache_result(const connection_context& context, const spam_config_record& c
 }
 
 void use_cached(connection_context& context, const spam_config_record& config, int32_t value) {
+  count_spf_evaluation(value, spf_source::cached);
   log_line(LOG_INFO, "SPF %s (cached): %s, %s, %s, %s",
            SPF_strresult(static_cast<SPF_result_t>(value)), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
@@ -88,6 +90,7 @@ void describe_client(SPF_request_t* request, const connection_context& context) 
 
 void use_fresh(connection_context& context, const spam_config_record& config, bool use_cache,
                SPF_result_t result) {
+  count_spf_evaluation(result, spf_source::fresh);
   log_line(LOG_NOTICE, "SPF %s: %s, %s, %s, %s", SPF_strresult(result), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
   if (result >= SPF_RESULT_NEUTRAL && result <= SPF_RESULT_SOFTFAIL) {
@@ -147,6 +150,7 @@ sfsistat apply_spf(connection_context& context, const spam_config_record& config
     case spf_evaluation::query_error:
       log_line(LOG_INFO, "SPF none: %s, %s, %s, %s", context.client_addr, context.client_name,
                context.helo_name, context.mail_from);
+      count_spf_evaluation(spf_none, spf_source::fresh);
       if (use_cache) cache_result(context, config, spf_none);
       return SMFIS_CONTINUE;
     case spf_evaluation::answered:

@@ -10,6 +10,7 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
+#include "metrics/counters.hpp"
 
 template <class Body>
 sfsistat guard_callback(const char* stage, Body&& body) noexcept {
@@ -20,5 +21,6 @@ sfsistat guard_callback(const char* stage, Body&& body) noexcept {
   } catch (...) {
     log_line(LOG_ERR, "%s: internal error", stage);
   }
+  count(metric::internal_errors);
   return SMFIS_TEMPFAIL;
 }

@@ -42,7 +42,15 @@ uint8_t* verdict_flag(connection_context& context, spam_check check, check_actio
 }
 
 void raise_verdict(connection_context& context, spam_check check, check_action action) {
-  if (uint8_t* flag = verdict_flag(context, check, action); flag != nullptr) *flag = 1;
+  uint8_t* flag = verdict_flag(context, check, action);
+  if (flag == nullptr) return;
+  if (*flag == 0) count_check_hit(check, action);
+  *flag = 1;
+}
+
+void grant_exemption(connection_context& context, metric cause) {
+  if (context.spam_exempt == 0) count(cause);
+  context.spam_exempt = 1;
 }
 
 void clear_message_verdicts(connection_context& context) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "connection/connection_context.hpp"
+#include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
 
 // In the order of the flag groups of the context.
@@ -27,7 +28,12 @@ inline constexpr spam_check per_connection_checks[] = {spam_check::ddns};
 uint8_t* verdict_flag(connection_context& context, spam_check check, check_action action);
 
 // Raises the flag of `check` that `action` names; ACTION_OFF raises none.
+// A flag that was down counts as a hit of the check.
 void raise_verdict(connection_context& context, spam_check check, check_action action);
+
+// Exempts the current message from the spam actions; the first cause of the
+// message (one of the exempt_* metrics) is counted.
+void grant_exemption(connection_context& context, metric cause);
 
 // Clears the three flags of every per-message check.
 void clear_message_verdicts(connection_context& context);

@@ -13,6 +13,7 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/reload_signal.hpp"
 #include "daemon/settings_reload.hpp"
+#include "metrics/counters.hpp"
 
 namespace {
 
@@ -72,10 +73,13 @@ void* reload_thread_main(void*) {
 void reload_copy_rules(const char* rule_path) {
   try {
     load_copy_rules(rule_path);
+    count(metric::copy_rules_reloaded);
   } catch (const std::exception& error) {
     log_line(LOG_CRIT, "XML configure error:%s", error.what());
+    count(metric::copy_rules_reload_failed);
   } catch (...) {
     log_line(LOG_CRIT, "XML configure error:%s", "unknown error");
+    count(metric::copy_rules_reload_failed);
   }
   log_line(LOG_INFO, "TESLO reload");
 }

@@ -29,6 +29,7 @@
 #include "daemon/sendmail_restart.hpp"
 #include "daemon/settings_reload.hpp"
 #include "daemon/socket_access.hpp"
+#include "metrics/metrics_writer.hpp"
 #include "mtaconfig/milter_config.hpp"
 #include "spamconfig/spam_settings.hpp"
 
@@ -117,6 +118,10 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
 
   umask(0177);
   prepare_spf_cache(*current_spam_settings());
+  // orvane.conf "metricsfile", as read at start-up: counting and the file.
+  if (const char* metrics_path = current_spam_settings()->metricsfile; metrics_path != nullptr) {
+    (void)start_metrics_writer(metrics_path);
+  }
   return std::nullopt;
 }
 
@@ -147,6 +152,9 @@ int shut_down(int loop_result, daemon_run& run) {
   unlink(run.socket_path.get());
   unlink(run.pid_path.get());
   stop_reload_thread();
+  // The last write of the metrics file holds the final counts, the reloads
+  // and the SPF cache included.
+  stop_metrics_writer();
   spf_cache_free();
   close_log();
   return loop_result;

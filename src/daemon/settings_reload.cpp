@@ -8,6 +8,7 @@
 #include "checks/spf_cache.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
+#include "metrics/counters.hpp"
 #include "spamconfig/config_loader.hpp"
 #include "spamconfig/spam_settings.hpp"
 
@@ -27,11 +28,13 @@ bool reload_spam_settings(const char* path) {
   spam_config_load loaded = load_spam_config(path);
   if (!loaded.file_read || !loaded.settings) {
     log_line(LOG_CRIT, "TESLO settings reload failed: %s: %s", path, error_text(loaded.error));
+    count(metric::settings_reload_failed);
     return false;
   }
   prepare_spf_cache(*loaded.settings);
   publish_spam_settings(std::move(loaded.settings));
   log_line(LOG_INFO, "TESLO settings reload");
+  count(metric::settings_reloaded);
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/log_sink.hpp"
 #include "common/trim.hpp"
+#include "metrics/counters.hpp"
 
 namespace {
 
@@ -99,6 +100,7 @@ struct copy_run {
   // libmilter takes char* but only reads the address.
   void add_recipient(const std::string& mailaddr) {
     smfi_addrcpt(ctx, const_cast<char*>(mailaddr.c_str()));
+    count(metric::copy_recipients_added);
   }
 
   // Applies one rule; false when its address is too long (already logged).
@@ -171,6 +173,7 @@ sfsistat copy_phase(SMFICTX* ctx, connection_context& context, const copy_rule_t
   } catch (const std::exception& error) {
     log_line(LOG_ERR, "Thrown error: %s", error.what());
     log_line(LOG_DEBUG, "teslo_eom: exit error");
+    count(metric::internal_errors);
     return SMFIS_TEMPFAIL;
   }
 }

@@ -12,6 +12,7 @@
 #include "common/log_sink.hpp"
 #include "common/alloc_seam.hpp"
 #include "message/reply_text.hpp"
+#include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
 
 namespace {
@@ -52,8 +53,9 @@ constexpr std::array<flag_text, 6> quarantine_reasons{{
     {&connection_context::dnsbl_quarantine, "From DNSbase blacklist check"},
 }};
 
-// Sets the reply and says so; the text may embed client input.
-spam_verdict reject(SMFICTX* ctx, const char* code, const char* text) {
+// Sets the reply, counts it and says so; the text may embed client input.
+spam_verdict reject(SMFICTX* ctx, metric reason, const char* code, const char* text) {
+  count(reason);
   char safe[reply_text_max + 1];
   (void)safe_reply_text(safe, sizeof safe, text);
   (void)smfi_setreply(ctx, mutable_text(code), mutable_text("5.7.1"), safe);
@@ -64,22 +66,23 @@ spam_verdict reject(SMFICTX* ctx, const char* code, const char* text) {
 bool refuse_if_ejected(SMFICTX* ctx, const connection_context& context) {
   char text[reject_text_size];
   if (context.helo_eject != 0) {
-    reject(ctx, "550", "Unwanted contents of the HELO command");
+    reject(ctx, metric::refused_eom_helo, "550", "Unwanted contents of the HELO command");
   } else if (context.to_eject != 0) {
     log_line(LOG_NOTICE, "undisclosed recipients: %s, %s -> %s", context.client_name,
              context.mail_from, context.rcpt_to);
-    reject(ctx, "554", "Message for undisclosed recipients");
+    reject(ctx, metric::refused_eom_to, "554", "Message for undisclosed recipients");
   } else if (context.spf_eject != 0) {
     (void)std::snprintf(text, sizeof text, "Rejected, check your DNS record sender:%s addr:%s,%s,",
                         context.sender_addr, context.client_addr, context.receiver_host);
-    reject(ctx, "550", text);
+    reject(ctx, metric::refused_eom_spf, "550", text);
   } else if (context.harmful_eject != 0) {
-    reject(ctx, "554", "Executable attachments are not allowed. Compress it and retry once again");
+    reject(ctx, metric::refused_eom_harmful, "554",
+           "Executable attachments are not allowed. Compress it and retry once again");
   } else if (context.ddns_eject != 0) {
-    reject(ctx, "550", "Unwated DDNS client");
+    reject(ctx, metric::refused_eom_ddns, "550", "Unwated DDNS client");
   } else if (context.dnsbl_eject != 0) {
     (void)std::snprintf(text, sizeof text, "Blocked, look at blacklist ip=%s", context.client_addr);
-    reject(ctx, "550", text);
+    reject(ctx, metric::refused_eom_dnsbl, "550", text);
   } else {
     return false;
   }

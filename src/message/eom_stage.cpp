@@ -15,6 +15,7 @@
 #include "connection/context_of.hpp"
 #include "message/copying.hpp"
 #include "message/eom_actions.hpp"
+#include "metrics/counters.hpp"
 
 namespace {
 
@@ -35,6 +36,7 @@ sfsistat teslo_eom(SMFICTX* ctx) {
   return guard_callback("teslo_eom", [&] {
     connection_context* context = context_of(ctx);
     if (context == nullptr) return SMFIS_TEMPFAIL;
+    count(metric::messages_ended);
     take_late_queue_id(ctx, context->message);
     if (apply_spam_actions(ctx, *context) == spam_verdict::rejected) return SMFIS_REJECT;
     return copy_phase(ctx, *context);

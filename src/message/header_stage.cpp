@@ -45,6 +45,8 @@ sfsistat act_on_undisclosed(SMFICTX* ctx, connection_context& context) {
   log_line(LOG_NOTICE, "undisclosed recipients: %s, %s -> %s", context.client_name,
            context.mail_from, context.rcpt_to);
   (void)smfi_setreply(ctx, undisclosed_code, undisclosed_xcode, undisclosed_text);
+  count_check_hit(spam_check::to, ACTION_EJECT);
+  count(metric::refused_undisclosed_recipients);
   return SMFIS_REJECT;
 }
 

@@ -6,10 +6,12 @@
 #include "common/callback_guard.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"
+#include "metrics/counters.hpp"
 
 sfsistat teslo_abort(SMFICTX* ctx) {
   auto* context = static_cast<connection_context*>(smfi_getpriv(ctx));
-  if (context != nullptr) {
+  if (context != nullptr && context->message != nullptr) {
+    count(metric::messages_aborted);
     delete context->message;
     context->message = nullptr;
   }

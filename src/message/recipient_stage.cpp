@@ -48,13 +48,14 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
     copy_bounded(context->rcpt_to, argument);
     if (!extract_address(context->rcpt_addr, context->rcpt_to)) {
       (void)smfi_setreply(ctx, malformed_code, malformed_xcode, malformed_text);
+      count(metric::refused_malformed_recipient);
       return SMFIS_REJECT;
     }
     if (config.whitelistto != nullptr) {
       lower_ascii(context->rcpt_addr);
       if (address_substring_match(config.whitelistto, config.whitelistto_index,
                                   context->rcpt_addr)) {
-        context->spam_exempt = 1;
+        grant_exemption(*context, metric::exempt_whitelisted_recipient);
         return SMFIS_CONTINUE;
       }
       if (context->spf_result == spf_fail && config.refusefail != 0) {

@@ -228,6 +228,7 @@ bool apply_text_key(const char* key, const char* value, const line_context& line
       {"socket", &config.socket},
       {"dnsbldou", &config.dnsbl_domain},
       {"socketgroup", &config.socketgroup},
+      {"metricsfile", &config.metricsfile},
   };
   for (const auto& entry : keys) {
     if (same_word(key, entry.name)) {

@@ -68,6 +68,8 @@ void set_spam_config_defaults(spam_config_record& config) {
   config.ttl = 36000;
   std::free(config.socketgroup);
   config.socketgroup = nullptr;
+  std::free(config.metricsfile);
+  config.metricsfile = nullptr;
 }
 
 void compile_disposition_pattern(spam_config_record& config) {
@@ -79,7 +81,7 @@ void compile_disposition_pattern(spam_config_record& config) {
 
 void free_spam_config(spam_config_record& config) {
   for (char** text : {&config.tag, &config.quarantinebox, &config.dnsbl_domain, &config.user,
-                      &config.socket, &config.socketgroup}) {
+                      &config.socket, &config.socketgroup, &config.metricsfile}) {
     std::free(*text);
     *text = nullptr;
   }

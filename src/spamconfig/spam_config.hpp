@@ -72,6 +72,8 @@ struct spam_config_record {
   const name_suffix_index* blacklistptr_index;
   const substring_automaton* whitelistfrom_index;
   const substring_automaton* whitelistto_index;
+  char* metricsfile;  // metrics file written from start-up on; null: no
+                      // metrics
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 
@@ -79,7 +81,7 @@ static_assert(std::is_trivial_v<spam_config_record>);
 extern const char* const default_dnsbl_domain;
 
 // Sets every default of `config`: fresh heap copies of the five owned texts
-// (an earlier copy is freed first), no socket group, the built-in disposition
+// (an earlier copy is freed first), no socket group, no metrics file, the built-in disposition
 // pattern; empty lists stay as they are. Called by load_spam_config.
 void set_spam_config_defaults(spam_config_record& config);
 
@@ -87,7 +89,7 @@ void set_spam_config_defaults(spam_config_record& config);
 // config.disposition_regex, replacing an earlier compilation.
 void compile_disposition_pattern(spam_config_record& config);
 
-// Frees the owned texts (socketgroup included), all six lists (entry texts
-// included) and their lookup structures, and the compiled pattern, and leaves
-// null pointers behind.
+// Frees the owned texts (socketgroup and metricsfile included), all six
+// lists (entry texts included) and their lookup structures, and the compiled
+// pattern, and leaves null pointers behind.
 void free_spam_config(spam_config_record& config);

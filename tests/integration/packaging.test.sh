@@ -160,7 +160,7 @@ for line in 'Type=forking' 'PIDFile=/run/teslo.pid' 'ExecStart=/usr/sbin/teslo' 
             'ExecReload=/usr/sbin/teslo-check --reload -c /etc/mail/orvane/orvane.conf' \
             'ExecReload=/bin/kill -USR2 $MAINPID' 'Restart=on-failure' \
             'Documentation=man:teslo(8) man:orvane.conf(5) man:teslo.xml(5)' \
-            'Before=sendmail.service' 'ReadWritePaths=/etc/mail /run' 'WantedBy=multi-user.target'; do
+            'Before=sendmail.service' 'ReadWritePaths=/etc/mail /run -/var/lib/prometheus/node-exporter' 'WantedBy=multi-user.target'; do
   assert_ok "unit has $line" grep -qxF -- "$line" "$unit"
 done
 assert_not "unit does not make /etc read-only as a whole" grep -qxE 'ProtectSystem=(full|yes|true)' "$unit"

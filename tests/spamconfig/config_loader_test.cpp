@@ -45,6 +45,7 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
   EXPECT_STREQ(spam_config.user, "lomb");
   EXPECT_STREQ(spam_config.socket, "unix:/var/lomb/lomb-vesk.sock");
   EXPECT_EQ(spam_config.socketgroup, nullptr);
+  EXPECT_EQ(spam_config.metricsfile, nullptr);
   EXPECT_STREQ(spam_config.disposition_pattern, default_disposition_pattern_text);
   EXPECT_EQ(spam_config.refusefail, 1);
   EXPECT_EQ(spam_config.tagsubject, 1);
@@ -122,13 +123,15 @@ TEST(load_spam_config, texts_take_the_first_token_and_later_lines_win) {
       "dnsbldou bl.example\n"
       "dnsbldou bl2.example\n"
       "quarantinebox spam\nuser milter\nsocket inet:1234\n"
-      "SocketGroup mail\nsocketgroup postfix\n");
+      "SocketGroup mail\nsocketgroup postfix\n"
+      "MetricsFile /a.prom\nmetricsfile /var/lib/prometheus/node-exporter/teslo.prom\n");
   EXPECT_STREQ(spam_config.tag, "[JUNK]");
   EXPECT_STREQ(spam_config.dnsbl_domain, "bl2.example");
   EXPECT_STREQ(spam_config.quarantinebox, "spam");
   EXPECT_STREQ(spam_config.user, "milter");
   EXPECT_STREQ(spam_config.socket, "inet:1234");
   EXPECT_STREQ(spam_config.socketgroup, "postfix");
+  EXPECT_STREQ(spam_config.metricsfile, "/var/lib/prometheus/node-exporter/teslo.prom");
 }
 
 TEST(load_spam_config, token_longer_than_127_is_cut_there) {

@@ -14,7 +14,7 @@
 # See README.md next to this file for the whole API.
 
 SANDBOX_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
-SANDBOX_PYTHON=/usr/bin/python3         # the Debian python with python3-dnslib
+SANDBOX_PYTHON=/usr/bin/python3         # the Debian python with python3-dnslib and python3-prometheus-client
 SANDBOX_HOSTNAME=mail.sandbox.test      # Sendmail's fixed domain and host name
 
 # shellcheck source=host_jobs.sh
