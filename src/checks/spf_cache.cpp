@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
-#include <malloc.h>
 #include <pthread.h>
 #include <type_traits>
 
 #include "checks/spf_cache_entry.hpp"
 #include "checks/spf_cache_expiry.hpp"
+#include "checks/spf_cache_slab.hpp"
 #include "checks/spf_cache_table.hpp"
 #include "common/alloc_seam.hpp"
 #include "common/die.hpp"
@@ -25,21 +25,12 @@ constexpr int drops_per_lookup = 4;      // expired entries dropped by a lookup
 constexpr int drops_per_insert = 8;      // and by an insert
 constexpr int evictions_per_insert = 8;  // while over the bound (after a lower one)
 constexpr int evictions_per_limit_step = 1024;
-// Memory goes back to the system once this many entries were freed and the
-// count has halved since the last time, or once the cache has emptied.
-constexpr std::size_t trim_after_freed = 65536;
-constexpr std::size_t trim_when_empty_after_freed = 1024;
-// A table array this large (bytes) may come from the heap; trim after freeing it.
-constexpr std::size_t trim_after_table_bytes = 512 * 1024;
-
 struct cache_state {
   spf_cache_table table;
   spf_cache_expiry expiry;
-  std::size_t entries;           // in the table and the queues
-  std::size_t limit;             // at most this many after an insert
-  std::size_t resize_to;         // buckets being allocated outside the lock; 0 none
-  std::size_t freed_since_trim;  // entries dropped or evicted since the last trim
-  std::size_t peak_since_trim;   // highest count since the last trim
+  std::size_t entries;    // in the table and the queues
+  std::size_t limit;      // at most this many after an insert
+  std::size_t resize_to;  // buckets being allocated outside the lock; 0 none
 };
 static_assert(std::is_trivial_v<cache_state>);  // zero-filled by calloc
 
@@ -49,22 +40,20 @@ pthread_mutex_t cache_lock = PTHREAD_MUTEX_INITIALIZER;
 cache_state* cache = nullptr;  // null when there is no cache
 uint64_t generation = 0;       // counts caches made and freed
 
-// What an operation leaves for after the lock: memory to free, a table to
-// allocate, and whether to give freed memory back to the system.
+// What an operation leaves for after the lock: memory to free and a table
+// to allocate.
 struct deferred_work {
   spf_cache_entry* dropped = nullptr;  // linked through chain_next
   spf_cache_entry** emptied_table = nullptr;
   std::size_t emptied_table_size = 0;
   std::size_t allocate_table = 0;  // buckets; 0 none
   uint64_t for_generation = 0;
-  bool trim = false;
 };
 
 void take_out(cache_state& state, spf_cache_entry* entry, deferred_work& work) {
   state.table.unlink(entry);
   state.expiry.remove(entry);
   --state.entries;
-  ++state.freed_since_trim;
   entry->chain_next = work.dropped;
   work.dropped = entry;
 }
@@ -98,28 +87,29 @@ std::size_t wanted_table_size(const cache_state& state) {
   return 0;
 }
 
-// Claims the resize and the trim that the count now calls for.
+// Claims the resize that the count now calls for.
 void plan(cache_state& state, deferred_work& work) {
   if (std::size_t wanted = wanted_table_size(state); wanted != 0) {
     state.resize_to = wanted;
     work.allocate_table = wanted;
     work.for_generation = generation;
   }
-  state.peak_since_trim = std::max(state.peak_since_trim, state.entries);
-  bool halved =
-      state.freed_since_trim >= trim_after_freed && state.entries * 2 <= state.peak_since_trim;
-  bool emptied = state.entries == 0 && state.freed_since_trim >= trim_when_empty_after_freed;
-  if (halved || emptied) {
-    work.trim = true;
-    state.freed_since_trim = 0;
-    state.peak_since_trim = state.entries;
-  }
+}
+
+// Bucket arrays have pages of their own: zero-filled as they are first
+// touched, and back to the system at once when freed.
+spf_cache_entry** allocate_buckets(std::size_t size) {
+  return static_cast<spf_cache_entry**>(teslo_map_zeroed(size * sizeof(spf_cache_entry*)));
+}
+
+void free_buckets(spf_cache_entry** heads, std::size_t size) {
+  teslo_unmap(heads, size * sizeof(spf_cache_entry*));
 }
 
 // Allocates the claimed table and installs it, if the cache it was claimed
 // for still exists.
 void resize_table(std::size_t size, uint64_t for_generation) {
-  auto* heads = static_cast<spf_cache_entry**>(teslo_calloc(size, sizeof(spf_cache_entry*)));
+  spf_cache_entry** heads = allocate_buckets(size);
   {
     mutex_guard hold(&cache_lock);
     if (cache != nullptr && generation == for_generation && cache->resize_to == size) {
@@ -128,23 +118,20 @@ void resize_table(std::size_t size, uint64_t for_generation) {
       heads = nullptr;
     }
   }
-  std::free(heads);
+  free_buckets(heads, size);
 }
 
 void finish(deferred_work& work) {
   free_spf_cache_chain(work.dropped);
-  std::free(work.emptied_table);
+  free_buckets(work.emptied_table, work.emptied_table_size);
   if (work.allocate_table != 0) resize_table(work.allocate_table, work.for_generation);
-  if (work.trim || work.emptied_table_size * sizeof(spf_cache_entry*) >= trim_after_table_bytes) {
-    (void)malloc_trim(0);
-  }
 }
 
 void destroy(cache_state* state) {
   if (state == nullptr) return;
   state->expiry.free_all();
-  std::free(state->table.heads);
-  std::free(state->table.old_heads);
+  free_buckets(state->table.heads, state->table.size);
+  free_buckets(state->table.old_heads, state->table.old_size);
   std::free(state);
 }
 
@@ -153,11 +140,10 @@ void destroy(cache_state* state) {
 bool spf_cache_init(std::size_t limit) {
   if (spf_cache_allocated()) return true;
   auto* state = static_cast<cache_state*>(teslo_calloc(1, sizeof(cache_state)));
-  auto* heads =
-      static_cast<spf_cache_entry**>(teslo_calloc(smallest_table, sizeof(spf_cache_entry*)));
+  spf_cache_entry** heads = allocate_buckets(smallest_table);
   if (state == nullptr || heads == nullptr) {
     std::free(state);
-    std::free(heads);
+    free_buckets(heads, smallest_table);
     return false;
   }
   state->table.start_migration(heads, smallest_table);
@@ -257,7 +243,7 @@ void spf_cache_insert(const char* key, int32_t ttl, int32_t value, int64_t now) 
       plan(state, work);
     }
   }
-  std::free(entry);  // not stored: the key has a valid entry, or there is no cache
+  free_spf_cache_entry(entry);  // not stored: the key has a valid entry, or there is no cache
   finish(work);
 }
 
@@ -276,5 +262,5 @@ void spf_cache_free() {
   }
   if (state == nullptr) return;
   destroy(state);
-  (void)malloc_trim(0);
+  spf_cache_slab_release_current();
 }

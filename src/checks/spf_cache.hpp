@@ -7,8 +7,9 @@
 // after the workers have ended. An entry keeps the expiry it was stored with
 // whatever `ttl` a later reload brings.
 //
-// Bounded: it holds at most `limit` entries. Storing one more first evicts
-// the entry closest to expiry. Expired entries are dropped a few at a time
+// Bounded: it holds at most `limit` entries (after a lower bound, once
+// spf_cache_set_limit has returned). Storing one more first evicts the
+// entry closest to expiry. Expired entries are dropped a few at a time
 // by the operations that follow, so the count may include some that have
 // expired but are not dropped yet; they are never answered. The table grows
 // and shrinks with the count, moving its entries over a few buckets per
@@ -16,11 +17,15 @@
 //
 // Locking: the cache owns its one lock; every function below takes it for
 // its own work only (never across a DNS query), so callers on any thread
-// just call. Memory is allocated and freed in bulk (table arrays, dropped
-// entries, a whole cache) only outside the lock, and an entry is allocated
-// before the lock is taken. When the cache has shrunk by much, the calling
-// thread hands freed memory back to the system (malloc_trim) after the
-// lock is released. A failure to take or release it is fatal through die.
+// just call. Memory is allocated and freed in bulk (table arrays, a whole
+// cache) only outside the lock, and an entry is allocated before the lock
+// is taken and freed after it is released. A failure to take or release it
+// is fatal through die.
+//
+// Memory: entries come from slabs that go back to the system whole once
+// their entries are gone (spf_cache_slab.hpp), and table arrays have pages
+// of their own, so a cache that shrinks or is freed gives its memory back
+// at once. About 90 bytes an entry with a 30-byte key, table included.
 //
 // Keys are compared whole, byte for byte, whatever their length, so two keys
 // that share a long prefix never share a result. Times are 64-bit seconds
@@ -51,8 +56,8 @@ int32_t spf_cache_lookup(const char* key, int64_t now);
 
 // Stores `value` for `key` until now + ttl. A key that still has a valid
 // entry keeps its old value and expiry. Nothing is stored for value 0, for a
-// `ttl` that is not positive (such an entry would never be answered), or
-// when memory is short.
+// `ttl` that is not positive (such an entry would never be answered), for a
+// key over 16 KB, or when memory is short.
 void spf_cache_insert(const char* key, int32_t ttl, int32_t value, int64_t now);
 
 // Entries held now: the valid ones plus expired ones not dropped yet. 0

@@ -1,6 +1,7 @@
 // One cached SPF result and its key, allocated as a single block (the key's
-// bytes follow the record), so storing a result costs one allocation that
-// can be made before the cache lock is taken.
+// bytes follow the record) from the cache's slabs (spf_cache_slab.hpp), so
+// storing a result costs one allocation that is made before the cache lock
+// is taken.
 //
 // An entry sits in two intrusive lists at once: the chain of its table
 // bucket (spf_cache_table.hpp) and the expiry queue of its ttl
@@ -28,9 +29,11 @@ struct spf_cache_entry {
 };
 
 // A new entry holding a copy of `key`, linked nowhere; null when memory is
-// short. Freed with std::free, alone or through free_spf_cache_chain.
+// short or the key is over 16 KB (the daemon's keys are under 512 bytes).
 [[nodiscard]] spf_cache_entry* make_spf_cache_entry(const char* key, uint32_t hash, int32_t value,
                                                     int64_t expiry);
+
+void free_spf_cache_entry(spf_cache_entry* entry);
 
 // Frees every entry of a list linked through chain_next; returns how many.
 std::size_t free_spf_cache_chain(spf_cache_entry* first);

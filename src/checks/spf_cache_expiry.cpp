@@ -1,8 +1,6 @@
 // Per-ttl expiry queues of the SPF cache (see spf_cache_expiry.hpp).
 #include "checks/spf_cache_expiry.hpp"
 
-#include <cstdlib>
-
 namespace {
 
 // How far a new entry is moved back from the tail to keep its queue sorted.
@@ -79,7 +77,7 @@ std::size_t spf_cache_expiry::free_all() {
     spf_cache_entry* entry = queue.head;
     while (entry != nullptr) {
       spf_cache_entry* newer = entry->queue_newer;
-      std::free(entry);
+      free_spf_cache_entry(entry);
       entry = newer;
       ++freed;
     }

@@ -23,7 +23,7 @@ struct table_fixture {
 
   explicit table_fixture(std::size_t size) { table.start_migration(zeroed_buckets(size), size); }
   ~table_fixture() {
-    for (spf_cache_entry* entry : entries) std::free(entry);
+    for (spf_cache_entry* entry : entries) free_spf_cache_entry(entry);
     std::free(table.heads);
     std::free(table.old_heads);
   }
@@ -35,7 +35,7 @@ struct table_fixture {
   }
   void remove_front() {
     table.unlink(entries.front());
-    std::free(entries.front());
+    free_spf_cache_entry(entries.front());
     entries.erase(entries.begin());
   }
   bool all_found() {

@@ -4,9 +4,11 @@
 // arithmetic.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "checks/spf_cache.hpp"
@@ -219,4 +221,30 @@ TEST_F(spf_cache_test, every_entry_stays_findable_while_the_table_grows_and_shri
   for (int n = short_lived; n < short_lived + long_lived; ++n) {
     EXPECT_EQ(spf_cache_lookup(numbered_key(n).c_str(), now + 60), 2) << n;
   }
+}
+
+TEST(spf_cache_threads, parallel_inserts_and_lookups_keep_the_bound) {
+  // Worker threads store and ask at once while the table grows and shrinks,
+  // entries are evicted and a reload lowers the bound; run under
+  // ThreadSanitizer too.
+  constexpr int threads = 4;
+  constexpr int per_thread = 20000;
+  ASSERT_TRUE(spf_cache_init(30000));
+  std::vector<std::thread> workers;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t, &wrong] {
+      for (int n = 0; n < per_thread; ++n) {
+        std::string key = numbered_key(t * per_thread + n);
+        spf_cache_insert(key.c_str(), 60 + t, 2, now + n / 1000);
+        int32_t value = spf_cache_lookup(key.c_str(), now + n / 1000);
+        if (value != 0 && value != 2) ++wrong;
+      }
+    });
+  }
+  spf_cache_set_limit(5000);
+  for (auto& worker : workers) worker.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_LE(spf_cache_entry_count(), 5000U);
+  spf_cache_free();
 }
