@@ -21,10 +21,11 @@ namespace {
 
 constexpr std::size_t smallest_table = 1024;  // buckets; the table never shrinks below
 constexpr std::size_t buckets_moved_per_operation = 256;
-constexpr int drops_per_lookup = 4;      // expired entries dropped by a lookup
-constexpr int drops_per_insert = 8;      // and by an insert
-constexpr int evictions_per_insert = 8;  // while over the bound (after a lower one)
-constexpr int evictions_per_limit_step = 1024;
+constexpr int drops_per_lookup = 4;             // expired entries dropped by a lookup
+constexpr int drops_per_insert = 8;             // and by an insert
+constexpr int evictions_per_insert = 8;         // while over the bound (after a lower one)
+constexpr int evictions_per_limit_step = 1024;  // by spf_cache_set_limit per hold of the lock
+constexpr std::size_t buckets_moved_per_limit_step = 16384;
 struct cache_state {
   spf_cache_table table;
   spf_cache_expiry expiry;
@@ -43,10 +44,9 @@ uint64_t generation = 0;       // counts caches made and freed
 // What an operation leaves for after the lock: memory to free and a table
 // to allocate.
 struct deferred_work {
-  spf_cache_entry* dropped = nullptr;  // linked through chain_next
-  spf_cache_entry** emptied_table = nullptr;
-  std::size_t emptied_table_size = 0;
-  std::size_t allocate_table = 0;  // buckets; 0 none
+  spf_cache_entry* dropped = nullptr;                   // linked through chain_next
+  spf_cache_bucket_range unneeded_buckets{nullptr, 0};  // of an old table
+  std::size_t allocate_table = 0;                       // buckets; 0 none
   uint64_t for_generation = 0;
 };
 
@@ -61,12 +61,7 @@ void take_out(cache_state& state, spf_cache_entry* entry, deferred_work& work) {
 // Moves some buckets of a resize and drops up to `drops` expired entries.
 void maintain(cache_state& state, int64_t now, int drops, deferred_work& work) {
   if (state.table.migrating()) {
-    std::size_t old_size = state.table.old_size;
-    spf_cache_entry** emptied = state.table.migrate_step(buckets_moved_per_operation);
-    if (emptied != nullptr) {
-      work.emptied_table = emptied;
-      work.emptied_table_size = old_size;
-    }
+    work.unneeded_buckets = state.table.migrate_step(buckets_moved_per_operation);
   }
   for (; drops > 0; --drops) {
     spf_cache_entry* soonest = state.expiry.soonest();
@@ -123,7 +118,7 @@ void resize_table(std::size_t size, uint64_t for_generation) {
 
 void finish(deferred_work& work) {
   free_spf_cache_chain(work.dropped);
-  free_buckets(work.emptied_table, work.emptied_table_size);
+  free_buckets(work.unneeded_buckets.first, work.unneeded_buckets.count);
   if (work.allocate_table != 0) resize_table(work.allocate_table, work.for_generation);
 }
 
@@ -131,7 +126,8 @@ void destroy(cache_state* state) {
   if (state == nullptr) return;
   state->expiry.free_all();
   free_buckets(state->table.heads, state->table.size);
-  free_buckets(state->table.old_heads, state->table.old_size);
+  spf_cache_bucket_range old = state->table.old_remainder();
+  free_buckets(old.first, old.count);
   std::free(state);
 }
 
@@ -171,8 +167,12 @@ void spf_cache_set_limit(std::size_t limit) {
       for (int n = 0; n < evictions_per_limit_step && cache->entries > cache->limit; ++n) {
         take_out(*cache, cache->expiry.soonest(), work);
       }
-      over = cache->entries > cache->limit;
+      // The table shrinks after many evictions; this thread moves it along.
+      if (cache->table.migrating()) {
+        work.unneeded_buckets = cache->table.migrate_step(buckets_moved_per_limit_step);
+      }
       plan(*cache, work);
+      over = cache->entries > cache->limit || cache->table.migrating() || work.allocate_table != 0;
     }
     finish(work);
   }

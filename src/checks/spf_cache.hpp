@@ -40,9 +40,9 @@
 [[nodiscard]] bool spf_cache_init(std::size_t limit);
 
 // Gives the cache a new bound (at least 1). When it holds more, the entries
-// closest to expiry are evicted until it fits, in steps of at most a
-// thousand evictions per hold of the lock, on the calling thread (the
-// reload's). Does nothing without a cache.
+// closest to expiry are evicted until it fits, and the table is shrunk to
+// match, in steps of at most a thousand evictions per hold of the lock, on
+// the calling thread (the reload's). Does nothing without a cache.
 void spf_cache_set_limit(std::size_t limit);
 
 // The cache exists (init succeeded and free has not run).

@@ -5,15 +5,15 @@
 
 void spf_cache_table::start_migration(spf_cache_entry** fresh_heads, std::size_t fresh_size) {
   old_heads = heads;
-  old_size = size;
+  old_size = heads != nullptr ? size : 0;
   moved = 0;
+  released = 0;
   heads = fresh_heads;
   size = fresh_size;
-  if (old_heads == nullptr) old_size = 0;
 }
 
-spf_cache_entry** spf_cache_table::migrate_step(std::size_t bucket_budget) {
-  if (old_heads == nullptr) return nullptr;
+spf_cache_bucket_range spf_cache_table::migrate_step(std::size_t bucket_budget) {
+  if (old_heads == nullptr) return {nullptr, 0};
   for (; moved < old_size && bucket_budget > 0; ++moved, --bucket_budget) {
     spf_cache_entry* entry = old_heads[moved];
     old_heads[moved] = nullptr;
@@ -25,12 +25,22 @@ spf_cache_entry** spf_cache_table::migrate_step(std::size_t bucket_budget) {
       entry = next;
     }
   }
-  if (moved < old_size) return nullptr;
-  spf_cache_entry** emptied = old_heads;
-  old_heads = nullptr;
-  old_size = 0;
-  moved = 0;
-  return emptied;
+  if (moved == old_size) {
+    spf_cache_bucket_range rest = old_remainder();
+    old_heads = nullptr;
+    old_size = moved = released = 0;
+    return rest;
+  }
+  std::size_t whole_pieces = moved / spf_cache_release_piece * spf_cache_release_piece;
+  if (whole_pieces == released) return {nullptr, 0};
+  spf_cache_bucket_range done{old_heads + released, whole_pieces - released};
+  released = whole_pieces;
+  return done;
+}
+
+spf_cache_bucket_range spf_cache_table::old_remainder() const {
+  if (old_heads == nullptr) return {nullptr, 0};
+  return {old_heads + released, old_size - released};
 }
 
 spf_cache_entry*& spf_cache_table::bucket_of(uint32_t hash) {

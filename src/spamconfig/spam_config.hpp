@@ -66,7 +66,7 @@ static_assert(std::is_trivial_v<spam_config_record>);
 extern const char* const default_dnsbl_domain;
 
 // The SPF cache bound when the file gives none ("spfcachesize"): at about
-// 100 bytes an entry, some 100 MB when full; ten hours of a site that sees
+// 90 bytes an entry, some 90 MB when full; ten hours of a site that sees
 // some 28 new client and domain pairs a second.
 constexpr int32_t default_spf_cache_size = 1000000;
 

@@ -53,23 +53,33 @@ TEST(spf_cache_table, entries_stay_findable_through_every_step_of_a_resize) {
     const char* name;
     std::size_t from, to;
   };
-  const resize_case cases[] = {{"grow", 8, 16}, {"grow fourfold", 8, 32}, {"shrink", 32, 4}};
+  const resize_case cases[] = {{"grow", 8, 16},
+                               {"grow fourfold", 8, 32},
+                               {"shrink", 32, 4},
+                               {"grow in pieces", 16384, 32768},
+                               {"shrink in pieces", 32768, 1024}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     table_fixture fixture(c.from);
     int next = 0;
     for (; next < 40; ++next) fixture.add(next);
+    spf_cache_entry** old_heads = fixture.table.heads;
     fixture.table.start_migration(zeroed_buckets(c.to), c.to);
-    spf_cache_entry** emptied = nullptr;
-    for (std::size_t step = 0; emptied == nullptr; ++step) {
+    std::size_t handed_back = 0;
+    for (std::size_t step = 0; fixture.table.migrating(); ++step) {
       ASSERT_LE(step, c.from) << "the migration never ends";
       ASSERT_TRUE(fixture.all_found()) << "before step " << step;
       fixture.add(next++);  // linked midway
       fixture.remove_front();
       ASSERT_TRUE(fixture.all_found()) << "after changes at step " << step;
-      emptied = fixture.table.migrate_step(1);
+      spf_cache_bucket_range unneeded = fixture.table.migrate_step(1);
+      if (unneeded.count != 0) {
+        EXPECT_EQ(unneeded.first, old_heads + handed_back);
+      }
+      handed_back += unneeded.count;
     }
-    std::free(emptied);
+    EXPECT_EQ(handed_back, c.from) << "the whole old array is handed back once";
+    std::free(old_heads);
     EXPECT_FALSE(fixture.table.migrating());
     EXPECT_EQ(fixture.table.size, c.to);
     EXPECT_TRUE(fixture.all_found());
