@@ -26,6 +26,7 @@ constexpr int drops_per_insert = 8;             // and by an insert
 constexpr int evictions_per_insert = 8;         // while over the bound (after a lower one)
 constexpr int evictions_per_limit_step = 1024;  // by spf_cache_set_limit per hold of the lock
 constexpr std::size_t buckets_moved_per_limit_step = 16384;
+
 struct cache_state {
   spf_cache_table table;
   spf_cache_expiry expiry;
@@ -102,24 +103,28 @@ void free_buckets(spf_cache_entry** heads, std::size_t size) {
 }
 
 // Allocates the claimed table and installs it, if the cache it was claimed
-// for still exists.
-void resize_table(std::size_t size, uint64_t for_generation) {
+// for still exists. True when the table's move has begun.
+bool resize_table(std::size_t size, uint64_t for_generation) {
   spf_cache_entry** heads = allocate_buckets(size);
+  bool installed = false;
   {
     mutex_guard hold(&cache_lock);
     if (cache != nullptr && generation == for_generation && cache->resize_to == size) {
       cache->resize_to = 0;
       if (heads != nullptr) cache->table.start_migration(heads, size);
+      installed = heads != nullptr;
       heads = nullptr;
     }
   }
   free_buckets(heads, size);
+  return installed;
 }
 
-void finish(deferred_work& work) {
+// True when a resize began.
+bool finish(deferred_work& work) {
   free_spf_cache_chain(work.dropped);
   free_buckets(work.unneeded_buckets.first, work.unneeded_buckets.count);
-  if (work.allocate_table != 0) resize_table(work.allocate_table, work.for_generation);
+  return work.allocate_table != 0 && resize_table(work.allocate_table, work.for_generation);
 }
 
 void destroy(cache_state* state) {
@@ -172,9 +177,10 @@ void spf_cache_set_limit(std::size_t limit) {
         work.unneeded_buckets = cache->table.migrate_step(buckets_moved_per_limit_step);
       }
       plan(*cache, work);
-      over = cache->entries > cache->limit || cache->table.migrating() || work.allocate_table != 0;
+      over = cache->entries > cache->limit || cache->table.migrating();
     }
-    finish(work);
+    // A shrink that could not be allocated is left to later operations.
+    if (finish(work)) over = true;
   }
 }
 
@@ -214,7 +220,7 @@ int32_t spf_cache_lookup(const char* key, int64_t now) {
     }
     plan(*cache, work);
   }
-  finish(work);
+  (void)finish(work);
   return value;
 }
 
@@ -244,7 +250,7 @@ void spf_cache_insert(const char* key, int32_t ttl, int32_t value, int64_t now) 
     }
   }
   free_spf_cache_entry(entry);  // not stored: the key has a valid entry, or there is no cache
-  finish(work);
+  (void)finish(work);
 }
 
 std::size_t spf_cache_entry_count() {
