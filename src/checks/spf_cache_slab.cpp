@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t slab_size = 256 * 1024;  // also its alignment
+constexpr std::size_t slab_size = std::size_t{256} * 1024;  // also its alignment
 constexpr std::size_t block_alignment = 8;
 
 struct slab_header {
@@ -33,8 +33,8 @@ std::size_t used = 0;            // bytes of it cut so far, header included
 slab_header* map_slab() {
   auto* pages = static_cast<char*>(teslo_map_zeroed(2 * slab_size));
   if (pages == nullptr) return nullptr;
-  auto address = reinterpret_cast<uintptr_t>(pages);
-  auto* aligned = reinterpret_cast<char*>((address + slab_size - 1) & ~(slab_size - 1));
+  std::size_t misalignment = reinterpret_cast<uintptr_t>(pages) & (slab_size - 1);
+  char* aligned = pages + (misalignment == 0 ? 0 : slab_size - misalignment);
   teslo_unmap(pages, static_cast<std::size_t>(aligned - pages));
   teslo_unmap(aligned + slab_size, static_cast<std::size_t>(pages + slab_size - aligned));
   return new (aligned) slab_header{1};
@@ -84,8 +84,9 @@ void* spf_cache_slab_allocate(std::size_t size) {
 
 void spf_cache_slab_free(void* block) {
   if (block == nullptr) return;
-  auto address = reinterpret_cast<uintptr_t>(block);
-  release(reinterpret_cast<slab_header*>(address & ~(slab_size - 1)));
+  auto* byte = static_cast<char*>(block);
+  std::size_t offset = reinterpret_cast<uintptr_t>(byte) & (slab_size - 1);
+  release(reinterpret_cast<slab_header*>(byte - offset));
 }
 
 void spf_cache_slab_release_current() {

@@ -17,7 +17,7 @@
 #include <cstddef>
 
 // The largest block allocate gives.
-constexpr std::size_t spf_cache_slab_largest = 16 * 1024;
+constexpr std::size_t spf_cache_slab_largest = std::size_t{16} * 1024;
 
 // `size` bytes aligned for an entry; null when memory is short or `size` is
 // over spf_cache_slab_largest.

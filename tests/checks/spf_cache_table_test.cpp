@@ -14,6 +14,7 @@
 namespace {
 
 spf_cache_entry** zeroed_buckets(std::size_t size) {
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): a bucket is one pointer
   return static_cast<spf_cache_entry**>(std::calloc(size, sizeof(spf_cache_entry*)));
 }
 
