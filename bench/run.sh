@@ -13,6 +13,9 @@ done
 echo "== SPF step with a cache hit (spf_cache_bench)"
 "$build_dir/bench/spf_cache_bench"
 
+echo "== SPF cache filled to 10 million pairs and emptied (spf_cache_size_bench, about 1 GB)"
+"$build_dir/bench/spf_cache_size_bench"
+
 echo "== harmful-attachment body scan (body_scan_bench)"
 "$build_dir/bench/body_scan_bench"
 

@@ -99,7 +99,7 @@ int main() {
   bench_config.ttl = 36000;
   bench_config.refusefail = 1;
   bench_config.spf = ACTION_EJECT;
-  if (!spf_cache_init()) {
+  if (!spf_cache_init(default_spf_cache_size)) {
     std::fprintf(stderr, "cache allocation failed\n");
     return 1;
   }

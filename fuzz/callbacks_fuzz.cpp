@@ -257,7 +257,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Every connection sees this one record, which each input edits in place.
   using snapshot = std::shared_ptr<const spam_config_record>;
   publish_spam_settings(snapshot(snapshot(), &spam_config));
-  if (!spf_cache_init()) std::abort();
+  if (!spf_cache_init(default_spf_cache_size)) std::abort();
   fuzz::install_offline_seams();
 
   copy_rule_table rules;
@@ -276,7 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static unsigned runs = 0;
   if (++runs % 4096 == 0) {
     spf_cache_free();
-    if (!spf_cache_init()) std::abort();
+    if (!spf_cache_init(default_spf_cache_size)) std::abort();
   }
   FuzzedDataProvider input(data, size);
   set_per_input_settings(input);

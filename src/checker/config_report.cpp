@@ -37,8 +37,9 @@ void write_settings(std::ostream& out, const spam_config_record& c) {
       << action_word(c.ddns) << ", disposition " << action_word(c.disposition) << ", dnsblserv "
       << action_word(c.dnsblserv) << "\n";
   out << "  dnsbldou " << quoted(c.dnsbl_domain) << ", ttl " << c.ttl << " seconds"
-      << (c.ttl == 0 ? " (no SPF cache)" : "") << ", refusefail " << on_off(c.refusefail)
-      << ", tag " << quoted(c.tag) << ", tagsubject " << on_off(c.tagsubject) << "\n";
+      << (c.ttl == 0 ? " (no SPF cache)" : "") << ", spfcachesize " << c.spfcachesize
+      << ", refusefail " << on_off(c.refusefail) << ", tag " << quoted(c.tag) << ", tagsubject "
+      << on_off(c.tagsubject) << "\n";
   out << "  lists: whitelistip " << length(c.whitelistip) << ", blacklistip "
       << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr) << ", blacklistptr "
       << length(c.blacklistptr) << ", whitelistfrom " << length(c.whitelistfrom) << ", whitelistto "

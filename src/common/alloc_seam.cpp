@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace {
 
@@ -30,3 +31,13 @@ void* teslo_calloc(std::size_t count, std::size_t size) {
 }
 
 char* teslo_strdup(const char* text) { return injected_failure() ? nullptr : strdup(text); }
+
+void* teslo_map_zeroed(std::size_t size) {
+  if (injected_failure()) return nullptr;
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void teslo_unmap(void* pages, std::size_t size) {
+  if (pages != nullptr) (void)munmap(pages, size);
+}

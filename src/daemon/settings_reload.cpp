@@ -1,5 +1,6 @@
 #include "daemon/settings_reload.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <syslog.h>
@@ -39,5 +40,10 @@ bool reload_spam_settings(const char* path) {
 }
 
 void prepare_spf_cache(const spam_config_record& config) {
-  if (config.ttl != 0 && !spf_cache_init()) log_line(LOG_ERR, "[ERROR] cache engine init failed");
+  auto limit = static_cast<std::size_t>(config.spfcachesize);
+  if (spf_cache_allocated()) {
+    spf_cache_set_limit(limit);
+  } else if (config.ttl != 0 && !spf_cache_init(limit)) {
+    log_line(LOG_ERR, "[ERROR] cache engine init failed");
+  }
 }

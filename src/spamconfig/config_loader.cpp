@@ -190,6 +190,17 @@ void check_time_value(const char* value, const line_context& line) {
               "read as " + std::to_string(parse_time_value(value)) + " seconds");
 }
 
+// A number of entries: decimal digits only, 1 to INT32_MAX.
+void set_entry_count(int32_t& field, const char* value, const line_context& line) {
+  long long number = std::strtoll(value, nullptr, 10);  // saturates on overflow
+  if (!all_digits(value) || number < 1 || number > INT32_MAX) {
+    line.report(config_line_issue::value_not_accepted,
+                "accepted: a number of entries from 1 to " + std::to_string(INT32_MAX));
+    return;
+  }
+  field = static_cast<int32_t>(number);
+}
+
 // Keys whose value is one of the action words.
 bool apply_action_key(const char* key, const char* value, const line_context& line) {
   spam_config_record& config = line.config;
@@ -301,6 +312,8 @@ void apply_setting(const line_context& line) {
   if (same_word(key, "ttl")) {
     line.config.ttl = parse_time_value(value);
     check_time_value(value, line);
+  } else if (same_word(key, "spfcachesize")) {
+    set_entry_count(line.config.spfcachesize, value, line);
   } else if (same_word(key, "syslog")) {
     set_facility(value, line);
   } else {

@@ -66,6 +66,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   config.dnsblserv = ACTION_OFF;
   config.spf = ACTION_OFF;
   config.ttl = 36000;
+  config.spfcachesize = default_spf_cache_size;
   std::free(config.socketgroup);
   config.socketgroup = nullptr;
   std::free(config.metricsfile);

@@ -104,7 +104,7 @@ TEST(check_spam_config_file, lines_taken_as_written_are_clean) {
       "SPF Eject\nDDNS quarantine # comment\nhelocheck HEADER\n",
       "whitelistip 10.1.2.0/24\nblacklistip 192.0.2.7\nwhitelistip 10.0.0.0/0\n",
       "whitelistptr .Example.Net\nwhitelistfrom Example.COM\nwhitelistto boss@\n",
-      "ttl 30m\nttl 2D\nttl 45\nttl 90s\nttl 0\n",
+      "ttl 30m\nttl 2D\nttl 45\nttl 90s\nttl 0\nspfcachesize 5000\n",
       "refusefail off\ntagsubject off\naddheader off\nquarantine on\nsyslog LOCAL3\n",
       "tag [JUNK]\ndnsbldou bl.example\nuser milter\nsocket inet:1234\nquarantinebox spam\n",
   };
@@ -122,7 +122,8 @@ TEST(check_spam_config_file, shows_the_settings_that_would_be_in_force) {
       has_lines(result.lines, {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
                                "disposition off, dnsblserv off",
                                "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
-                               "refusefail on, tag \"[SPAM]\", tagsubject on",
+                               "spfcachesize 1000000, refusefail on, tag \"[SPAM]\", "
+                               "tagsubject on",
                                "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
                                "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
 }

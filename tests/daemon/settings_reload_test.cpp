@@ -200,7 +200,7 @@ TEST_F(settings_reload, under_load_every_connection_sees_one_version) {
               saw_b.load());
 }
 
-TEST(settings_reload_cache, ttl_starts_the_cache_and_0_keeps_its_entries) {
+TEST(settings_reload_cache, ttl_starts_the_cache_0_keeps_its_entries_and_the_bound_applies) {
   rule_dir dir;
   fake_milter::log_capture logs;
   spf_cache_free();
@@ -217,6 +217,12 @@ TEST(settings_reload_cache, ttl_starts_the_cache_and_0_keeps_its_entries) {
   ASSERT_TRUE(reload_spam_settings(path.c_str()));
   EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", 1000 + 3599), 2)
       << "an entry keeps the expiry it was stored with";
+
+  spf_cache_insert("192.0.2.8|example.org", 7200, 2, 1000);
+  dir.write("orvane.conf", "ttl 1h\nspfcachesize 1\n");
+  ASSERT_TRUE(reload_spam_settings(path.c_str()));
+  EXPECT_EQ(spf_cache_entry_count(), 1U) << "a lower bound applies at once";
+  EXPECT_EQ(spf_cache_lookup("192.0.2.8|example.org", 1000), 2) << "the later expiry stays";
   spf_cache_free();
   publish_test_settings();
 }

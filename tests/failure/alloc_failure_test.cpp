@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <syslog.h>
+#include <vector>
 
 #include "checks/offline_dns.hpp"
 #include "checks/spf_cache.hpp"
@@ -167,39 +168,43 @@ TEST(out_of_memory, subject_tag_buffer_drops_only_the_tag) {
 
 TEST(out_of_memory, spf_cache_stores_nothing_and_keeps_what_it_had) {
   constexpr int64_t now = 1700000000;
-  {
-    alloc_faults faults(1);
-    EXPECT_FALSE(spf_cache_init());
-  }
-  EXPECT_FALSE(spf_cache_allocated());
-  ASSERT_TRUE(spf_cache_init());
-  struct cache_case {
-    const char* name;
-    long failing;  // which allocation of the insert fails
-  };
-  const cache_case cases[] = {{"entry", 1}, {"key copy", 2}};
-  for (const auto& c : cases) {
-    {
-      alloc_faults faults(c.failing);
-      spf_cache_insert("192.0.2.7|example.org", 60, 2, now);
-      EXPECT_TRUE(alloc_faults::fired()) << c.name;
-    }
-    EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now), 0) << c.name;
-    EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 0U) << c.name;
-  }
-  // An expired entry whose reuse fails for want of memory stays as it was
-  // (expired, so not answered), and no second entry is made.
-  spf_cache_insert("192.0.2.7|example.org", 60, 2, now);
-  {
-    alloc_faults faults(1, true);
-    spf_cache_insert("192.0.2.7|example.org", 60, 3, now + 120);
+  const char* const key = "192.0.2.7|example.org";
+  for (long failing : {1L, 2L}) {  // the cache record, its first table
+    alloc_faults faults(failing);
+    EXPECT_FALSE(spf_cache_init(default_spf_cache_size));
     EXPECT_TRUE(alloc_faults::fired());
   }
-  EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now + 120), 0);
-  EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 1U);
-  spf_cache_insert("192.0.2.7|example.org", 60, 3, now + 120);
-  EXPECT_EQ(spf_cache_lookup("192.0.2.7|example.org", now + 120), 3);
-  EXPECT_EQ(spf_cache_chain_length("192.0.2.7|example.org"), 1U);
+  EXPECT_FALSE(spf_cache_allocated());
+  ASSERT_TRUE(spf_cache_init(default_spf_cache_size));
+  {
+    alloc_faults faults(1);  // the first memory block of entries
+    spf_cache_insert(key, 60, 2, now);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  EXPECT_EQ(spf_cache_lookup(key, now), 0);
+  EXPECT_EQ(spf_cache_entry_count(), 0U);
+  spf_cache_insert(key, 60, 3, now + 120);
+  EXPECT_EQ(spf_cache_lookup(key, now + 120), 3);
+  EXPECT_EQ(spf_cache_entry_count(), 1U);
+  spf_cache_free();
+}
+
+TEST(out_of_memory, spf_cache_that_cannot_grow_keeps_every_entry) {
+  constexpr int64_t now = 1700000000;
+  ASSERT_TRUE(spf_cache_init(default_spf_cache_size));
+  // The first table has 1024 buckets; the insert that passes that count
+  // takes its entry from the block in use and allocates the larger table,
+  // which fails here.
+  std::vector<std::string> keys;
+  for (int n = 0; n < 1025; ++n) keys.push_back("198.51.100.1|d" + std::to_string(n) + ".example");
+  for (std::size_t n = 0; n + 1 < keys.size(); ++n) spf_cache_insert(keys[n].c_str(), 60, 2, now);
+  {
+    alloc_faults faults(1);
+    spf_cache_insert(keys.back().c_str(), 60, 2, now);
+    EXPECT_TRUE(alloc_faults::fired());
+  }
+  EXPECT_EQ(spf_cache_entry_count(), keys.size());
+  for (const auto& key : keys) EXPECT_EQ(spf_cache_lookup(key.c_str(), now), 2) << key;
   spf_cache_free();
 }
 
@@ -287,7 +292,7 @@ TEST(out_of_memory, any_single_failure_in_a_transaction_never_refuses_or_crashes
     note(smtp.eom());
     return statuses;
   };
-  ASSERT_TRUE(spf_cache_init());
+  ASSERT_TRUE(spf_cache_init(default_spf_cache_size));
   long allocations = 0;
   {
     alloc_faults count_only(0);
@@ -299,7 +304,7 @@ TEST(out_of_memory, any_single_failure_in_a_transaction_never_refuses_or_crashes
   ASSERT_GE(allocations, 3);  // context, message record, Subject copy at least
   for (long failing = 1; failing <= allocations; ++failing) {
     SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
-    ASSERT_TRUE(spf_cache_init());
+    ASSERT_TRUE(spf_cache_init(default_spf_cache_size));
     {
       alloc_faults faults(failing);
       fake_milter::session smtp(filter_description);

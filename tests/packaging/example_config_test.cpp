@@ -21,7 +21,7 @@ const std::filesystem::path example_file =
 // The settings of spam_config as comparable values.
 struct settings {
   std::string tag, quarantinebox, dnsbl_domain, user, socket, disposition_pattern;
-  int32_t refusefail, tagsubject, addheader, quarantine, syslog_facility, ttl;
+  int32_t refusefail, tagsubject, addheader, quarantine, syslog_facility, ttl, spfcachesize;
   check_action helocheck, tocheck, ddns, disposition, dnsblserv, spf;
   bool lists_empty;
 
@@ -39,6 +39,7 @@ struct settings {
             c.quarantine,
             c.syslog_facility,
             c.ttl,
+            c.spfcachesize,
             c.helocheck,
             c.tocheck,
             c.ddns,
@@ -57,8 +58,8 @@ void PrintTo(const settings& s, std::ostream* out) {
        << " user=" << s.user << " socket=" << s.socket << " refusefail=" << s.refusefail
        << " tagsubject=" << s.tagsubject << " addheader=" << s.addheader
        << " quarantine=" << s.quarantine << " syslog=" << s.syslog_facility << " ttl=" << s.ttl
-       << " actions=" << s.helocheck << s.tocheck << s.ddns << s.disposition << s.dnsblserv << s.spf
-       << " lists_empty=" << s.lists_empty;
+       << " spfcachesize=" << s.spfcachesize << " actions=" << s.helocheck << s.tocheck << s.ddns
+       << s.disposition << s.dnsblserv << s.spf << " lists_empty=" << s.lists_empty;
 }
 
 }  // namespace

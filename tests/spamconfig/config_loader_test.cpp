@@ -57,6 +57,7 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
     EXPECT_EQ(action, ACTION_OFF);
   }
   EXPECT_EQ(spam_config.ttl, 36000);
+  EXPECT_EQ(spam_config.spfcachesize, 1000000);
   EXPECT_EQ(spam_config.whitelistip, nullptr);
   EXPECT_EQ(spam_config.whitelistto, nullptr);
   free_spam_config(spam_config);
@@ -108,6 +109,12 @@ TEST(load_spam_config, settings_follow_the_file) {
       {"TTL 1H\n", [] { return spam_config.ttl; }, 3600},
       {"ttl 45\n", [] { return spam_config.ttl; }, 45},
       {"ttl 0\n", [] { return spam_config.ttl; }, 0},
+      {"SpfCacheSize 5000\n", [] { return spam_config.spfcachesize; }, 5000},
+      {"spfcachesize 2147483647\n", [] { return spam_config.spfcachesize; }, INT32_MAX},
+      {"spfcachesize 2147483648\n", [] { return spam_config.spfcachesize; }, 1000000},
+      {"spfcachesize 0\n", [] { return spam_config.spfcachesize; }, 1000000},
+      {"spfcachesize 10k\n", [] { return spam_config.spfcachesize; }, 1000000},
+      {"spfcachesize -5\n", [] { return spam_config.spfcachesize; }, 1000000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
