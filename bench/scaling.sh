@@ -14,8 +14,9 @@
 #      default).
 # Needs root (private namespaces, as bench/load.sh); about 6 minutes.
 #
-# Usage: sudo bench/scaling.sh [--quick] [--build-dir DIR] [--teslo BINARY]
+# Usage: sudo bench/scaling.sh [--quick] [--only "N..."] [--build-dir DIR] [--teslo BINARY]
 #   --quick   fewer messages and shorter DNS runs (checks the set-up)
+#   --only    run these sections only, e.g. --only "1 3"
 #   --teslo   measure this daemon binary instead (an older build, say)
 set -u
 
@@ -23,12 +24,14 @@ SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="$SOURCE_DIR/build-bench"
 QUICK=0
 OTHER_TESLO=""
+SECTIONS="1 2 3 4"
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) QUICK=1 ;;
     --build-dir) BUILD_DIR="$2"; shift ;;
     --teslo) OTHER_TESLO="$(realpath "$2")"; shift ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --only) SECTIONS="$2"; shift ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "scaling.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -46,7 +49,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   export TESLO_BIN="${OTHER_TESLO:-$BUILD_DIR/teslo}"
 fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
-args=(--build-dir "$BUILD_DIR")
+args=(--build-dir "$BUILD_DIR" --only "$SECTIONS")
 [ "$QUICK" = 1 ] && args+=(--quick)
 [ -n "$OTHER_TESLO" ] && args+=(--teslo "$OTHER_TESLO")
 sandbox_enter "${args[@]}"
@@ -121,22 +124,27 @@ entries() {  # KEY COUNT KIND
     } }'
 }
 
-# configure_lists SPEC...: every check on (as bench/load.sh "on") plus, for
-# each SPEC "key:count:kind", that many entries.
+# configure_lists SPEC...: every check's action off (as bench/load.sh "off":
+# the lists are consulted whatever the actions, the blocklist is asked and
+# SPF answered from its cache), no copy rule, plus, for each SPEC
+# "key:count:kind", that many entries.
 configure_lists() {
-  write_config "${CHECKS_HEADER[@]}" 'ttl 10h'
+  write_config 'helocheck off' 'tocheck off' 'spf off' 'ddns off' 'disposition off' \
+    'dnsblserv off' 'dnsbldou bl.test' 'ttl 10h'
   local spec key count kind
   for spec in "$@"; do
     IFS=: read -r key count kind <<< "$spec"
     entries "$key" "$count" "$kind" >> /etc/mail/orvane/orvane.conf
   done
-  write_rules "${COPY_RULES[@]}"
+  write_rules
 }
 
 per_conn=$(( MESSAGES / 8 ))
+
+section_1() {
 echo
-echo "== 1. lists (concurrency 8, $MESSAGES messages; share of the minimal filter's messages/s)"
-start_minimal || exit 1
+echo "== 1. lists, every check's action off (concurrency 8, $MESSAGES messages; share of the minimal filter's messages/s)"
+start_minimal || return
 drive warmup 1 --messages 100 > /dev/null
 base="$(drive minimal 8 --messages "$per_conn")"
 base_rate="$(field rate "$base")"
@@ -172,7 +180,9 @@ list_case "blacklistip 100000, one message per connection" 1 "blacklistip:100000
 list_case "all six lists, 100000 each" 0 "whitelistip:100000:ip" "blacklistip:100000:ip" \
   "whitelistptr:100000:name" "blacklistptr:100000:name" "whitelistfrom:100000:address" \
   "whitelistto:100000:address"
+}
 
+section_2() {
 echo
 echo "== 2. SPF result cache"
 if [ -x "$BIN_DIR/bench/spf_cache_size_bench" ]; then
@@ -180,7 +190,9 @@ if [ -x "$BIN_DIR/bench/spf_cache_size_bench" ]; then
 else
   echo "  (spf_cache_size_bench not built)"
 fi
+}
 
+section_3() {
 echo
 echo "== 3. DNS answering late (SPF cache off, so every message asks both questions)"
 sandbox_kill_pid "$(cat "$W/dnsmasq.pid")" 5
@@ -202,8 +214,8 @@ for delay in 0.05 2; do
     result="$(drive "dns-$delay/$conc" "$conc" --messages 1000000 --time-limit "$DNS_SECONDS" \
       --reply-timeout 30000)"
     ideal="$(awk -v c="$conc" -v d="$delay" 'BEGIN { printf "%.1f", c / d }')"
-    printf '  answers after %4s s, concurrency %3s: %8s msgs/s (one round trip a message allows %s)  p50 %s ms\n' \
-      "$delay" "$conc" "$(field rate "$result")" "$ideal" "$(field p50_ms "$result")"
+    printf '  answers after %4s s, concurrency %3s: %8s msgs/s (one round trip a message allows %s)  p50 %s ms  p95 %s ms\n' \
+      "$delay" "$conc" "$(field rate "$result")" "$ideal" "$(field p50_ms "$result")" "$(field p95_ms "$result")"
   done
   stop_teslo
   sandbox_kill_pid "$dns_pid" 5
@@ -213,11 +225,13 @@ start_minimal || exit 1
 result="$(drive minimal/1 1 --messages 200)"
 stop_minimal
 echo "  minimal filter, concurrency 1: p50 $(field p50_ms "$result") ms (a message's latency without DNS)"
+}
 
+section_4() {
 echo
 echo "== 4. 2000 idle connections held open (daemon started with soft open-file limit $(ulimit -Sn))"
 configure_lists
-start_teslo || exit 1
+start_teslo || return
 echo "  the daemon's open-file limit: $(awk '/^Max open files/ { print $4 " soft, " $5 " hard" }' "/proc/$FILTER_PID/limits")"
 quiet="$(drive idle-0 8 --messages "$per_conn")"
 stalled="$(drive idle-2000 8 --messages "$per_conn" --stall 2000 --idle 5)"
@@ -226,5 +240,8 @@ printf '  %-40s %9s msgs/s  CPU s/10k msgs %s\n' "no idle connection" "$(field r
 printf '  %-40s %9s msgs/s  CPU s/10k msgs %s  (%s held)\n' "2000 idle connections" "$(field rate "$stalled")" \
   "$(field cpu_per_10k "$stalled")" "$(field stalled "$stalled")"
 echo "  the daemon's CPU while the 2000 connections sat idle for 5 s before that run: $(field idle_cpu_s "$stalled") s"
+}
+
+for section in $SECTIONS; do "section_$section"; done
 
 [ "$FAILED" = 0 ] || { echo "some runs failed (see above)"; exit 1; }
