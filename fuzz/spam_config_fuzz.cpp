@@ -45,14 +45,14 @@ void check_loaded_record(const spam_config_record& spam_config) {
 void query_lists(const spam_config_record& spam_config) {
   const uint32_t addresses[] = {inet_addr("192.0.2.7"), inet_addr("10.1.2.3"), 0, 0xffffffffu};
   for (uint32_t address : addresses) {
-    (void)ip_list_match(spam_config.whitelistip, address);
-    (void)ip_list_match(spam_config.blacklistip, address);
+    (void)ip_list_match(spam_config.whitelistip, spam_config.whitelistip_index, address);
+    (void)ip_list_match(spam_config.blacklistip, spam_config.blacklistip_index, address);
   }
   for (const char* name : {"", "mail.example.test", "x", "A.VERY.LONG.NAME.EXAMPLE.ORG"}) {
-    (void)name_suffix_match(spam_config.whitelistptr, name);
-    (void)name_suffix_match(spam_config.blacklistptr, name);
-    (void)address_substring_match(spam_config.whitelistfrom, name);
-    (void)address_substring_match(spam_config.whitelistto, name);
+    (void)name_suffix_match(spam_config.whitelistptr, spam_config.whitelistptr_index, name);
+    (void)name_suffix_match(spam_config.blacklistptr, spam_config.blacklistptr_index, name);
+    (void)address_substring_match(spam_config.whitelistfrom, spam_config.whitelistfrom_index, name);
+    (void)address_substring_match(spam_config.whitelistto, spam_config.whitelistto_index, name);
   }
 }
 

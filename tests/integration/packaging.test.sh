@@ -51,7 +51,8 @@ program_files=(
 # The keys of the spam-check file; the example must document each one.
 spam_keys=(whitelistip blacklistip whitelistptr blacklistptr whitelistfrom whitelistto
   refusefail tagsubject tag addheader quarantine quarantinebox ttl user socket
-  helocheck tocheck spf ddns disposition dnsblserv dnsbldou syslog)
+  helocheck tocheck spf ddns disposition dnsblserv dnsbldou syslog spfcachesize socketgroup
+  metricsfile)
 
 file_mode() { stat -c '%a' "$1" 2>/dev/null; }
 
