@@ -124,16 +124,16 @@ entries() {  # KEY COUNT KIND
     } }'
 }
 
-# configure_lists SPEC...: every check's action off (as bench/load.sh "off":
+# configure_lists KEY:COUNT:KIND...: every check's action off (as bench/load.sh "off":
 # the lists are consulted whatever the actions, the blocklist is asked and
-# SPF answered from its cache), no copy rule, plus, for each SPEC
-# "key:count:kind", that many entries.
+# SPF answered from its cache), no copy rule, plus COUNT entries of KIND
+# (ip, name or address) for each list KEY.
 configure_lists() {
   write_config 'helocheck off' 'tocheck off' 'spf off' 'ddns off' 'disposition off' \
     'dnsblserv off' 'dnsbldou bl.test' 'ttl 10h'
-  local spec key count kind
-  for spec in "$@"; do
-    IFS=: read -r key count kind <<< "$spec"
+  local list key count kind
+  for list in "$@"; do
+    IFS=: read -r key count kind <<< "$list"
     entries "$key" "$count" "$kind" >> /etc/mail/orvane/orvane.conf
   done
   write_rules
@@ -154,7 +154,7 @@ stop_minimal
 printf '  %-52s %9s msgs/s\n' "minimal filter" "$base_rate"
 printf '  %-52s %9s msgs/s\n' "minimal filter, one message per connection" "$base_new_rate"
 
-list_case() {  # LABEL RECONNECT SPEC...
+list_case() {  # LABEL RECONNECT KEY:COUNT:KIND...
   local label="$1" reconnect="$2" result rss extra=()
   shift 2
   [ "$reconnect" = 1 ] && extra=(--reconnect)
