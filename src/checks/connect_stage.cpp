@@ -22,7 +22,7 @@
 #include "common/error_text.hpp"
 #include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

@@ -29,7 +29,7 @@
 #include "connection/extract_address.hpp"
 #include "checks/side_job.hpp"
 #include "checks/spf_step.hpp"
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

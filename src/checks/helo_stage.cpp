@@ -2,7 +2,7 @@
 //
 // Called on the connection's worker thread; checks nothing (the malformed
 // HELO check runs at MAIL FROM). A later HELO replaces the name. Logs nothing.
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

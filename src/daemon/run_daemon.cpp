@@ -120,7 +120,7 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   prepare_spf_cache(*current_spam_settings());
   // orvane.conf "metricsfile", as read at start-up: counting and the file.
   if (const char* metrics_path = current_spam_settings()->metricsfile; metrics_path != nullptr) {
-    (void)start_metrics_writer(metrics_path);
+    (void)start_metrics_writer(metrics_path, spf_cache_entry_count);
   }
   return std::nullopt;
 }

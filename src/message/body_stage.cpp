@@ -10,7 +10,7 @@
 #include <cstring>
 #include <syslog.h>
 
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"
 #include "message/body_scanner.hpp"

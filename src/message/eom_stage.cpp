@@ -8,7 +8,7 @@
 // the MTA did not give at MAIL FROM is taken from the end of the message.
 #include <syslog.h>
 
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

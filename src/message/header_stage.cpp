@@ -18,7 +18,7 @@
 
 #include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

@@ -3,7 +3,7 @@
 // Neither logs a missing context: close without a connect that attached one
 // is an ordinary call order. Close drops the connection's settings snapshot
 // with the rest of the context.
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"
 #include "metrics/counters.hpp"

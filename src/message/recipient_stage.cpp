@@ -12,7 +12,7 @@
 
 #include "connection/verdicts.hpp"
 #include "connection/extract_address.hpp"
-#include "common/callback_guard.hpp"
+#include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "connection/verdicts.hpp"
-
 namespace metrics_detail {
 std::atomic<bool> counting{false};
 metric_counters counters{};

@@ -7,7 +7,6 @@
 #include <pthread.h>
 #include <syslog.h>
 
-#include "checks/spf_cache.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 #include "metrics/counters.hpp"
@@ -23,6 +22,7 @@ bool writer_running = false;
 std::string writer_path;
 std::chrono::milliseconds writer_interval{15000};
 int64_t start_time = 0;
+entry_counter cache_entries = nullptr;
 
 // Guards stop_requested and the last failure text.
 std::mutex writer_lock;
@@ -48,7 +48,7 @@ void* writer_main(void*) {
 }  // namespace
 
 void write_metrics_now(const std::string& path) {
-  daemon_facts facts{names::version, start_time, spf_cache_entry_count()};
+  daemon_facts facts{names::version, start_time, cache_entries != nullptr ? cache_entries() : 0};
   std::string reason;
   bool written = replace_metrics_file(path, render_metrics(take_metric_snapshot(), facts), reason);
   std::lock_guard<std::mutex> hold(writer_lock);
@@ -58,9 +58,11 @@ void write_metrics_now(const std::string& path) {
   last_failure = written ? std::string() : reason;
 }
 
-bool start_metrics_writer(const std::string& path, std::chrono::milliseconds interval) {
+bool start_metrics_writer(const std::string& path, entry_counter spf_cache_entries,
+                          std::chrono::milliseconds interval) {
   if (writer_running) return true;
   writer_path = path;
+  cache_entries = spf_cache_entries;
   writer_interval = interval;
   start_time = static_cast<int64_t>(std::time(nullptr));
   stop_requested = false;

@@ -13,11 +13,17 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
-// Turns counting on and starts the thread for `path`. False, after a LOG_ERR
-// line "metrics thread: pthread_create failed", when it cannot start.
-bool start_metrics_writer(const std::string& path,
+// How many entries the SPF cache holds; the daemon passes
+// spf_cache_entry_count (the cache lives in a layer above the metrics).
+using entry_counter = std::size_t (*)();
+
+// Turns counting on and starts the thread for `path`. `spf_cache_entries`
+// (null: 0 entries) is asked at every write. False, after a LOG_ERR line
+// "metrics thread: pthread_create failed", when it cannot start.
+bool start_metrics_writer(const std::string& path, entry_counter spf_cache_entries,
                           std::chrono::milliseconds interval = std::chrono::seconds(15));
 
 // Wakes the thread for its last write and joins it. Nothing without a thread.

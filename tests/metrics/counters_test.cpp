@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "checks/spf_cache.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "mtaconfig/mta_test_support.hpp"
 
@@ -20,7 +21,7 @@ TEST(metric_counters, concurrent_counts_all_reach_the_last_write) {
   reset_metrics();
   mta_test::scratch_dir dir;
   std::string path = dir.path("teslo.prom");
-  ASSERT_TRUE(start_metrics_writer(path, std::chrono::milliseconds(1)));
+  ASSERT_TRUE(start_metrics_writer(path, spf_cache_entry_count, std::chrono::milliseconds(1)));
   std::vector<std::thread> workers;
   for (int index = 0; index < threads; ++index) {
     workers.emplace_back([] {

@@ -16,6 +16,7 @@
 
 #include "fake_milter/log_capture.hpp"
 #include "metrics/counters.hpp"
+#include "checks/spf_cache.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "mtaconfig/mta_test_support.hpp"
 
@@ -120,7 +121,7 @@ TEST(metrics_writer, the_last_write_at_stop_holds_the_final_counts) {
   reset_metrics();
   scratch_dir dir;
   std::string path = dir.path("teslo.prom");
-  ASSERT_TRUE(start_metrics_writer(path, std::chrono::hours(1)));
+  ASSERT_TRUE(start_metrics_writer(path, spf_cache_entry_count, std::chrono::hours(1)));
   count(metric::connections);
   count(metric::connections);
   stop_metrics_writer();
