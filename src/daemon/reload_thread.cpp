@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "common/log_sink.hpp"
+#include "common/quiet_thread.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/reload_signal.hpp"
 #include "daemon/settings_reload.hpp"
@@ -23,13 +24,6 @@ bool reload_running = false;
 const char* reload_path = nullptr;
 const char* settings_path = nullptr;
 std::atomic<bool> stop_requested{false};
-
-sigset_t signals_of(std::initializer_list<int> numbers) {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int number : numbers) sigaddset(&set, number);
-  return set;
-}
 
 // What the bytes read from the pipe asked for.
 struct reload_requests {
@@ -94,18 +88,13 @@ bool start_reload_thread(const char* rule_path, const char* spam_config_path) {
   // The new thread starts with all five blocked and opens SIGUSR1 and
   // SIGUSR2 itself; this thread keeps them blocked so that later threads
   // inherit that.
-  sigset_t blocked = signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1, SIGUSR2});
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  if (pthread_create(&reload_handle, nullptr, reload_thread_main, nullptr) != 0) {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (create_thread_blocking(reload_handle, reload_thread_main, nullptr,
+                             signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1, SIGUSR2})) != 0) {
     log_line(LOG_ERR, "reload thread: pthread_create failed");
     return false;
   }
-  sigset_t keep = previous;
-  sigaddset(&keep, SIGUSR1);
-  sigaddset(&keep, SIGUSR2);
-  pthread_sigmask(SIG_SETMASK, &keep, nullptr);
+  sigset_t reload_signals = signals_of({SIGUSR1, SIGUSR2});
+  pthread_sigmask(SIG_BLOCK, &reload_signals, nullptr);
   reload_running = true;
   return true;
 }

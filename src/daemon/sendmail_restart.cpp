@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/log_sink.hpp"
+#include "common/quiet_thread.hpp"
 #include "mtaconfig/sendmail_control.hpp"
 
 namespace {
@@ -13,14 +14,7 @@ namespace {
 constexpr unsigned restart_delay_seconds = 3;
 
 // The signals libmilter's signal thread turns into a stop of the main loop.
-sigset_t stop_signals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGHUP);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  return signals;
-}
+sigset_t stop_signals() { return signals_of({SIGHUP, SIGTERM, SIGINT}); }
 
 }  // namespace
 
@@ -45,12 +39,7 @@ void* sendmail_restart_thread(void* job) {
 }
 
 bool start_sendmail_restart_thread(pthread_t& handle, sendmail_restart_job* job) {
-  sigset_t signals = stop_signals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &signals, &previous);
-  int result = pthread_create(&handle, nullptr, sendmail_restart_thread, job);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (result != 0) {
+  if (create_thread_blocking(handle, sendmail_restart_thread, job, stop_signals()) != 0) {
     log_line(LOG_ERR, "pthread create error! Sendmail cannot be restart ");
     return false;
   }

@@ -9,6 +9,7 @@
 
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
+#include "common/quiet_thread.hpp"
 #include "metrics/counters.hpp"
 #include "metrics/exposition.hpp"
 #include "metrics/metrics_file.hpp"
@@ -68,14 +69,8 @@ bool start_metrics_writer(const std::string& path, entry_counter spf_cache_entri
   stop_requested = false;
   enable_counting();
 
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  for (int number : {SIGHUP, SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&blocked, number);
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  int created = pthread_create(&writer_handle, nullptr, writer_main, nullptr);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (created != 0) {
+  if (create_thread_blocking(writer_handle, writer_main, nullptr,
+                             signals_of({SIGHUP, SIGTERM, SIGINT, SIGUSR1, SIGUSR2})) != 0) {
     log_line(LOG_ERR, "metrics thread: pthread_create failed");
     return false;
   }
