@@ -10,7 +10,7 @@
 // the malformed-HELO check, derives the sender address and the SPF cache
 // key, and runs the DNS blocklist query and the SPF step; when SPF is not
 // answered from its cache, its evaluation runs beside the blocklist query
-// (checks/side_job.hpp), and the log lines keep their order: the blocklist
+// (common/side_job.hpp), and the log lines keep their order: the blocklist
 // line, then the SPF line.
 // Reads the connection's settings snapshot. Takes no lock itself (the SPF
 // cache takes its own).
@@ -20,14 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <memory>
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
 #include "checks/client_lists.hpp"
 #include "checks/dnsbl_lookup.hpp"
 #include "connection/extract_address.hpp"
-#include "checks/side_job.hpp"
 #include "checks/spf_step.hpp"
 #include "connection/callback_guard.hpp"
 #include "common/text.hpp"
@@ -37,6 +36,7 @@
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/list_queries.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spf/spf_asker.hpp"
 
 namespace {
 
@@ -140,19 +140,15 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
   bool sender_usable = derive_sender(*context);
   const spam_config_record& config = settings_of(*context);
   int32_t cached_spf = 0;
-  spf_evaluation spf_outcome;
-  std::optional<side_job> spf_evaluation_job;
+  std::unique_ptr<pending_spf> spf_question;
   if (sender_usable) {
     const char* receiver = macro(ctx, "j");
     copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
     build_cache_key(*context);
     cached_spf = spf_cached_value(*context, config);
-    // A fresh SPF evaluation goes out beside the blocklist query below, so
-    // the message waits for one DNS round trip, not two. It only reads the
-    // fields set above, which nothing changes until it is waited for.
-    if (cached_spf == 0 && config.dnsbl_domain != nullptr) {
-      spf_evaluation_job.emplace([&] { spf_outcome = evaluate_spf(*context); });
-    }
+    // A fresh SPF question goes out before the blocklist query below, so
+    // the message waits for one DNS round trip, not two.
+    if (cached_spf == 0) spf_question = ask_spf(spf_question_of(*context, config));
   }
   check_blocklist(*context);
 
@@ -161,11 +157,8 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
              context->client_name, context->mail_from);
     return SMFIS_CONTINUE;
   }
-  if (spf_evaluation_job) {
-    spf_evaluation_job->wait();
-  } else if (cached_spf == 0) {
-    spf_outcome = evaluate_spf(*context);
-  }
+  spf_evaluation spf_outcome;
+  if (spf_question) spf_outcome = spf_question->answer();
   return apply_spf(*context, config, cached_spf, spf_outcome);
 }
 

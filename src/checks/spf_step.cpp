@@ -7,9 +7,9 @@
 
 #include <arpa/nameser.h>
 
-#include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <memory>
 #include <syslog.h>
 
 extern "C" {
@@ -17,34 +17,17 @@ extern "C" {
 }
 
 #include "checks/spf_cache.hpp"
+#include "common/text.hpp"
 #include "common/log_sink.hpp"
 #include "connection/verdicts.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spf/spf_asker.hpp"
 
 namespace {
 
 constexpr int32_t spf_none = SPF_RESULT_NONE;
 constexpr int32_t spf_fail = SPF_RESULT_FAIL;
-
-SPF_server_t* make_resolver_server() { return SPF_server_new(SPF_DNS_RESOLV, 0); }
-
-std::atomic<spf_server_maker> server_maker{make_resolver_server};
-
-struct server_deleter {
-  void operator()(SPF_server_t* server) const { SPF_server_free(server); }
-};
-struct request_deleter {
-  void operator()(SPF_request_t* request) const { SPF_request_free(request); }
-};
-struct response_deleter {
-  void operator()(SPF_response_t* response) const { SPF_response_free(response); }
-};
-// spf_step declares the handles server, request, response, so they are freed
-// in the reverse order: response, request, server.
-using server_handle = std::unique_ptr<SPF_server_t, server_deleter>;
-using request_handle = std::unique_ptr<SPF_request_t, request_deleter>;
-using response_handle = std::unique_ptr<SPF_response_t, response_deleter>;
 
 int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -76,18 +59,6 @@ void use_cached(connection_context& context, const spam_config_record& config, i
   context.spf_result = value;
 }
 
-// Client address, HELO name and envelope sender of the request. A pure IPv6
-// client is given as IPv6 text; an IPv4-mapped client arrives here as IPv4.
-void describe_client(SPF_request_t* request, const connection_context& context) {
-  if (context.client_is_ipv6 != 0) {
-    SPF_request_set_ipv6_str(request, context.client_addr);
-  } else {
-    SPF_request_set_ipv4_str(request, context.client_addr);
-  }
-  SPF_request_set_helo_dom(request, context.helo_name);
-  SPF_request_set_env_from(request, context.sender_addr);
-}
-
 void use_fresh(connection_context& context, const spam_config_record& config, bool use_cache,
                SPF_result_t result) {
   count_spf_evaluation(result, spf_source::fresh);
@@ -100,40 +71,51 @@ void use_fresh(connection_context& context, const spam_config_record& config, bo
   if (result == SPF_RESULT_FAIL) raise_verdict(context, spam_check::spf, config.spf);
 }
 
-}  // namespace
-
-spf_server_maker set_spf_server_maker(spf_server_maker maker) {
-  return server_maker.exchange(maker != nullptr ? maker : make_resolver_server);
+// The message gets no SPF result: spf_result stays 5 and nothing is cached,
+// as for a temporary error; the line names the sender's domain and why.
+void report_fault(const connection_context& context, const spf_evaluation& outcome) {
+  const char* at = std::strchr(context.sender_addr, '@');
+  const char* domain = at != nullptr ? at + 1 : context.sender_addr;
+  char cause[96];
+  switch (outcome.fault) {
+    case spf_fault::died:
+      if (outcome.signal != 0) {
+        (void)std::snprintf(
+            cause, sizeof cause, "evaluation process killed by signal %d (%s)", outcome.signal,
+            sigabbrev_np(outcome.signal) != nullptr ? sigabbrev_np(outcome.signal) : "unknown");
+      } else {
+        (void)std::snprintf(cause, sizeof cause, "evaluation process ended without an answer");
+      }
+      count(metric::spf_fault_died);
+      break;
+    case spf_fault::timed_out:
+      (void)std::snprintf(cause, sizeof cause, "no answer within %d s, evaluation ended",
+                          settings_of(context).spftimeout);
+      count(metric::spf_fault_timed_out);
+      break;
+    default:
+      (void)std::snprintf(cause, sizeof cause, "no evaluation process available");
+      count(metric::spf_fault_unavailable);
+      break;
+  }
+  log_line(LOG_ERR, "[ERROR] SPF evaluation for %s failed: %s", domain, cause);
 }
+
+}  // namespace
 
 int32_t spf_cached_value(const connection_context& context, const spam_config_record& config) {
   return cache_in_use(context, config) ? cached_result(context) : 0;
 }
 
-spf_evaluation evaluate_spf(const connection_context& context) {
-  spf_evaluation outcome;
-  server_handle server(server_maker.load()());
-  if (!server) {
-    outcome.kind = spf_evaluation::no_server;
-    return outcome;
-  }
-  SPF_server_set_rec_dom(server.get(), context.receiver_host);
-
-  request_handle request(SPF_request_new(server.get()));
-  if (!request) return outcome;
-  describe_client(request.get(), context);
-
-  SPF_response_t* raw_response = nullptr;
-  SPF_errcode_t error = SPF_request_query_mailfrom(request.get(), &raw_response);
-  response_handle response(raw_response);
-  if (error != SPF_E_SUCCESS) {
-    outcome.kind = spf_evaluation::query_error;
-    return outcome;
-  }
-  if (!response) return outcome;
-  outcome.kind = spf_evaluation::answered;
-  outcome.result = SPF_response_result(response.get());
-  return outcome;
+spf_question spf_question_of(const connection_context& context, const spam_config_record& config) {
+  spf_question question{};
+  copy_bounded(question.client_addr, context.client_addr);
+  question.client_is_ipv6 = context.client_is_ipv6;
+  copy_bounded(question.helo_name, context.helo_name);
+  copy_bounded(question.sender_addr, context.sender_addr);
+  copy_bounded(question.receiver_host, context.receiver_host);
+  question.seconds_allowed = static_cast<uint16_t>(config.spftimeout);
+  return question;
 }
 
 sfsistat apply_spf(connection_context& context, const spam_config_record& config,
@@ -156,6 +138,7 @@ sfsistat apply_spf(connection_context& context, const spam_config_record& config
     case spf_evaluation::answered:
       use_fresh(context, config, use_cache, static_cast<SPF_result_t>(outcome.result));
       return SMFIS_CONTINUE;
+    case spf_evaluation::failed: report_fault(context, outcome); return SMFIS_CONTINUE;
     case spf_evaluation::nothing: break;
   }
   return SMFIS_CONTINUE;
@@ -164,6 +147,6 @@ sfsistat apply_spf(connection_context& context, const spam_config_record& config
 sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
   int32_t cached_value = spf_cached_value(context, config);
   spf_evaluation outcome;
-  if (cached_value == 0) outcome = evaluate_spf(context);
+  if (cached_value == 0) outcome = ask_spf(spf_question_of(context, config))->answer();
   return apply_spf(context, config, cached_value, outcome);
 }

@@ -31,7 +31,9 @@
 #include "daemon/socket_access.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "mtaconfig/milter_config.hpp"
+#include "sandbox/unprivileged_user.hpp"
 #include "spamconfig/spam_settings.hpp"
+#include "spf/evaluator_pool.hpp"
 
 namespace {
 
@@ -47,6 +49,13 @@ struct daemon_run {
   pthread_t restart_thread{};
   bool restart_started = false;
 };
+
+void start_spf_evaluation() {
+  std::optional<unprivileged_account> account = find_unprivileged_account(nullptr);
+  if (!account || !start_evaluation_processes(*account)) {
+    log_line(LOG_CRIT, "SPF evaluation processes cannot be started: no SPF results");
+  }
+}
 
 // Writes the pid file that start-up opened; returns nothing: a failed write
 // leaves an empty pid file, as fopen already succeeded.
@@ -87,6 +96,9 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
     log_line(LOG_CRIT, "daemon() failed: %s ", error_text(error));
     return 1;
   }
+  // SPF is evaluated in processes of their own, forked by a spawner that
+  // must start while this process still has one thread.
+  start_spf_evaluation();
   start_reload_thread(paths::copy_rule_file, paths::spam_config_file);
 
   struct stat socket_status;
@@ -155,6 +167,7 @@ int shut_down(int loop_result, daemon_run& run) {
   // The last write of the metrics file holds the final counts, the reloads
   // and the SPF cache included.
   stop_metrics_writer();
+  stop_evaluation_processes();
   spf_cache_free();
   close_log();
   return loop_result;

@@ -67,6 +67,12 @@ const plain_family plain_families[] = {
     {"teslo_internal_errors_total",
      "Callbacks answered with a temporary failure after an internal error.",
      {{metric::internal_errors, ""}}},
+    {"teslo_spf_evaluation_faults_total",
+     "SPF evaluations that gave no answer: the evaluation process died, ran past the time "
+     "limit, or none could be started.",
+     {{metric::spf_fault_died, "cause=\"died\""},
+      {metric::spf_fault_timed_out, "cause=\"timed_out\""},
+      {metric::spf_fault_unavailable, "cause=\"unavailable\""}}},
 };
 
 // In the order of spam_check and of the actions header, eject, quarantine.

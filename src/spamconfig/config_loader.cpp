@@ -191,6 +191,16 @@ void check_time_value(const char* value, const line_context& line) {
 }
 
 // A number of entries: decimal digits only, 1 to INT32_MAX.
+void set_spf_timeout(const char* value, const line_context& line) {
+  long long number = std::strtoll(value, nullptr, 10);
+  if (!all_digits(value) || number < 1 || number > max_spf_timeout) {
+    line.report(config_line_issue::value_not_accepted,
+                "accepted: seconds from 1 to " + std::to_string(max_spf_timeout));
+    return;
+  }
+  line.config.spftimeout = static_cast<int32_t>(number);
+}
+
 void set_entry_count(int32_t& field, const char* value, const line_context& line) {
   long long number = std::strtoll(value, nullptr, 10);  // saturates on overflow
   if (!all_digits(value) || number < 1 || number > INT32_MAX) {
@@ -314,6 +324,8 @@ void apply_setting(const line_context& line) {
     check_time_value(value, line);
   } else if (same_word(key, "spfcachesize")) {
     set_entry_count(line.config.spfcachesize, value, line);
+  } else if (same_word(key, "spftimeout")) {
+    set_spf_timeout(value, line);
   } else if (same_word(key, "syslog")) {
     set_facility(value, line);
   } else {

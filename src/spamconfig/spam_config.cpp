@@ -67,6 +67,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   config.spf = ACTION_OFF;
   config.ttl = 36000;
   config.spfcachesize = default_spf_cache_size;
+  config.spftimeout = default_spf_timeout;
   std::free(config.socketgroup);
   config.socketgroup = nullptr;
   std::free(config.metricsfile);

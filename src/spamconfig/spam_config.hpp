@@ -62,6 +62,7 @@ struct spam_config_record {
   check_action spf;
   int32_t ttl;           // SPF cache seconds; 0 = no cache
   int32_t spfcachesize;  // SPF cache entries at most, 1 or more
+  int32_t spftimeout;    // seconds one SPF evaluation may take, 1 to 300
   char* socketgroup;     // group given the filter socket (mode 0660)
                          // at start-up; null: root only, 0600
   // One lookup structure per list, built by build_list_indexes once the
@@ -85,6 +86,11 @@ extern const char* const default_dnsbl_domain;
 // 90 bytes an entry, some 90 MB when full; ten hours of a site that sees
 // some 28 new client and domain pairs a second.
 constexpr int32_t default_spf_cache_size = 1000000;
+
+// The time one SPF evaluation may take when the file gives none
+// ("spftimeout"): RFC 7208's advice of at least 20 seconds.
+constexpr int32_t default_spf_timeout = 20;
+constexpr int32_t max_spf_timeout = 300;
 
 // Sets every default of `config`: fresh heap copies of the five owned texts
 // (an earlier copy is freed first), no socket group, no metrics file, the

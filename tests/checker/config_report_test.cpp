@@ -122,7 +122,7 @@ TEST(check_spam_config_file, shows_the_settings_that_would_be_in_force) {
       has_lines(result.lines, {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
                                "disposition off, dnsblserv off",
                                "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
-                               "spfcachesize 1000000, refusefail on, tag \"[SPAM]\", "
+                               "spfcachesize 1000000, spftimeout 20, refusefail on, tag \"[SPAM]\", "
                                "tagsubject on",
                                "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
                                "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));

@@ -15,6 +15,7 @@
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
 #include "checks/spf_step.hpp"
+#include "spf/evaluate_spf.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "checks/spf_cache.hpp"
 #include "checks/spf_step.hpp"
+#include "spf/evaluate_spf.hpp"
 #include "common/text.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"

@@ -1,6 +1,6 @@
 // The side-job pool: jobs that wait at the same time each get a thread, a
 // job's failure reaches the waiter, and finished threads stay for reuse.
-#include "checks/side_job.hpp"
+#include "common/side_job.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // The pool counts the threads that wait for work and the jobs queued for
 // them, and starts a thread whenever the queue holds more jobs than there
 // are waiting threads, so a job never queues behind a busy thread.
-#include "checks/side_job.hpp"
+#include "common/side_job.hpp"
 
 #include <pthread.h>
 

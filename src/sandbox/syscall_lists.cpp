@@ -1,0 +1,88 @@
+// The system-call lists (see syscall_lists.hpp).
+#include "sandbox/syscall_lists.hpp"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr unsigned long long namespace_flags = CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWIPC |
+                                               CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET |
+                                               CLONE_NEWCGROUP | CLONE_NEWTIME;
+
+constexpr unsigned long long write_flags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
+
+// Memory, clocks, signals of its own, the end of the process.
+void add_process_basics(syscall_list& list) {
+  add_rules(list, {{"brk"},         {"mmap"},           {"munmap"},         {"mremap"},
+                   {"mprotect"},    {"madvise"},        {"clock_gettime"},  {"clock_nanosleep"},
+                   {"nanosleep"},   {"gettimeofday"},   {"time"},           {"getpid"},
+                   {"gettid"},      {"getuid"},         {"geteuid"},        {"getgid"},
+                   {"getegid"},     {"getrandom"},      {"futex"},          {"set_robust_list"},
+                   {"rseq"},        {"rt_sigreturn"},   {"rt_sigprocmask"}, {"rt_sigaction"},
+                   {"sigaltstack"}, {"alarm"},          {"setitimer"},      {"sched_yield"},
+                   {"uname"},       {"getrlimit"},      {"prlimit64"},      {"exit"},
+                   {"exit_group"},  {"restart_syscall"}});
+  list.signal_self = true;
+}
+
+// The channel and DNS over UDP and TCP.
+void add_channel_and_dns(syscall_list& list) {
+  add_rules(list, {{"read"},        {"write"},       {"readv"},   {"writev"},     {"recvfrom"},
+                   {"recvmsg"},     {"recvmmsg"},    {"sendto"},  {"sendmsg"},    {"sendmmsg"},
+                   {"close"},       {"shutdown"},    {"connect"}, {"poll"},       {"ppoll"},
+                   {"select"},      {"pselect6"},    {"fcntl"},   {"getsockopt"}, {"setsockopt"},
+                   {"getsockname"}, {"getpeername"}, {"lseek"},   {"fstat"},      {"newfstatat"},
+                   {"stat"},        {"statx"},       {"bind"}});
+  add_rules(list, {{"socket", syscall_rule::allow_if_arg, 0, AF_INET},
+                   {"socket", syscall_rule::allow_if_arg, 0, AF_INET6},
+                   {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD}});
+}
+
+}  // namespace
+
+syscall_list spf_evaluator_calls() {
+  syscall_list list;
+  add_process_basics(list);
+  add_channel_and_dns(list);
+  add_rules(list, {{"open", syscall_rule::refuse, 0, 0, EACCES},
+                   {"openat", syscall_rule::refuse, 0, 0, EACCES},
+                   {"access", syscall_rule::refuse, 0, 0, EACCES},
+                   {"faccessat", syscall_rule::refuse, 0, 0, EACCES},
+                   {"faccessat2", syscall_rule::refuse, 0, 0, EACCES}});
+  return list;
+}
+
+syscall_list spf_spawner_calls() {
+  syscall_list list;
+  add_process_basics(list);
+  add_channel_and_dns(list);
+  add_rules(list, {{"clone", syscall_rule::allow_if_clear, 0, namespace_flags},
+                   {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
+                   {"wait4"},
+                   {"waitid"},
+                   {"socketpair", syscall_rule::allow_if_arg, 0, AF_UNIX},
+                   {"open", syscall_rule::allow_if_clear, 1, write_flags},
+                   {"openat", syscall_rule::allow_if_clear, 2, write_flags},
+                   {"access"},
+                   {"faccessat"},
+                   {"faccessat2"},
+                   {"seccomp"},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NO_NEW_PRIVS},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_SECCOMP},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_DUMPABLE},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NAME},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_PDEATHSIG},
+                   {"close_range"},
+                   {"pidfd_open"}});
+  // An evaluation process loads its own list on top of this one, and that
+  // list keeps its signals to itself; the spawner may end any of them.
+  list.signal_self = false;
+  add_rules(list, {{"kill"}, {"tgkill"}, {"tkill"}});
+  return list;
+}

@@ -1,0 +1,33 @@
+// The SPF evaluation process (see evaluator_process.hpp).
+#include "spf/evaluator_process.hpp"
+
+#include <resolv.h>
+#include <unistd.h>
+
+#include "sandbox/syscall_filter.hpp"
+#include "sandbox/syscall_lists.hpp"
+#include "spf/evaluate_spf.hpp"
+#include "spf/evaluator_wire.hpp"
+
+namespace {
+
+constexpr unsigned alarm_margin_seconds = 5;
+
+}  // namespace
+
+void serve_spf_questions(int channel) {
+  // glibc keeps /etc/resolv.conf as read here and only checks later that
+  // the file has not changed; libspf2's per-thread res_ninit then opens
+  // nothing. A changed file cannot be read again under the list below: that
+  // evaluation fails, the process ends, and its successor reads it anew.
+  (void)res_init();
+  if (!load_syscall_filter(spf_evaluator_calls())) _exit(2);
+  spf_question question{};
+  while (receive_question(channel, question)) {
+    (void)alarm(question.seconds_allowed + alarm_margin_seconds);
+    spf_evaluation outcome = evaluate_spf(question);
+    (void)alarm(0);
+    if (!send_answer(channel, outcome)) break;
+  }
+  _exit(0);
+}
