@@ -35,6 +35,8 @@ const char* driver_usage() {
          "  --messages M         messages per connection (default 1000)\n"
          "  --time-limit S       start no message after S seconds (default 60)\n"
          "  --reply-timeout MS   give up on a reply after MS ms of silence (default 10000)\n"
+         "  --client-delay MS    wait MS ms after the reply to MAIL FROM, as a client that\n"
+         "                       takes that long to send its recipients and data\n"
          "  --pid PID | --pid-file PATH   the filter process, for CPU time and peak RSS\n"
          "  --reset-peak         reset the filter's peak RSS before the run (needs root)\n"
          "  --abort-every K      abandon every K-th message after RCPT with the abort command\n"
@@ -84,6 +86,9 @@ bool parse_driver_options(int argc, char** argv, driver_options& options, std::s
       ok = to_long(value, 1, 1000000000L, options.messages_per_connection);
     } else if (std::strcmp(name, "--time-limit") == 0) {
       ok = to_double(value, options.time_limit_seconds);
+    } else if (std::strcmp(name, "--client-delay") == 0) {
+      ok = to_long(value, 0, 3600000, number);
+      options.client_delay_ms = static_cast<int>(number);
     } else if (std::strcmp(name, "--reply-timeout") == 0) {
       ok = to_long(value, 1, 3600000, number);
       options.reply_timeout_ms = static_cast<int>(number);

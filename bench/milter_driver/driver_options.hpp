@@ -17,11 +17,13 @@ struct driver_options {
   int filter_pid = 0;
   std::string pid_file;
   bool reset_peak = false;
-  long abort_every = 0;  // 0: never abandon a message on purpose
-  long drop_every = 0;   // 0: never close a connection mid-message on purpose
+  long abort_every = 0;    // 0: never abandon a message on purpose
+  long drop_every = 0;     // 0: never close a connection mid-message on purpose
   bool reconnect = false;  // a new connection for every message
   long stall = 0;          // connections held open, idle after HELO, during the run
-  double idle_seconds = 0;  // with --stall: wait this long before the run, measuring the filter's CPU
+  double idle_seconds = 0;
+  int client_delay_ms =
+      0;  // the client's time from MAIL FROM to its recipients and data  // with --stall: wait this long before the run, measuring the filter's CPU
   std::string label = "run";
   message_settings message;
 };

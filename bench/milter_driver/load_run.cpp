@@ -22,6 +22,7 @@ struct connection_result {
   std::vector<std::string> errors;
   std::uint64_t error_count = 0;
   std::vector<double> latencies_ms;
+  std::vector<double> waits_ms;  // per message, the time spent waiting on the filter
   reply_tally replies;
   std::uint32_t protocol = 0;
   std::uint32_t actions = 0;
@@ -45,6 +46,7 @@ drop_point drop_for(const driver_options& options, long m) {
 void run_connection(const driver_options& options, const test_message& message, int index,
                     clock_type::time_point deadline, connection_result& result) {
   mta_session session(options.socket_path, options.reply_timeout_ms);
+  session.set_client_delay(options.client_delay_ms);
   result.latencies_ms.reserve(
       static_cast<std::size_t>(std::min(options.messages_per_connection, 1000000L)));
   for (long m = 0; m < options.messages_per_connection; ++m) {
@@ -81,6 +83,7 @@ void run_connection(const driver_options& options, const test_message& message, 
     } else if (outcome.result != verdict::dropped) {
       std::chrono::duration<double, std::milli> took = clock_type::now() - started;
       result.latencies_ms.push_back(took.count());
+      result.waits_ms.push_back(session.last_wait_ms());
     }
     ++result.verdicts[static_cast<std::size_t>(outcome.result)];
     if (options.reconnect) session.quit();
@@ -100,6 +103,7 @@ void merge(load_result& total, connection_result& part) {
   }
   total.latencies_ms.insert(total.latencies_ms.end(), part.latencies_ms.begin(),
                             part.latencies_ms.end());
+  total.waits_ms.insert(total.waits_ms.end(), part.waits_ms.begin(), part.waits_ms.end());
   total.stopped_by_time = total.stopped_by_time || part.stopped_by_time;
   if (part.protocol != 0 || part.actions != 0) {
     total.filter_protocol = part.protocol;
@@ -159,6 +163,7 @@ load_result run_load(const driver_options& options, const test_message& message)
   for (auto& session : stalled) session->quit();
   for (auto& part : parts) merge(total, part);
   std::sort(total.latencies_ms.begin(), total.latencies_ms.end());
+  std::sort(total.waits_ms.begin(), total.waits_ms.end());
   return total;
 }
 
@@ -207,10 +212,11 @@ void print_load_result(const driver_options& options, const load_result& result)
   std::printf(
       "RESULT label=%s connections=%d messages=%llu answered=%llu errors=%llu rate=%.1f "
       "p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f cpu_per_10k=%.4f peak_rss_kb=%lld stalled=%zu "
-      "idle_cpu_s=%.2f\n",
+      "idle_cpu_s=%.2f wait_p50_ms=%.3f wait_p99_ms=%.3f\n",
       options.label.c_str(), options.connections, static_cast<unsigned long long>(result.messages),
       static_cast<unsigned long long>(result.answered()),
       static_cast<unsigned long long>(result.error_count), rate, p50, p95, p99, cpu_per_10k,
-      peak_kb, result.stalled, result.idle_cpu_seconds);
+      peak_kb, result.stalled, result.idle_cpu_seconds, percentile(result.waits_ms, 0.50),
+      percentile(result.waits_ms, 0.99));
   std::fflush(stdout);
 }

@@ -21,12 +21,13 @@ struct load_result {
   std::array<std::uint64_t, verdict_count> verdicts{};  // by verdict
   reply_tally replies;
   std::uint64_t connections_opened = 0;
-  std::size_t stalled = 0;  // idle connections held during the run (--stall)
-  double idle_cpu_seconds = 0;  // the filter's CPU while they were held alone (--idle)
+  std::size_t stalled = 0;          // idle connections held during the run (--stall)
+  double idle_cpu_seconds = 0;      // the filter's CPU while they were held alone (--idle)
   std::vector<std::string> errors;  // first few error texts
   std::uint64_t error_count = 0;
   std::vector<std::string> warnings;  // figures that could not be taken
   std::vector<double> latencies_ms;   // answered messages, sorted
+  std::vector<double> waits_ms;       // their time waiting on the filter, sorted
   double wall_seconds = 0;
   bool stopped_by_time = false;
   std::optional<process_figures> filter_before;

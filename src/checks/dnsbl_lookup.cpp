@@ -19,10 +19,6 @@
 
 namespace {
 
-// DNS names are at most 253 characters; with the final dot this buffer
-// holds every name worth asking for.
-constexpr std::size_t query_name_size = 256;
-
 // One resolver state per worker thread (libmilter runs each connection on
 // its own thread). res_ninit takes /etc/resolv.conf as glibc holds it (name
 // servers, timeout, attempts, options; glibc re-reads the file when it
@@ -215,8 +211,11 @@ bool dnsbl_answer_lists(const addrinfo* answers) {
 }
 
 bool dnsbl_listed(const connection_context& context, const char* zone) {
-  char name[query_name_size];
-  if (!dnsbl_query_name(context, zone, name, sizeof name)) return false;
+  char name[dnsbl_query_name_size];
+  return dnsbl_query_name(context, zone, name, sizeof name) && dnsbl_name_listed(name);
+}
+
+bool dnsbl_name_listed(const char* name) {
   addrinfo* answers = nullptr;
   auto started = std::chrono::steady_clock::now();
   int status = current_resolver.resolve(name, &answers);

@@ -22,8 +22,16 @@
 
 struct addrinfo;
 
-// True when the client is listed in `zone`.
+// True when the client is listed in `zone`: dnsbl_query_name, then
+// dnsbl_name_listed.
 bool dnsbl_listed(const connection_context& context, const char* zone);
+
+// True when the query name `name` is listed; counts the lookup.
+bool dnsbl_name_listed(const char* name);
+
+// DNS names are at most 253 characters; with the final dot this many bytes
+// hold every name worth asking for.
+inline constexpr std::size_t dnsbl_query_name_size = 256;
 
 // Writes the absolute query name for the client into `name` (`size` bytes):
 // the four IPv4 octets in reverse order, or for a pure IPv6 client its 32

@@ -8,26 +8,21 @@
 // decided about the client (the DDNS flags, the whitelistip/whitelistptr
 // exemption) stays. Then it grants the exemptions of the MTA macros, runs
 // the malformed-HELO check, derives the sender address and the SPF cache
-// key, and runs the DNS blocklist query and the SPF step; when SPF is not
-// answered from its cache, its evaluation runs beside the blocklist query
-// (common/side_job.hpp), and the log lines keep their order: the blocklist
-// line, then the SPF line.
+// key, and asks the message's DNS questions (checks/dns_questions.hpp),
+// whose answers later stages take; it waits for none of them.
 // Reads the connection's settings snapshot. Takes no lock itself (the SPF
 // cache takes its own).
 // Log lines: LOG_CRIT "smfi_getpriv failed!"; LOG_NOTICE
-// "malformed HELO: %s, %s, %s" and "DNSBL: %s, %s, %s"; LOG_INFO
-// "sender address unusable, no SPF check: %s, %s, %s"; those of spf_step.
+// "malformed HELO: %s, %s, %s".
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
 #include "checks/client_lists.hpp"
-#include "checks/dnsbl_lookup.hpp"
+#include "checks/dns_questions.hpp"
 #include "connection/extract_address.hpp"
-#include "checks/spf_step.hpp"
 #include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
@@ -36,7 +31,6 @@
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/list_queries.hpp"
 #include "spamconfig/spam_config.hpp"
-#include "spf/spf_asker.hpp"
 
 namespace {
 
@@ -79,15 +73,6 @@ void check_helo(connection_context& context) {
   log_line(LOG_NOTICE, "malformed HELO: %s, %s, %s", context.helo_name, context.client_name,
            context.mail_from);
   raise_verdict(context, spam_check::helo, settings_of(context).helocheck);
-}
-
-void check_blocklist(connection_context& context) {
-  const spam_config_record& config = settings_of(context);
-  if (config.dnsbl_domain == nullptr) return;
-  if (!dnsbl_listed(context, config.dnsbl_domain)) return;
-  log_line(LOG_NOTICE, "DNSBL: %s, %s, %s", context.client_addr, context.client_name,
-           context.mail_from);
-  raise_verdict(context, spam_check::dnsbl, config.dnsblserv);
 }
 
 // Sets sender_addr; false when the sender cannot be extracted.
@@ -138,28 +123,13 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
   context->message->queue_id = queue_id != nullptr ? queue_id : "unknown";
 
   bool sender_usable = derive_sender(*context);
-  const spam_config_record& config = settings_of(*context);
-  int32_t cached_spf = 0;
-  std::unique_ptr<pending_spf> spf_question;
   if (sender_usable) {
     const char* receiver = macro(ctx, "j");
     copy_bounded(context->receiver_host, receiver != nullptr ? receiver : "localhost");
     build_cache_key(*context);
-    cached_spf = spf_cached_value(*context, config);
-    // A fresh SPF question goes out before the blocklist query below, so
-    // the message waits for one DNS round trip, not two.
-    if (cached_spf == 0) spf_question = ask_spf(spf_question_of(*context, config));
   }
-  check_blocklist(*context);
-
-  if (!sender_usable) {
-    log_line(LOG_INFO, "sender address unusable, no SPF check: %s, %s, %s", context->client_addr,
-             context->client_name, context->mail_from);
-    return SMFIS_CONTINUE;
-  }
-  spf_evaluation spf_outcome;
-  if (spf_question) spf_outcome = spf_question->answer();
-  return apply_spf(*context, config, cached_spf, spf_outcome);
+  ask_dns_questions(*context, sender_usable);
+  return SMFIS_CONTINUE;
 }
 
 }  // namespace

@@ -120,7 +120,9 @@ side_job::side_job(std::function<void()> work) : state_(std::make_shared<state>(
   if (!hand_to_pool(state_)) state_->run();
 }
 
-side_job::~side_job() { finish(); }
+side_job::~side_job() {
+  if (!abandoned_) finish();
+}
 
 void side_job::finish() {
   std::unique_lock hold(state_->lock);

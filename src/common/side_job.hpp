@@ -28,11 +28,16 @@ class side_job {
   // Returns once the job has finished; what it wrote is then visible.
   void wait();
 
+  // Lets the job finish on its own: the destructor no longer waits for it.
+  // The job must then own everything it touches.
+  void abandon() { abandoned_ = true; }
+
   struct state;
 
  private:
   void finish();
   std::shared_ptr<state> state_;
+  bool abandoned_ = false;
 };
 
 // Threads of the pool now, and how many of them wait for work (for tests).

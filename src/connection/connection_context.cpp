@@ -1,5 +1,10 @@
 #include "connection/connection_context.hpp"
 
+sfsistat take_dns_answers(connection_context& context) {
+  if (context.message == nullptr || !context.message->dns) return SMFIS_CONTINUE;
+  return context.message->dns->take(context);
+}
+
 void release_context(connection_context* context) {
   if (context == nullptr) return;
   std::free(context->subject);

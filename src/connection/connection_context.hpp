@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <libmilter/mfapi.h>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -19,12 +21,28 @@
 #include "common/alloc_seam.hpp"
 #include "spamconfig/spam_settings.hpp"
 
+struct connection_context;
+
+// What a message still waits for from DNS: asked by the envelope-sender
+// stage (checks/dns_questions.hpp), taken by the stages that need the
+// answers through take_dns_answers below. Destroying it abandons the
+// questions.
+class pending_answers {
+ public:
+  virtual ~pending_answers() = default;
+  // Waits for the answers and uses them (log lines, flags, SPF result);
+  // later calls only repeat the first one's status: SMFIS_ACCEPT when the
+  // message is to pass unfiltered, else SMFIS_CONTINUE.
+  virtual sfsistat take(connection_context& context) = 0;
+};
+
 class message_record {
  public:
-  bool copy_header_added = false;       // X-TESLO-ID added; envelope stage, copying
-  std::string sender;                   // MAIL FROM argument, verbatim
-  std::vector<std::string> recipients;  // recorded recipients, no angle brackets, RCPT order
-  std::string queue_id;                 // macro "i" at MAIL FROM, "unknown" when missing
+  bool copy_header_added = false;        // X-TESLO-ID added; envelope stage, copying
+  std::string sender;                    // MAIL FROM argument, verbatim
+  std::vector<std::string> recipients;   // recorded recipients, no angle brackets, RCPT order
+  std::string queue_id;                  // macro "i" at MAIL FROM, "unknown" when missing
+  std::unique_ptr<pending_answers> dns;  // asked at MAIL FROM, until taken; may be null
 
   // Allocated through the allocation seam (common/alloc_seam.hpp), so tests
   // can make it fail; a failure throws std::bad_alloc as plain new does.
@@ -81,6 +99,10 @@ static_assert(std::is_standard_layout_v<connection_context>);
 inline const spam_config_record& settings_of(const connection_context& context) {
   return **context.settings;
 }
+
+// Takes the current message's DNS answers (see pending_answers);
+// SMFIS_CONTINUE when there is no message or nothing was asked.
+sfsistat take_dns_answers(connection_context& context);
 
 // Frees the subject, the message record, the settings snapshot and the
 // context itself. Null does nothing.

@@ -58,6 +58,9 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
         grant_exemption(*context, metric::exempt_whitelisted_recipient);
         return SMFIS_CONTINUE;
       }
+      // The SPF result is needed here: the message's DNS answers are
+      // taken now rather than at its end.
+      (void)take_dns_answers(*context);
       if (context->spf_result == spf_fail && config.refusefail != 0) {
         raise_verdict(*context, spam_check::spf, config.spf);
       }

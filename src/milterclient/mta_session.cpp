@@ -2,8 +2,10 @@
 #include "milterclient/mta_session.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <arpa/inet.h>
 #include <cstring>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -138,6 +140,15 @@ mta_session::step_reply mta_session::exchange(bool wants_reply) {
     reply.letter = w::reply_continue;
     return reply;
   }
+  auto waiting_since = std::chrono::steady_clock::now();
+  struct wait_counter {
+    double& total;
+    std::chrono::steady_clock::time_point since;
+    ~wait_counter() {
+      total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+                   .count();
+    }
+  } count_wait{last_wait_ms_, waiting_since};
   w::packet packet;
   for (;;) {
     switch (reader_.next(packet, timeout_ms_)) {
@@ -276,6 +287,7 @@ message_outcome mta_session::drop_connection() {
 
 message_outcome mta_session::send_message(const test_message& message, std::uint64_t sequence,
                                           bool abort_it, drop_point drop) {
+  last_wait_ms_ = 0;
   char queue_id[32];
   (void)std::snprintf(queue_id, sizeof queue_id, "4B%010llu",
                       static_cast<unsigned long long>(sequence));
@@ -288,6 +300,8 @@ message_outcome mta_session::send_message(const test_message& message, std::uint
     step_reply reply = exchange(!skips(w::nr_mail));
     if (reply.letter != w::reply_continue) return finish_early(reply);
   }
+  if (client_delay_ms_ > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(client_delay_ms_));
   if (drop == drop_point::after_mail) return drop_connection();
   bool any_recipient = skips(w::no_rcpt);
   for (const std::string& recipient : message.recipients) {

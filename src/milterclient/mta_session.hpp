@@ -92,6 +92,13 @@ class mta_session {
     extra_macros_.push_back({command, {std::move(name), std::move(value)}});
   }
 
+  // Waits `ms` after the reply to MAIL FROM, as a client that takes that long
+  // to send its recipients and data (load measurements).
+  void set_client_delay(int ms) { client_delay_ms_ = ms; }
+  // Milliseconds spent waiting for the filter's replies during the last
+  // send_message (the time an MTA would wait on the filter).
+  double last_wait_ms() const { return last_wait_ms_; }
+
   const reply_tally& tally() const { return tally_; }
   std::uint32_t filter_protocol() const { return protocol_; }
   std::uint32_t filter_actions() const { return actions_; }
@@ -136,4 +143,6 @@ class mta_session {
   char last_command_ = 0;
   std::vector<filter_reply>* reply_log_ = nullptr;
   std::vector<std::pair<char, std::pair<std::string, std::string>>> extra_macros_;
+  int client_delay_ms_ = 0;
+  double last_wait_ms_ = 0;
 };

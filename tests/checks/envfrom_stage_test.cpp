@@ -42,6 +42,13 @@ class envfrom_test : public ::testing::Test {
   static connection_context& context(fake_milter::session& smtp) {
     return *smtp.context<connection_context>();
   }
+
+  // MAIL FROM, then the message's DNS answers taken as a later stage would.
+  static sfsistat answered_envfrom(fake_milter::session& smtp, std::vector<std::string> arguments) {
+    sfsistat status = smtp.envfrom(std::move(arguments));
+    if (auto* c = smtp.context<connection_context>()) (void)take_dns_answers(*c);
+    return status;
+  }
 };
 
 // Every verdict flag that belongs to one message, as a text ("" when none).
@@ -87,7 +94,7 @@ TEST_F(envfrom_test, macros_grant_exemptions) {
     fake_milter::session smtp(filter_description);
     open(smtp);
     smtp.macros[c.name] = c.value;
-    EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+    EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
     EXPECT_EQ(context(smtp).spam_exempt, c.exempt);
   }
 }
@@ -116,7 +123,7 @@ TEST_F(envfrom_test, malformed_helo_is_logged_and_flagged_by_action) {
     ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
     if (c.helo != nullptr) smtp.helo(c.helo);
     smtp.macros["{auth_authen}"] = "alice";  // the check does not depend on exemptions
-    EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+    EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
     std::string helo = c.helo != nullptr ? c.helo : "unknown";
     EXPECT_EQ(logs.contains(LOG_NOTICE,
                             "malformed HELO: " + helo + ", mx.example.net, <alice@pass.example>"),
@@ -150,7 +157,7 @@ TEST_F(envfrom_test, blocklist_hit_is_logged_flagged_and_spf_still_runs) {
     fake_milter::session smtp(filter_description);
     open(smtp);
     smtp.macros["{auth_authen}"] = "alice";  // asked whatever the exemption
-    EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+    EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
     EXPECT_EQ(logs.contains(LOG_NOTICE, "DNSBL: 192.0.2.7, mx.example.net, <alice@pass.example>"),
               c.logged);
     EXPECT_EQ(message_flags(context(smtp)), c.flags);
@@ -184,7 +191,7 @@ TEST_F(envfrom_test, sender_address_cache_key_and_record) {
     open(smtp, c.helo);
     smtp.macros["i"] = "4AB12";
     smtp.macros["j"] = "mail.example.com";
-    EXPECT_EQ(smtp.envfrom({c.from, "BODY=8BITMIME"}), SMFIS_CONTINUE);
+    EXPECT_EQ(answered_envfrom(smtp, {c.from, "BODY=8BITMIME"}), SMFIS_CONTINUE);
     auto& ctx = context(smtp);
     EXPECT_STREQ(ctx.mail_from, c.from);
     EXPECT_STREQ(ctx.sender_addr, c.sender_addr);
@@ -207,7 +214,7 @@ TEST_F(envfrom_test, null_sender_lowercases_helo_and_skips_sender_whitelist) {
   loaded_config config("whitelistfrom postmaster\n");
   fake_milter::session smtp(filter_description);
   open(smtp, "MX.Example.ORG");
-  EXPECT_EQ(smtp.envfrom({"<>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<>"}), SMFIS_CONTINUE);
   EXPECT_STREQ(context(smtp).helo_name, "mx.example.org");
   EXPECT_EQ(context(smtp).spam_exempt, 0);
   EXPECT_EQ(context(smtp).message->queue_id, "unknown");
@@ -218,13 +225,14 @@ TEST_F(envfrom_test, long_helo_and_long_client_address_are_never_cut) {
   std::string helo = std::string(115, 'h') + ".example.org";  // 127 characters
   fake_milter::session smtp(filter_description);
   open(smtp, helo.c_str(), "2001:db8:1234:5678:9abc:def0:1234:5678");
-  EXPECT_EQ(smtp.envfrom({"<>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<>"}), SMFIS_CONTINUE);
   EXPECT_EQ(std::string(context(smtp).sender_addr), "postmaster@" + helo);
   EXPECT_EQ(std::string(context(smtp).spf_cache_key),
             "2001:db8:1234:5678:9abc:def0:1234:5678|" + helo);
 
   std::string domain = std::string(100, 'd') + ".example";
-  EXPECT_EQ(smtp.envfrom({"<" + std::string(10, 'a') + "@" + domain + ">"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<" + std::string(10, 'a') + "@" + domain + ">"}),
+            SMFIS_CONTINUE);
   EXPECT_EQ(std::string(context(smtp).spf_cache_key),
             "2001:db8:1234:5678:9abc:def0:1234:5678|" + domain);
 }
@@ -235,7 +243,7 @@ TEST_F(envfrom_test, sender_whitelist_matches_lowercased_address) {
     SCOPED_TRACE(from);
     fake_milter::session smtp(filter_description);
     open(smtp);
-    smtp.envfrom({from});
+    answered_envfrom(smtp, {from});
     EXPECT_EQ(context(smtp).spam_exempt, 1);
   }
 }
@@ -245,7 +253,7 @@ TEST_F(envfrom_test, spf_result_and_flag_come_from_the_spf_step) {
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
   open(smtp, "mx.example.net", "198.51.100.9");
-  EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
   EXPECT_EQ(context(smtp).spf_result, 3);
   EXPECT_EQ(message_flags(context(smtp)), "spf_eject");
   EXPECT_TRUE(logs.contains(
@@ -256,7 +264,7 @@ TEST_F(envfrom_test, without_context_tempfails) {
   loaded_config config("");
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
-  EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_TEMPFAIL);
+  EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_TEMPFAIL);
   EXPECT_TRUE(logs.contains(LOG_CRIT, "smfi_getpriv failed!"));
 }
 
@@ -266,7 +274,7 @@ TEST_F(envfrom_test, flagged_message_leaves_nothing_for_a_clean_one) {
   loaded_config config("spf eject\nhelocheck eject\nttl 0\n");
   fake_milter::session smtp(filter_description);
   open(smtp, "192.168.1.20", "198.51.100.9");
-  ASSERT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+  ASSERT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
   auto& ctx = context(smtp);
   EXPECT_EQ(message_flags(ctx), "helo_eject spf_eject");
   // What the later stages of the first message would have raised.
@@ -277,7 +285,7 @@ TEST_F(envfrom_test, flagged_message_leaves_nothing_for_a_clean_one) {
   ctx.message->copy_header_added = true;
 
   smtp.helo("mx.example.net");
-  ASSERT_EQ(smtp.envfrom({"<carol@example.org>"}), SMFIS_CONTINUE);
+  ASSERT_EQ(answered_envfrom(smtp, {"<carol@example.org>"}), SMFIS_CONTINUE);
   EXPECT_EQ(message_flags(ctx), "");
   EXPECT_EQ(ctx.subject, nullptr);
   EXPECT_EQ(ctx.to_seen, 0u);
@@ -292,15 +300,15 @@ TEST_F(envfrom_test, sender_and_macro_exemptions_last_one_message) {
   loaded_config config("whitelistfrom friend.example\n");
   fake_milter::session smtp(filter_description);
   open(smtp);
-  smtp.envfrom({"<a@friend.example>"});
+  answered_envfrom(smtp, {"<a@friend.example>"});
   EXPECT_EQ(context(smtp).spam_exempt, 1);
-  smtp.envfrom({"<spam@other.example>"});
+  answered_envfrom(smtp, {"<spam@other.example>"});
   EXPECT_EQ(context(smtp).spam_exempt, 0) << "a whitelisted sender does not exempt the next";
   smtp.macros["{auth_authen}"] = "alice";
-  smtp.envfrom({"<spam@other.example>"});
+  answered_envfrom(smtp, {"<spam@other.example>"});
   EXPECT_EQ(context(smtp).spam_exempt, 1);
   smtp.macros.erase("{auth_authen}");
-  smtp.envfrom({"<localpart>"});
+  answered_envfrom(smtp, {"<localpart>"});
   EXPECT_EQ(context(smtp).spam_exempt, 0) << "nor does an authenticated one";
 }
 
@@ -309,12 +317,12 @@ TEST_F(envfrom_test, unextractable_sender_after_a_tagged_message_starts_clean) {
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
   open(smtp, "mx.example.net", "198.51.100.9");
-  smtp.envfrom({"<alice@pass.example>"});
+  answered_envfrom(smtp, {"<alice@pass.example>"});
   auto& ctx = context(smtp);
   EXPECT_EQ(ctx.spf_result, 3);
   ctx.subject = strdup("[SPAM] first");
   logs.clear();
-  EXPECT_EQ(smtp.envfrom({"<localpart>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<localpart>"}), SMFIS_CONTINUE);
   EXPECT_EQ(ctx.subject, nullptr);
   EXPECT_EQ(ctx.spf_result, 5);
   EXPECT_EQ(message_flags(ctx), "");
@@ -344,7 +352,7 @@ TEST_F(envfrom_test, connect_decisions_stay_for_every_message) {
     open(smtp, "mx.example.net", "192.0.2.7", c.host);
     for (const char* from : {"<a@pass.example>", "<localpart>", "<b@other.example>"}) {
       SCOPED_TRACE(from);
-      smtp.envfrom({from});
+      answered_envfrom(smtp, {from});
       EXPECT_EQ(context(smtp).spam_exempt, c.exempt);
       EXPECT_EQ(context(smtp).ddns_eject, c.ddns_eject);
       smtp.abort();
@@ -356,20 +364,20 @@ TEST_F(envfrom_test, abort_then_new_message_has_a_fresh_record) {
   loaded_config config("");
   fake_milter::session smtp(filter_description);
   open(smtp);
-  smtp.envfrom({"<a@pass.example>"});
+  answered_envfrom(smtp, {"<a@pass.example>"});
   context(smtp).message->recipients.push_back("bob@example.net");
   context(smtp).message->copy_header_added = true;
   EXPECT_EQ(smtp.abort(), SMFIS_ACCEPT);
   EXPECT_EQ(context(smtp).message, nullptr);
-  smtp.envfrom({"<c@pass.example>"});
+  answered_envfrom(smtp, {"<c@pass.example>"});
   ASSERT_NE(context(smtp).message, nullptr);
   EXPECT_TRUE(context(smtp).message->recipients.empty());
   EXPECT_FALSE(context(smtp).message->copy_header_added);
   EXPECT_EQ(context(smtp).message->sender, "<c@pass.example>");
 }
 
-// The blocklist query waits until the SPF evaluation has started: asked one
-// after the other, it would give up after five seconds.
+// The blocklist question waits until the SPF evaluation has started: asked
+// one after the other, it would give up after five seconds.
 namespace {
 std::atomic<bool> spf_started{false};
 std::atomic<bool> overlapped{false};
@@ -397,7 +405,7 @@ TEST_F(envfrom_test, blocklist_query_and_spf_evaluation_run_together) {
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
   open(smtp);
-  EXPECT_EQ(smtp.envfrom({"<alice@pass.example>"}), SMFIS_CONTINUE);
+  EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
   set_dnsbl_resolver(previous_resolver);
   set_spf_server_maker(previous_maker);
 

@@ -18,7 +18,9 @@ Names are matched without case and with or without the trailing dot; a
 name may start with "*." to match every name below it. A name that has no
 line gets NXDOMAIN; a known name without records of the asked type gets an
 empty answer. Every query is appended to QUERY_LOG as "NAME TYPE"
-(name with its trailing dot, lower case) before it is answered.
+(name with its trailing dot, lower case) before it is answered. A UDP
+answer longer than 512 bytes is sent truncated (TC set, no records), so the
+client asks again over TCP.
 
 usage: dns_server.py RECORDS_FILE QUERY_LOG READY_FILE [ADDRESS [PORT]]
 """
@@ -98,8 +100,17 @@ class Resolver:
         self.log = open(query_log, "a", buffering=1)
         self.log_lock = threading.Lock()
 
-    def answer(self, data):
+    def answer(self, data, udp=False):
         """The reply bytes for one query, or None when it must go unanswered."""
+        reply = self._answer(data)
+        if udp and reply is not None and len(reply) > 512:
+            truncated = DNSRecord.parse(reply)
+            truncated.rr = []
+            truncated.header.tc = 1
+            return truncated.pack()
+        return reply
+
+    def _answer(self, data):
         try:
             request = DNSRecord.parse(data)
         except Exception:
@@ -139,7 +150,7 @@ def main():
     class UdpHandler(socketserver.BaseRequestHandler):
         def handle(self):
             data, sock = self.request
-            reply = resolver.answer(data)
+            reply = resolver.answer(data, udp=True)
             if reply is not None:
                 sock.sendto(reply, self.client_address)
 

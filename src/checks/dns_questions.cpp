@@ -1,0 +1,95 @@
+// The DNS questions of one message (see dns_questions.hpp).
+#include "checks/dns_questions.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <syslog.h>
+
+#include "checks/dnsbl_lookup.hpp"
+#include "checks/spf_step.hpp"
+#include "common/log_sink.hpp"
+#include "common/side_job.hpp"
+#include "connection/verdicts.hpp"
+#include "spamconfig/spam_config.hpp"
+#include "spf/spf_asker.hpp"
+
+namespace {
+
+// Written by the blocklist thread, read once it has finished; shared so
+// that an abandoned lookup finishes into it.
+struct blocklist_answer {
+  std::string name;
+  bool listed = false;
+};
+
+class message_questions final : public pending_answers {
+ public:
+  bool sender_usable = false;
+  int32_t cached_spf = 0;
+  std::unique_ptr<pending_spf> spf;
+  std::shared_ptr<blocklist_answer> blocklist;
+  std::optional<side_job> blocklist_job;
+  bool taken = false;
+  sfsistat status = SMFIS_CONTINUE;
+
+  ~message_questions() override {
+    if (blocklist_job) blocklist_job->abandon();
+  }
+  sfsistat take(connection_context& context) override;
+};
+
+void ask_blocklist(const connection_context& context, message_questions& questions) {
+  const spam_config_record& config = settings_of(context);
+  auto answer = std::make_shared<blocklist_answer>();
+  char name[dnsbl_query_name_size];
+  if (!dnsbl_query_name(context, config.dnsbl_domain, name, sizeof name)) return;
+  answer->name = name;
+  questions.blocklist = answer;
+  questions.blocklist_job.emplace(
+      [answer] { answer->listed = dnsbl_name_listed(answer->name.c_str()); });
+}
+
+void use_blocklist(connection_context& context, message_questions& questions) {
+  if (!questions.blocklist_job) return;
+  questions.blocklist_job->wait();
+  if (!questions.blocklist->listed) return;
+  log_line(LOG_NOTICE, "DNSBL: %s, %s, %s", context.client_addr, context.client_name,
+           context.mail_from);
+  raise_verdict(context, spam_check::dnsbl, settings_of(context).dnsblserv);
+}
+
+sfsistat use_spf(connection_context& context, message_questions& questions) {
+  if (!questions.sender_usable) {
+    log_line(LOG_INFO, "sender address unusable, no SPF check: %s, %s, %s", context.client_addr,
+             context.client_name, context.mail_from);
+    return SMFIS_CONTINUE;
+  }
+  spf_evaluation outcome;
+  if (questions.spf) outcome = questions.spf->answer();
+  questions.spf.reset();
+  return apply_spf(context, settings_of(context), questions.cached_spf, outcome);
+}
+
+}  // namespace
+
+void ask_dns_questions(connection_context& context, bool sender_usable) {
+  auto questions = std::make_unique<message_questions>();
+  const spam_config_record& config = settings_of(context);
+  questions->sender_usable = sender_usable;
+  if (sender_usable) {
+    questions->cached_spf = spf_cached_value(context, config);
+    if (questions->cached_spf == 0) questions->spf = ask_spf(spf_question_of(context, config));
+  }
+  if (config.dnsbl_domain != nullptr) ask_blocklist(context, *questions);
+  context.message->dns = std::move(questions);
+}
+
+sfsistat message_questions::take(connection_context& context) {
+  if (!taken) {
+    taken = true;
+    use_blocklist(context, *this);
+    status = use_spf(context, *this);
+  }
+  return status;
+}

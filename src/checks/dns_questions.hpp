@@ -1,0 +1,33 @@
+// The DNS questions of one message, asked at MAIL FROM and answered where a
+// stage needs them (take_dns_answers, connection/connection_context.hpp).
+//
+// The envelope-sender stage asks both at once: the blocklist question (on a
+// side-job thread) and the SPF question (an evaluation process), unless the
+// SPF result cache already holds the answer. Nothing waits for them there:
+// the client goes on sending recipients, headers and body while DNS answers.
+// take_dns_answers waits for both and uses them, in this order: the
+// blocklist line and flag, then the SPF step's line, result, cache entry
+// and flag (or the line for an unusable sender). The end of the message
+// takes them first thing; the first recipient takes them when a recipient
+// whitelist exists, because the SPF fail rule per recipient needs the
+// result there. Taking them twice does nothing the second time.
+//
+// A message that ends before its answers are taken (abort, a new MAIL FROM,
+// close) abandons them: the evaluation process is ended and the blocklist
+// thread finishes into memory of its own.
+//
+// Log lines: LOG_NOTICE "DNSBL: %s, %s, %s"; LOG_INFO "sender address
+// unusable, no SPF check: %s, %s, %s"; those of checks/spf_step.hpp.
+#pragma once
+
+#include <libmilter/mfapi.h>
+
+#include "connection/connection_context.hpp"
+
+// Asks the message's questions; `sender_usable` false when no sender
+// address could be derived (no SPF question then). The message record must
+// exist.
+void ask_dns_questions(connection_context& context, bool sender_usable);
+// Taking the answers gives SMFIS_ACCEPT when the SPF library could not be
+// set up (the message then passes without the spam actions and the
+// copying), else SMFIS_CONTINUE.
