@@ -10,8 +10,9 @@
 #
 # Included at the end of the top-level CMakeLists.txt. `cmake --install`
 # honours DESTDIR. Configuration files are never overwritten: one that exists
-# under DESTDIR is kept as it is and reported. The Debian package marks the
-# same files as conffiles (cmake/package.cmake), so dpkg keeps local changes.
+# under DESTDIR is kept as it is and reported. The Debian package (debian/)
+# installs through this file too; dpkg marks the files under /etc as
+# conffiles and keeps local changes.
 
 # The daemon's paths under /etc are compiled in, so only the programs, the
 # manual pages and the documentation follow the prefix; the default prefix is

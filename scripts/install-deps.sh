@@ -16,6 +16,7 @@ packages=(
   iproute2 procps util-linux libio-socket-inet6-perl
   mandoc systemd systemd-container
   clang libclang-rt-14-dev
+  debhelper devscripts lintian  # the Debian package, hardening-check, lintian
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # An administrator's whole life with teslo on a real Debian host: this
 # machine's own Debian booted under systemd in a throw-away container, with
 # Debian's Sendmail installed from its packages and teslo from the .deb built
-# from this tree. In order: install, reload (good and broken rules), restart,
+# from this tree. In order: install of the previous package version, upgrade
+# over a changed conffile, reload (good and broken rules), restart,
 # the large-message exemption, stop, /etc/mail on a full filesystem, start,
 # SIGKILL and systemd's restart, a reboot, remove and purge. Each outcome is
 # read where an administrator would see it: Sendmail's queue files, its
@@ -10,7 +11,8 @@
 #
 # Needs root, systemd-nspawn (systemd-container) and apt access for
 # `apt-get download` on the host. TESLO_BUILD_DIR names a configured and
-# built tree; the .deb is built there with cpack. Everything the test writes
+# built tree; the packages are those of $TESLO_DEB_DIR, or else built under
+# the scratch directory with scripts/build-deb.sh. Everything the test writes
 # is under a scratch directory of that tree (removed at the end) and the
 # download cache $TESLO_BUILD_DIR/system-cache.
 set -uo pipefail
@@ -93,14 +95,18 @@ assert_scanned() {
 
 # ---------------------------------------------------------------------------
 test_case "the host"
-deb=$(sys_build_deb "$build_dir" "$SYS_SCRATCH/deb") || setup_failed "cpack -G DEB builds the package"
+package_dir=$(sys_package_dir "$SYS_SCRATCH/deb") || setup_failed "dpkg-buildpackage builds the packages"
+deb=$(sys_deb "$package_dir")
+previous_deb=$(sys_deb "$package_dir" previous)
+[ -n "$deb" ] && [ -n "$previous_deb" ] ||
+  setup_failed "the current and the previous teslo package are built" "$(ls -R "$package_dir" 2>&1 | tr '\n' ' ')"
 sendmail_debs=$(sys_fetch_sendmail "$build_dir/system-cache") ||
   setup_failed "apt-get download of ${SYS_SENDMAIL_PACKAGES[*]}"
 sys_container_create || setup_failed "overlay root of the container"
 guest="$(sys_root)$SYS_GUEST_DIR"
 mkdir -p "$guest"
 # shellcheck disable=SC2086 # one path per line
-cp "$deb" $sendmail_debs "$here/lib/send_mail.py" "$guest/"
+cp "$deb" "$previous_deb" $sendmail_debs "$here/lib/send_mail.py" "$guest/"
 sys_container_boot || setup_failed "the container boots" "$(tail -n 30 "$SYS_SCRATCH/console.log")"
 pass "the container boots (host name $(ct 'hostname -f'))"
 
@@ -118,11 +124,52 @@ pass "Debian's Sendmail is installed and running"
 ct 'cp /etc/mail/sendmail.cf /root/sendmail.cf.before'
 
 # ---------------------------------------------------------------------------
-test_case "install"
-if ct "apt-get install -y -q $SYS_GUEST_DIR/$(basename "$deb") > /root/teslo-install.log 2>&1"; then
-  pass "apt-get install ./$(basename "$deb")"
+test_case "install (the previous version)"
+if ct "apt-get install -y -q $SYS_GUEST_DIR/$(basename "$previous_deb") > /root/teslo-install.log 2>&1"; then
+  pass "apt-get install ./$(basename "$previous_deb")"
 else
-  setup_failed "apt-get install ./$(basename "$deb")" "$(ct 'tail -n 20 /root/teslo-install.log')"
+  setup_failed "apt-get install ./$(basename "$previous_deb")" "$(ct 'tail -n 20 /root/teslo-install.log')"
+fi
+assert_scanned "within 15 s mail through Sendmail carries X-Mail-Scan-By" 15
+assert_eq "system user teslo: group teslo, home /nonexistent, shell /usr/sbin/nologin" \
+  "teslo teslo /nonexistent /usr/sbin/nologin" \
+  "$(ct 'id -un teslo; id -gn teslo; getent passwd teslo | cut -d: -f6,7 | tr : " "' | tr '\n' ' ' | sed 's/ $//')"
+
+# conffile_modes: owner, group and mode of the three configuration files.
+conffile_modes() {
+  ct 'stat -c "%U:%G %a" /etc/mail/orvane/orvane.conf /etc/mail/teslo/teslo.xml /etc/mail/teslo/teslo.dtd' | tr '\n' ' '
+}
+assert_eq "the configuration files are root:teslo, mode 640" \
+  "root:teslo 640 root:teslo 640 root:teslo 640 " "$(conffile_modes)"
+
+# ---------------------------------------------------------------------------
+test_case "upgrade"
+# The previous version's orvane.conf and teslo.dtd differ from this one's.
+# The administrator has changed orvane.conf, which dpkg keeps (--force-confold,
+# the new one beside it as .dpkg-dist); teslo.dtd, unchanged, is replaced.
+local_line='# local change by the administrator'
+ct "echo '$local_line' >> /etc/mail/orvane/orvane.conf"
+assert_eq "before: teslo.dtd is the previous version's" 1 \
+  "$(ct "grep -c 'teslo $(dpkg-deb -f "$previous_deb" Version)' /etc/mail/teslo/teslo.dtd")"
+pid_before=$(sys_unit_pid teslo)
+if ct "apt-get install -y -q -o Dpkg::Options::=--force-confold $SYS_GUEST_DIR/$(basename "$deb") > /root/teslo-upgrade.log 2>&1"; then
+  pass "apt-get install ./$(basename "$deb") over $(basename "$previous_deb")"
+else
+  setup_failed "apt-get install ./$(basename "$deb") over $(basename "$previous_deb")" \
+    "$(ct 'tail -n 20 /root/teslo-upgrade.log')"
+fi
+assert_eq "the installed version" "$(dpkg-deb -f "$deb" Version)" "$(ct "dpkg-query -W -f='\${Version}' teslo")"
+assert_eq "the changed orvane.conf is kept" "$local_line" "$(ct 'tail -n 1 /etc/mail/orvane/orvane.conf')"
+assert_ok "the new orvane.conf is beside it as orvane.conf.dpkg-dist" ct 'test -f /etc/mail/orvane/orvane.conf.dpkg-dist'
+assert_eq "teslo.dtd is the new version's" 0 \
+  "$(ct "grep -c 'teslo $(dpkg-deb -f "$previous_deb" Version)' /etc/mail/teslo/teslo.dtd")"
+assert_eq "the configuration files are root:teslo, mode 640, the replaced one too" \
+  "root:teslo 640 root:teslo 640 root:teslo 640 " "$(conffile_modes)"
+pid_after=$(sys_unit_pid teslo)
+if [ "$pid_after" != 0 ] && [ "$pid_after" != "$pid_before" ] && [ "$(sys_unit_state teslo)" = active ]; then
+  pass "the daemon was restarted (pid $pid_before -> $pid_after)"
+else
+  fail "the daemon was restarted" "pid $pid_before -> $pid_after, $(sys_unit_state teslo)"
 fi
 assert_scanned "within 15 s mail through Sendmail carries X-Mail-Scan-By" 15
 

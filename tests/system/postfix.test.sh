@@ -11,7 +11,8 @@
 #
 # Needs root, systemd-nspawn (systemd-container) and apt access for
 # `apt-get download` on the host. TESLO_BUILD_DIR names a configured and
-# built tree; the .deb is built there with cpack. Everything the test writes
+# built tree; the package is that of $TESLO_DEB_DIR, or else built under the
+# scratch directory with scripts/build-deb.sh. Everything the test writes
 # is under a scratch directory of that tree (removed at the end) and the
 # download cache $TESLO_BUILD_DIR/system-cache.
 set -uo pipefail
@@ -59,7 +60,9 @@ Content-Disposition: attachment; filename="run.exe"'
 
 # ---------------------------------------------------------------------------
 test_case "the host"
-deb=$(sys_build_deb "$build_dir" "$SYS_SCRATCH/deb") || setup_failed "cpack -G DEB builds the package"
+package_dir=$(sys_package_dir "$SYS_SCRATCH/deb") || setup_failed "dpkg-buildpackage builds the packages"
+deb=$(sys_deb "$package_dir")
+[ -n "$deb" ] || setup_failed "the teslo package is built" "$(ls "$package_dir" 2>&1 | tr '\n' ' ')"
 postfix_debs=$(sys_fetch_postfix "$build_dir/system-cache") ||
   setup_failed "apt-get download of ${SYS_POSTFIX_PACKAGES[*]}"
 sys_container_create || setup_failed "overlay root of the container"

@@ -1,7 +1,8 @@
-# The packages the system tests install inside the container: the teslo .deb
-# built from the build tree, and Debian's Sendmail or Postfix packages,
-# fetched on the host into a cache directory of the build tree. The container
-# has no network, so it installs them from these files.
+# The packages the system tests install inside the container: the teslo
+# packages that dpkg-buildpackage built from this tree, and Debian's Sendmail
+# or Postfix packages, fetched on the host into a cache directory of the
+# build tree. The container has no network, so it installs them from these
+# files.
 
 # Debian's Sendmail as a host installs it (sendmail-bin with sendmail-cf, and
 # sendmail-base that both need). Everything else they depend on is part of
@@ -11,16 +12,24 @@ SYS_SENDMAIL_PACKAGES=(sendmail-base sendmail-bin sendmail-cf)
 # lacks.
 SYS_POSTFIX_PACKAGES=(postfix cpio)
 
-# sys_build_deb BUILD_DIR OUT_DIR: cpack -G DEB from the build tree into
-# OUT_DIR; prints the path of the .deb.
-sys_build_deb() {
-  local build_dir="$1" out="$2"
-  mkdir -p "$out"
-  if ! cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$out" > "$out/cpack.log" 2>&1; then
-    tail -n 20 "$out/cpack.log" >&2
+# sys_package_dir OUT_DIR: prints the directory that holds the teslo
+# packages of this tree (scripts/build-deb.sh): teslo_VERSION_ARCH.deb, and
+# previous/teslo_PREVIOUS_ARCH.deb to upgrade from. That is $TESLO_DEB_DIR
+# when ctest's package.build made them, or else OUT_DIR, built there now.
+sys_package_dir() {
+  if [ -n "${TESLO_DEB_DIR:-}" ]; then
+    echo "$TESLO_DEB_DIR"
+  elif bash "$here/../../scripts/build-deb.sh" "$1" > /dev/null; then
+    echo "$1"
+  else
     return 1
   fi
-  ls "$out"/teslo_*.deb 2> /dev/null | head -n 1
+}
+
+# sys_deb DIR [previous]: the path of the current (or the previous) teslo
+# .deb in DIR.
+sys_deb() {
+  ls "$1/${2:+$2/}"teslo_*.deb 2> /dev/null | head -n 1
 }
 
 # sys_fetch_sendmail CACHE_DIR: the Sendmail packages (sys_fetch_debs).
