@@ -7,12 +7,16 @@
 # integration test harness), since the daemon works at its fixed paths.
 #
 # usage: bench/load.sh [--quick] [--metrics] [--runs N] [--messages N] [--concurrency "1 8 64"]
-#                      [--build-dir DIR] [--keep-results FILE]
+#                      [--baseline BINARY] [--build-dir DIR] [--keep-results FILE]
 #   --runs N         runs per configuration and concurrency (default 5; median taken)
 #   --messages N     messages per run, split over the connections (default 6400)
 #   --quick          1 run of 640 messages (a smoke check of the whole set-up)
 #   --metrics        also "metrics": every check on and the metrics file written
 #                    (orvane.conf metricsfile), compared with "on" at concurrency 8
+#   --baseline BIN   compare with another daemon binary (an older build): "on" and
+#                    "baseline" (every check on, SPF answered from the cache), then
+#                    "miss" and "baseline-miss" (the same with ttl 0: every message
+#                    a fresh SPF evaluation), taking turns run by run
 #   --build-dir DIR  Release build directory (default build-bench beside the sources)
 #   --keep-results F also write every RESULT line to F
 # Needs root (namespaces). Exit status 0 when every message of every run was
@@ -25,11 +29,13 @@ MESSAGES=6400
 CONCURRENCY="1 8 64"
 BUILD_DIR="$SOURCE_DIR/build-bench"
 KEEP_RESULTS=""
+BASELINE=""
 CONFIGS="off on minimal"
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) RUNS=1; MESSAGES=640 ;;
     --metrics) CONFIGS="off on metrics minimal" ;;
+    --baseline) BASELINE="$(realpath "$2")"; CONFIGS="on baseline miss baseline-miss"; shift ;;
     --runs) RUNS="$2"; shift ;;
     --messages) MESSAGES="$2"; shift ;;
     --concurrency) CONCURRENCY="$2"; shift ;;
@@ -51,7 +57,8 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   export TESLO_BIN="$BUILD_DIR/teslo"
 fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
-[ "$CONFIGS" = "off on minimal" ] || metrics_option=--metrics
+[ "$CONFIGS" = "off on metrics minimal" ] && metrics_option=--metrics
+[ -n "$BASELINE" ] && metrics_option="--baseline $BASELINE"
 sandbox_enter ${metrics_option:-} --runs "$RUNS" --messages "$MESSAGES" --concurrency "$CONCURRENCY" \
   --build-dir "$BUILD_DIR" ${KEEP_RESULTS:+--keep-results "$KEEP_RESULTS"}
 
@@ -79,9 +86,15 @@ FILTER_PID=""
 SOCKET=""
 start_filter() {
   case "$1" in
-    off | on | metrics)
-      "configure_$1"
-      sandbox_start_teslo || { echo "the daemon did not start" >&2; return 1; }
+    off | on | metrics | baseline | miss | baseline-miss)
+      local binary="$TESLO_BIN"
+      case "$1" in
+        baseline) binary="$BASELINE"; configure_on ;;
+        miss) configure_on; echo 'ttl 0' >> /etc/mail/orvane/orvane.conf ;;
+        baseline-miss) binary="$BASELINE"; configure_on; echo 'ttl 0' >> /etc/mail/orvane/orvane.conf ;;
+        *) "configure_$1" ;;
+      esac
+      TESLO_BIN="$binary" sandbox_start_teslo || { echo "the daemon did not start" >&2; return 1; }
       FILTER_PID="$SANDBOX_TESLO_PID"
       SOCKET=/var/run/teslo.sock ;;
     minimal)
@@ -96,9 +109,23 @@ start_filter() {
 
 stop_filter() {
   case "$1" in
-    off | on | metrics) sandbox_stop_teslo > /dev/null ;;
+    off | on | metrics | baseline | miss | baseline-miss) sandbox_stop_teslo > /dev/null ;;
     minimal) sandbox_kill_pid "$FILTER_PID" 10 ;;
   esac
+}
+
+# CPU seconds of the SPF spawner and its evaluation processes (with the
+# spawner's reaped children): the driver reads the daemon's own only.
+helper_cpu() {
+  local d ticks=0 comm stat
+  for d in /proc/[0-9]*; do
+    comm="$(cat "$d/comm" 2>/dev/null)" || continue
+    [ "$comm" = teslo-spf ] || [ "$comm" = teslo-spawner ] || continue
+    stat="$(cat "$d/stat" 2>/dev/null)" || continue
+    stat="${stat##*) }"
+    ticks=$((ticks + $(awk '{ print $12 + $13 + $14 + $15 }' <<< "$stat")))
+  done
+  awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
 }
 
 run_driver() {  # config concurrency messages-per-connection
@@ -126,9 +153,13 @@ for ((round = 1; round <= ROUNDS; round++)); do
     for conc in $CONCURRENCY; do
       per_connection=$(( (MESSAGES + conc - 1) / conc ))
       for ((run = 1; run <= RUNS_PER_START; run++)); do
+        helpers_before="$(helper_cpu)"
         out="$(run_driver "$config" "$conc" "$per_connection")"
         status=$?
-        echo "$out" | grep '^RESULT ' >> "$RESULTS"
+        helpers_after="$(helper_cpu)"
+        echo "$out" | grep '^RESULT ' | awk -v b="$helpers_before" -v a="$helpers_after" '
+          { for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "answered") n = kv[2] }
+            printf "%s helper_cpu_per_10k=%.4f\n", $0, (n > 0 ? (a - b) * 10000 / n : 0) }' >> "$RESULTS"
         if [ "$status" != 0 ]; then
           echo "$out" >&2
           FAILED=1
@@ -158,8 +189,8 @@ awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
   }
   /^RESULT / {
     key = field("label")
-    for (k = 1; k <= 6; k++) {
-      name = (k == 1) ? "rate" : (k == 2) ? "p50_ms" : (k == 3) ? "p95_ms" : (k == 4) ? "p99_ms" : (k == 5) ? "cpu_per_10k" : "peak_rss_kb"
+    for (k = 1; k <= 7; k++) {
+      name = (k == 1) ? "rate" : (k == 2) ? "p50_ms" : (k == 3) ? "p95_ms" : (k == 4) ? "p99_ms" : (k == 5) ? "cpu_per_10k" : (k == 6) ? "peak_rss_kb" : "helper_cpu_per_10k"
       values[key, name] = values[key, name] " " field(name)
     }
     errors[key] += field("errors")
@@ -182,12 +213,15 @@ awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
         if (configs[k] == "on" && c[i] == 64) goal_rss = median(values[key, "peak_rss_kb"])
         if (configs[k] == "on" && c[i] == 8) on_rate = rate
         if (configs[k] == "metrics" && c[i] == 8) metrics_rate = rate
+        if (c[i] == 8) { rate8[configs[k]] = rate; cpu8[configs[k]] = cpu + median(values[key, "helper_cpu_per_10k"]) }
       }
     }
     print ""
     if (goal_rate != "") printf "goal: every check on >= 0.6 of the minimal filter msgs/s at concurrency 8: %.2f %s\n", goal_rate, (goal_rate >= 0.6 ? "met" : "NOT met")
     if (goal_cpu != "") printf "goal: CPU per message <= 2x the minimal filter (concurrency 8): %.2fx %s\n", goal_cpu, (goal_cpu <= 2 ? "met" : "NOT met")
     if (metrics_rate != "" && on_rate > 0) printf "goal: every check on, msgs/s at concurrency 8 with the metrics file within 2%% of without: %.1f with, %.1f without (%+.1f%%) %s\n", metrics_rate, on_rate, (metrics_rate / on_rate - 1) * 100, (metrics_rate >= 0.98 * on_rate ? "met" : "NOT met")
+    if ("baseline" in rate8) printf "every check on, SPF from the cache, concurrency 8: %.1f msgs/s, baseline %.1f (%+.1f%%); CPU s/10k %.3f, baseline %.3f\n", rate8["on"], rate8["baseline"], (rate8["baseline"] > 0 ? (rate8["on"] / rate8["baseline"] - 1) * 100 : 0), cpu8["on"], cpu8["baseline"]
+    if ("baseline-miss" in rate8) printf "every message a fresh SPF evaluation, concurrency 8: CPU s/10k (daemon and evaluation processes) %.3f, baseline %.3f: %+.1f us per evaluation\n", cpu8["miss"], cpu8["baseline-miss"], (cpu8["miss"] - cpu8["baseline-miss"]) * 100
     if (goal_rss != "") printf "goal: peak RSS <= 10 MB at concurrency 64 (every check on): %d kB %s\n", goal_rss, (goal_rss <= 10240 ? "met" : "NOT met")
   }' "$RESULTS"
 
