@@ -26,7 +26,7 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::size_t idle_kept = 32;
+constexpr std::size_t idle_kept = 256;
 constexpr auto idle_lifetime = std::chrono::seconds(60);
 constexpr int questions_per_process = 1000;
 constexpr milliseconds spawn_wait{2000};

@@ -4,7 +4,7 @@
 // and from then on sends every SPF question to an evaluation process: an
 // idle one, or a new one from the spawner when none is idle. A question
 // holds its process until its answer is taken (or it is abandoned). Then:
-// - an answer: the process goes back to the idle ones (at most 32 are kept,
+// - an answer: the process goes back to the idle ones (at most 256 are kept,
 //   none idle for over a minute, none after 1000 questions);
 // - the process died (any signal, or exit): the answer is a fault naming
 //   the signal, which the spawner reports;
