@@ -3,57 +3,39 @@
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <syslog.h>
 
 #include "checks/dnsbl_lookup.hpp"
 #include "checks/spf_step.hpp"
 #include "common/log_sink.hpp"
-#include "common/side_job.hpp"
+#include "checks/dnsbl_question.hpp"
 #include "connection/verdicts.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
 
 namespace {
 
-// Written by the blocklist thread, read once it has finished; shared so
-// that an abandoned lookup finishes into it.
-struct blocklist_answer {
-  std::string name;
-  bool listed = false;
-};
-
 class message_questions final : public pending_answers {
  public:
   bool sender_usable = false;
   int32_t cached_spf = 0;
   std::unique_ptr<pending_spf> spf;
-  std::shared_ptr<blocklist_answer> blocklist;
-  std::optional<side_job> blocklist_job;
+  std::optional<dnsbl_question> blocklist;
   bool taken = false;
   sfsistat status = SMFIS_CONTINUE;
 
-  ~message_questions() override {
-    if (blocklist_job) blocklist_job->abandon();
-  }
   sfsistat take(connection_context& context) override;
 };
 
 void ask_blocklist(const connection_context& context, message_questions& questions) {
   const spam_config_record& config = settings_of(context);
-  auto answer = std::make_shared<blocklist_answer>();
   char name[dnsbl_query_name_size];
   if (!dnsbl_query_name(context, config.dnsbl_domain, name, sizeof name)) return;
-  answer->name = name;
-  questions.blocklist = answer;
-  questions.blocklist_job.emplace(
-      [answer] { answer->listed = dnsbl_name_listed(answer->name.c_str()); });
+  questions.blocklist.emplace(name);
 }
 
 void use_blocklist(connection_context& context, message_questions& questions) {
-  if (!questions.blocklist_job) return;
-  questions.blocklist_job->wait();
-  if (!questions.blocklist->listed) return;
+  if (!questions.blocklist || !questions.blocklist->listed()) return;
   log_line(LOG_NOTICE, "DNSBL: %s, %s, %s", context.client_addr, context.client_name,
            context.mail_from);
   raise_verdict(context, spam_check::dnsbl, settings_of(context).dnsblserv);

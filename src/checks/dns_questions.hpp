@@ -1,9 +1,9 @@
 // The DNS questions of one message, asked at MAIL FROM and answered where a
 // stage needs them (take_dns_answers, connection/connection_context.hpp).
 //
-// The envelope-sender stage asks both at once: the blocklist question (on a
-// side-job thread) and the SPF question (an evaluation process), unless the
-// SPF result cache already holds the answer. Nothing waits for them there:
+// The envelope-sender stage asks both at once: the blocklist question (sent
+// ahead, checks/dnsbl_question.hpp) and the SPF question (an evaluation
+// process), unless the SPF result cache already holds the answer. Nothing waits for them there:
 // the client goes on sending recipients, headers and body while DNS answers.
 // take_dns_answers waits for both and uses them, in this order: the
 // blocklist line and flag, then the SPF step's line, result, cache entry
@@ -14,7 +14,7 @@
 //
 // A message that ends before its answers are taken (abort, a new MAIL FROM,
 // close) abandons them: the evaluation process is ended and the blocklist
-// thread finishes into memory of its own.
+// answer, if it comes, is dropped.
 //
 // Log lines: LOG_NOTICE "DNSBL: %s, %s, %s"; LOG_INFO "sender address
 // unusable, no SPF check: %s, %s, %s"; those of checks/spf_step.hpp.

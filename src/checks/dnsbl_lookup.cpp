@@ -226,6 +226,25 @@ bool dnsbl_name_listed(const char* name) {
   return listed;
 }
 
+bool dnsbl_uses_system_resolver() { return current_resolver.resolve == system_resolve; }
+
+res_state dnsbl_thread_resolver() { return worker_resolver.get(); }
+
+bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers) {
+  *answers = nullptr;
+  addrinfo** link = answers;
+  return add_answers(message, length, type, &link);
+}
+
+void dnsbl_release_answers(addrinfo* answers) { system_release(answers); }
+
+bool dnsbl_decide(int status, addrinfo* answers, std::chrono::steady_clock::duration took) {
+  bool listed = status == 0 && dnsbl_answer_lists(answers);
+  count_dnsbl_lookup(dnsbl_outcome(status, answers != nullptr, listed), took);
+  if (answers != nullptr) system_release(answers);
+  return listed;
+}
+
 dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver) {
   dnsbl_resolver previous = current_resolver;
   current_resolver =

@@ -15,6 +15,7 @@
 // getaddrinfo name by name.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "connection/connection_context.hpp"
@@ -64,3 +65,15 @@ struct dnsbl_resolver {
 // Replaces the resolver (a null `resolve` restores the system one); returns
 // the old one. Only for tests, before any worker thread runs.
 dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver);
+
+// For a question sent ahead (checks/dnsbl_question.hpp): whether the system
+// resolver is the one in use; the calling thread's resolver state (null
+// when /etc/resolv.conf cannot be taken); the addresses of one answer
+// message's A or AAAA records (released with dnsbl_release_answers; false
+// when the message is malformed); and the decision on an answer, counted as
+// one lookup that took `took`.
+bool dnsbl_uses_system_resolver();
+struct __res_state* dnsbl_thread_resolver();
+bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers);
+void dnsbl_release_answers(addrinfo* answers);
+bool dnsbl_decide(int status, addrinfo* answers, std::chrono::steady_clock::duration took);

@@ -1,0 +1,48 @@
+// A blocklist question sent now and answered later, without a thread.
+//
+// The envelope-sender stage sends the A query for the client's name at
+// MAIL FROM over a non-blocking UDP socket to the first name server of the
+// worker thread's resolver state (/etc/resolv.conf as glibc holds it) and
+// goes on; listed() reads the answer when the end of the message needs it,
+// waiting at most the resolver's first timeout from when it was sent. An
+// answer that settles the question (no such name; an A record that lists
+// the client) is used as it is. Anything else (no answer in time, a server
+// failure or refusal, a truncated answer, a name without a listing A
+// record, where the AAAA records decide) is asked again the ordinary way
+// (dnsbl_name_listed, with the resolver's retries, other servers, TCP and
+// AAAA), so the outcome is the one the lookup made on the spot would give.
+// With a test resolver in place of the system one, or a name server that is
+// not IPv4, nothing is sent ahead and listed() asks the ordinary way.
+//
+// Destroying a question closes its socket: an answer never read is dropped.
+// One question belongs to one message, used by one thread at a time.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+class dnsbl_question {
+ public:
+  explicit dnsbl_question(std::string name);
+  ~dnsbl_question();
+  dnsbl_question(const dnsbl_question&) = delete;
+  dnsbl_question& operator=(const dnsbl_question&) = delete;
+
+  // Whether the client is listed; counts the lookup. Call once.
+  bool listed();
+
+ private:
+  // The answer read from the socket; nothing when it must be asked again.
+  enum class early { listed, not_listed, ask_again };
+  early read_answer();
+  bool answers_query(const unsigned char* answer, int length) const;
+  std::chrono::system_clock::time_point arrival_time() const;
+
+  std::string name_;
+  int socket_ = -1;
+  unsigned char query_[512];
+  int query_length_ = 0;
+  std::chrono::steady_clock::time_point sent_{};
+  std::chrono::system_clock::time_point sent_wall_{};
+  std::chrono::steady_clock::duration wait_{};
+};
