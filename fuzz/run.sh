@@ -46,10 +46,11 @@ max_len() {
 # daemon contains in its evaluation processes) is counted and removed;
 # any other crash stays and fails the run.
 known_crashes() {
-  local binary=$1 target=$2 input known=0 other=0
+  local binary=$1 target=$2 input replay known=0 other=0
   for input in "$build/fuzz-artifacts/$target"-crash-*; do
     [ -e "$input" ] || continue
-    if "$binary" "$input" 2>&1 | grep -q '__stack_chk_fail'; then
+    replay="$("$binary" "$input" 2>&1 || true)"
+    if grep -q '__stack_chk_fail' <<<"$replay"; then
       known=$((known + 1))
       rm -f "$input"
     else
