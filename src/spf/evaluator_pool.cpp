@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,7 @@ constexpr milliseconds spawn_wait{2000};
 // How long a question whose process died waits for the spawner's report of
 // how it ended.
 constexpr milliseconds end_report_wait{500};
+constexpr milliseconds end_report_slice{5};
 constexpr std::size_t end_reports_kept = 64;
 
 struct evaluator {
@@ -118,15 +121,25 @@ class evaluator_pool {
 
   // The wait status of an evaluation process that ended, as the spawner
   // reports it; nothing when no report comes in time.
+  // The lock is held for a few milliseconds at a time, so that a crash
+  // does not hold up the questions of other messages.
   std::optional<int> end_status(pid_t pid) {
     auto deadline = clock_type::now() + end_report_wait;
-    std::lock_guard hold(lock_);
     for (;;) {
-      for (const auto& [ended, status] : ended_) {
-        if (ended == pid) return status;
+      {
+        std::lock_guard hold(lock_);
+        for (const auto& [ended, status] : ended_) {
+          if (ended == pid) return status;
+        }
+        if (spawner_ < 0) return std::nullopt;
+        auto slice = std::min(deadline, clock_type::now() + end_report_slice);
+        if (readable_by(spawner_, slice)) {
+          if (!read_note_locked(nullptr)) return std::nullopt;
+          continue;
+        }
       }
-      if (spawner_ < 0 || !readable_by(spawner_, deadline)) return std::nullopt;
-      if (!read_note_locked(nullptr)) return std::nullopt;
+      if (clock_type::now() >= deadline) return std::nullopt;
+      std::this_thread::yield();
     }
   }
 
