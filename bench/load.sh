@@ -209,7 +209,7 @@ awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
           median(values[key, "p50_ms"]), median(values[key, "p95_ms"]), median(values[key, "p99_ms"]),
           cpu, median(values[key, "peak_rss_kb"]), (min_rate > 0 ? rate / min_rate : 0),
           (min_cpu > 0 ? cpu / min_cpu : 0), errors[key]
-        if (configs[k] == "on" && c[i] == 8) { goal_rate = (min_rate > 0 ? rate / min_rate : 0); goal_cpu = (min_cpu > 0 ? cpu / min_cpu : 0) }
+        if (configs[k] == "on" && c[i] == 8 && min_rate > 0) { goal_rate = rate / min_rate; goal_cpu = (min_cpu > 0 ? cpu / min_cpu : 0) }
         if (configs[k] == "on" && c[i] == 64) goal_rss = median(values[key, "peak_rss_kb"])
         if (configs[k] == "on" && c[i] == 8) on_rate = rate
         if (configs[k] == "metrics" && c[i] == 8) metrics_rate = rate
