@@ -46,6 +46,7 @@ dnsbl_question::dnsbl_question(std::string name) : name_(std::move(name)) {
   sent_ = clock_type::now();
   sent_wall_ = std::chrono::system_clock::now();
   wait_ = std::chrono::seconds(state->retrans > 0 ? state->retrans : 5);
+  attempts_ = state->nscount == 1 && state->retry > 0 ? state->retry : 1;
   if (connect(socket_, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0 ||
       send(socket_, query_, static_cast<std::size_t>(query_length_), MSG_NOSIGNAL) !=
           query_length_) {
@@ -83,13 +84,29 @@ bool dnsbl_question::answers_query(const unsigned char* answer, int length) cons
   return std::memcmp(asked + name_length, echoed + name_length, NS_QFIXEDSZ) == 0;
 }
 
+// With one name server, as glibc does: the query is sent again after each
+// timeout, the timeout doubling, and an answer to any of the copies counts;
+// a server silent through every attempt is a failed lookup (not listed).
+// With several, the first one's silence is left to the ordinary lookup,
+// which goes on to the others.
 dnsbl_question::early dnsbl_question::read_answer() {
   auto deadline = sent_ + wait_;
+  int attempt = 1;
   unsigned char answer[NS_PACKETSZ * 4];
   for (;;) {
     pollfd watch{socket_, POLLIN, 0};
     int ready = poll(&watch, 1, remaining_ms(deadline));
     if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && attempt < attempts_) {
+      (void)send(socket_, query_, static_cast<std::size_t>(query_length_), MSG_NOSIGNAL);
+      deadline += wait_ * (1 << attempt);
+      ++attempt;
+      continue;
+    }
+    if (ready == 0 && attempts_ > 1) {
+      (void)dnsbl_decide(EAI_AGAIN, nullptr, clock_type::now() - sent_);
+      return early::not_listed;
+    }
     if (ready <= 0) return early::ask_again;
     ssize_t length = recv(socket_, answer, sizeof answer, 0);
     if (length < 0 && (errno == EAGAIN || errno == EINTR)) continue;

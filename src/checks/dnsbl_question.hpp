@@ -4,10 +4,10 @@
 // MAIL FROM over a non-blocking UDP socket to the first name server of the
 // worker thread's resolver state (/etc/resolv.conf as glibc holds it) and
 // goes on; listed() reads the answer when the end of the message needs it,
-// waiting at most the resolver's first timeout from when it was sent. An
-// answer that settles the question (no such name; an A record that lists
-// the client) is used as it is. Anything else (no answer in time, a server
-// failure or refusal, a truncated answer, a name without a listing A
+// waiting as the resolver would (its timeout and attempts, see read_answer)
+// from when it was sent. An answer that settles the question (no such name;
+// an A record that lists the client) is used as it is. Anything else (a
+// server failure or refusal, a truncated answer, a name without a listing A
 // record, where the AAAA records decide) is asked again the ordinary way
 // (dnsbl_name_listed, with the resolver's retries, other servers, TCP and
 // AAAA), so the outcome is the one the lookup made on the spot would give.
@@ -44,5 +44,6 @@ class dnsbl_question {
   int query_length_ = 0;
   std::chrono::steady_clock::time_point sent_{};
   std::chrono::system_clock::time_point sent_wall_{};
-  std::chrono::steady_clock::duration wait_{};
+  std::chrono::steady_clock::duration wait_{};  // the first timeout
+  int attempts_ = 1;
 };
