@@ -11,6 +11,7 @@
 
 #include "common/log_sink.hpp"
 #include "common/alloc_seam.hpp"
+#include "connection/verdicts.hpp"
 #include "message/reply_text.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
@@ -159,7 +160,7 @@ void format_received_spf(char* out, std::size_t out_size, const connection_conte
 }
 
 spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context) {
-  if (context.spam_exempt != 0) return spam_verdict::pass;
+  if (exempt(context)) return spam_verdict::pass;
   const spam_config_record& config = settings_of(context);
   add_header(ctx, scanner_header, scanner_value);
   if (config.spf != ACTION_OFF) {

@@ -20,7 +20,7 @@ using eom_actions = message_stage;
 
 TEST_F(eom_actions, exempt_message_gets_no_spam_action) {
   spam_config.spf = ACTION_EJECT;
-  context->spam_exempt = 1;
+  context->message_exempt = 1;
   context->spf_eject = context->dnsbl_header = context->harmful_quarantine = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   EXPECT_TRUE(smtp.take_changes().empty());
@@ -104,6 +104,16 @@ TEST_F(eom_actions, marking_headers_in_fixed_order_and_subject_tagged) {
                      "addheader X-QZ-SPAM-SPF: SPAM", "addheader X-QZ-SPAM-HARMFUL: SPAM",
                      "addheader X-QZ-SPAM-DDNS: SPAM", "addheader X-QZ-DNSBL: SPAM",
                      "chgheader Subject 1 [SPAM] Hello"}));
+}
+
+// Header names are case-insensitive: the message's own Subject is tagged,
+// whatever its spelling, and no second one is added.
+TEST_F(eom_actions, lower_case_subject_header_is_tagged_in_place) {
+  context->ddns_header = 1;
+  smtp.header("subject", "Hello");
+  EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+  EXPECT_EQ(smtp.take_changes(), (strings{scan_header, "addheader X-QZ-SPAM-DDNS: SPAM",
+                                          "chgheader Subject 1 [SPAM] Hello"}));
 }
 
 TEST_F(eom_actions, message_without_subject_gets_tag_as_subject) {

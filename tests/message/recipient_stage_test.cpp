@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "message/message_fixture.hpp"
+#include "connection/verdicts.hpp"
 #include "spamconfig/test_settings.hpp"
 
 namespace {
@@ -57,7 +58,7 @@ TEST_F(recipient_stage, whitelisted_recipient_makes_mail_exempt_and_is_not_recor
   pattern_entry entry{text, nullptr};
   spam_config.whitelistto = &entry;
   EXPECT_EQ(smtp.envrcpt({"<Bob@EXAMPLE.net>"}), SMFIS_CONTINUE);
-  EXPECT_EQ(context->spam_exempt, 1);
+  EXPECT_TRUE(exempt(*context));
   EXPECT_STREQ(context->rcpt_addr, "bob@example.net");
   EXPECT_TRUE(context->message->recipients.empty());
   EXPECT_EQ(smtp.envrcpt({"<carol@Other.example>"}), SMFIS_CONTINUE);
@@ -103,5 +104,5 @@ TEST_F(recipient_stage, whitelisted_recipient_raises_no_spf_flag) {
   context->spf_result = 3;
   EXPECT_EQ(smtp.envrcpt({"<bob@example.net>"}), SMFIS_CONTINUE);
   EXPECT_EQ(context->spf_eject, 0);
-  EXPECT_EQ(context->spam_exempt, 1);
+  EXPECT_TRUE(exempt(*context));
 }
