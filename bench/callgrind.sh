@@ -82,7 +82,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" != 0 ]; then echo "callgrind.sh needs root (private namespaces)" >&2; exit 77; fi
   command -v valgrind > /dev/null || { echo "callgrind.sh needs valgrind" >&2; exit 77; }
   echo "== building (Release) in $BUILD_DIR"
-  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
+  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DTESLO_BENCH=ON -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
   cmake --build "$BUILD_DIR" -j2 --target teslo load_driver >/dev/null || exit 1
   export TESLO_BIN="$BUILD_DIR/teslo"
   [ -n "$KEEP" ] && mkdir -p "$KEEP" && KEEP="$(cd "$KEEP" && pwd)"
@@ -95,7 +95,7 @@ sandbox_enter --config "$CONFIG" --messages "$MESSAGES" --connections "$CONNECTI
 
 DRIVER="$(dirname "$TESLO_BIN")/bench/load_driver"
 WARMUP=200
-. "$SOURCE_DIR/bench/load_setup.sh"
+. "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup || exit 1
 "configure_$CONFIG"
 

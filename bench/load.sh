@@ -52,7 +52,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   # inside the namespaces (sandbox_enter does that and exits with its status).
   if [ "$(id -u)" != 0 ]; then echo "load.sh needs root (private namespaces)" >&2; exit 77; fi
   echo "== building (Release) in $BUILD_DIR"
-  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
+  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DTESLO_BENCH=ON -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
   cmake --build "$BUILD_DIR" -j2 --target teslo load_driver minimal_filter syslog_sink >/dev/null || exit 1
   export TESLO_BIN="$BUILD_DIR/teslo"
 fi
@@ -71,7 +71,7 @@ RESULTS="$W/results"
 : > "$RESULTS"
 FAILED=0
 
-. "$SOURCE_DIR/bench/load_setup.sh"
+. "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup || exit 1
 
 # The sandbox's Python syslog receiver writes every line unbuffered; a real

@@ -4,7 +4,7 @@
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$source_dir/build-bench}
-cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$source_dir" -B "$build_dir" -DTESLO_BENCH=ON -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 targets=$(cd "$source_dir/bench" && ls *_bench.cpp | sed 's/\.cpp$//')
 for target in $targets; do
   cmake --build "$build_dir" -j2 --target "$target" >/dev/null

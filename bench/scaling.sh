@@ -42,7 +42,7 @@ done
 if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" != 0 ]; then echo "scaling.sh needs root (private namespaces)" >&2; exit 77; fi
   echo "== building (Release) in $BUILD_DIR"
-  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
+  cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DTESLO_BENCH=ON -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null || exit 1
   cmake --build "$BUILD_DIR" -j2 --target teslo load_driver minimal_filter syslog_sink \
     spf_cache_size_bench >/dev/null || exit 1
   export TESLO_BIN="${OTHER_TESLO:-$BUILD_DIR/teslo}"
@@ -61,7 +61,7 @@ MINIMAL="$BIN_DIR/bench/minimal_filter"
 if [ "$QUICK" = 1 ]; then MESSAGES=800; DNS_SECONDS=4; else MESSAGES=4000; DNS_SECONDS=12; fi
 FAILED=0
 
-. "$SOURCE_DIR/bench/load_setup.sh"
+. "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup || exit 1
 sandbox_kill_pid "$SANDBOX_SYSLOG_PID" 5
 rm -f /dev/log

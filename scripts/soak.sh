@@ -150,8 +150,8 @@ export TSAN_OPTIONS="log_path=$W/log/sanitizer/tsan:second_deadlock_stack=1:halt
 # dnsmasq answers the blocklist and SPF queries (the harness's Python server
 # answers a few thousand queries a second; the daemon asks two per message).
 # Every check on with the action "header", lists that do not match, two
-# matching copy rules (bench/load_setup.sh).
-. "$SOURCE_DIR/bench/load_setup.sh"
+# matching copy rules (tests/integration/load_setup.sh).
+. "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup || { fail "dnsmasq, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
 write_config "${CHECKS_HEADER[@]}" "${UNMATCHED_LISTS[@]}"
 write_rules "${COPY_RULES[@]}"

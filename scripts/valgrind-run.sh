@@ -83,11 +83,11 @@ EOF
 chmod 755 "$W/bin/teslo-valgrind"
 TESLO_BIN="$W/bin/teslo-valgrind"
 
-# The blocklist and SPF answers from the scripted DNS server (bench/load_setup.sh;
+# The blocklist and SPF answers from the scripted DNS server (tests/integration/load_setup.sh;
 # the SPF record also covers the IPv6 client); a Sendmail that consults the
 # daemon; tocheck eject, disposition quarantine and a blacklisted client
 # beside the checks with the action "header"; two matching copy rules.
-. "$SOURCE_DIR/bench/load_setup.sh"
+. "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup --scripted-dns --spf "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all" -- --with-filter ||
   { fail "DNS, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
 write_config 'helocheck header' 'tocheck eject' 'spf header' 'ddns header' 'disposition quarantine' \

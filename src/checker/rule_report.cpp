@@ -20,10 +20,6 @@
 
 namespace {
 
-bool known_direction(const std::string& direction) {
-  return direction == "S" || direction == "R" || direction == "SR" || direction == "SA";
-}
-
 // The domain as written in the file (the loader appended ">").
 std::string written_domain(const copy_rule& rule) {
   std::string domain = rule.domain;
@@ -141,20 +137,21 @@ std::optional<std::string> unreadable_reason(const std::string& path) {
 }  // namespace
 
 std::string describe_rule(const copy_rule& rule) {
-  if (rule.direction == "S") return "a copy once when the sender matches";
-  if (rule.direction == "R") return "a copy for every recipient that matches";
-  if (rule.direction == "SR") {
-    return "a copy when the sender matches and one for every recipient that matches";
-  }
-  if (rule.direction == "SA") {
-    return "a copy for every recipient that matches, if the sender matches too";
+  switch (rule.direction) {
+    case copy_direction::sender: return "a copy once when the sender matches";
+    case copy_direction::recipients: return "a copy for every recipient that matches";
+    case copy_direction::sender_and_recipients:
+      return "a copy when the sender matches and one for every recipient that matches";
+    case copy_direction::recipients_if_sender:
+      return "a copy for every recipient that matches, if the sender matches too";
+    case copy_direction::never: break;
   }
   return "no copy ever";
 }
 
 std::optional<std::string> rule_never_fires(const copy_rule& rule) {
-  if (!known_direction(rule.direction)) {
-    return "direction " + quoted(rule.direction, 20) +
+  if (rule.direction == copy_direction::never) {
+    return "direction " + quoted(rule.direction_text, 20) +
            " is not S, R, SR or SA (exactly, in capitals)";
   }
   if (rule.mailaddr.size() > copy_address_limit) {
@@ -192,7 +189,7 @@ check_status check_copy_rule_file(const std::string& path, std::ostream& out, bo
     const std::string where = location(path, i < walk.rule_lines.size() ? walk.rule_lines[i] : 0);
     const std::string number = "rule " + std::to_string(i + 1);
     out << where << number << ": domain " << quoted(written_domain(rule)) << ", mailaddr "
-        << quoted(rule.mailaddr) << ", direction " << quoted(rule.direction, 20) << ": "
+        << quoted(rule.mailaddr) << ", direction " << quoted(rule.direction_text, 20) << ": "
         << describe_rule(rule) << "\n";
     if (auto why = rule_never_fires(rule)) {
       out << where << number << " can never fire: " << *why << "\n";

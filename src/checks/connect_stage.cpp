@@ -103,7 +103,7 @@ sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* addr
   copy_bounded(context->client_name, hostname);
 
   // A whitelisted client is still refused when it is also blacklisted.
-  if (client_whitelisted(*context)) context->spam_exempt = 1;
+  context->client_exempt = client_whitelisted(*context) ? 1 : 0;
   if (client_blacklisted(*context)) {
     release_context(context);
     count(metric::refused_blacklisted_client);

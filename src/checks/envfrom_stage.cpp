@@ -20,7 +20,6 @@
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
-#include "checks/client_lists.hpp"
 #include "checks/dns_questions.hpp"
 #include "connection/extract_address.hpp"
 #include "connection/callback_guard.hpp"
@@ -41,7 +40,7 @@ const char* macro(SMFICTX* ctx, const char* name) {
 }
 
 // Clears what belongs to one message; keeps what connect decided about the
-// client (the per-connection verdicts, the list exemption).
+// client (the per-connection verdicts, the client's exemption).
 void reset_message_state(connection_context& context) {
   std::free(context.subject);
   context.subject = nullptr;
@@ -51,9 +50,7 @@ void reset_message_state(connection_context& context) {
   context.mail_from[0] = '\0';
   context.sender_addr[0] = '\0';
   context.spf_cache_key[0] = '\0';
-  clear_message_verdicts(context);
-  context.spam_exempt = 0;
-  if (client_whitelisted(context)) grant_exemption(context, metric::exempt_whitelisted_client);
+  start_message_verdicts(context);
 }
 
 void grant_macro_exemptions(SMFICTX* ctx, connection_context& context) {

@@ -19,7 +19,7 @@ extern "C" {
 #include "checks/spf_cache.hpp"
 #include "common/text.hpp"
 #include "common/log_sink.hpp"
-#include "connection/verdicts.hpp"
+#include "connection/spf_fail_rule.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
@@ -27,7 +27,6 @@ extern "C" {
 namespace {
 
 constexpr int32_t spf_none = SPF_RESULT_NONE;
-constexpr int32_t spf_fail = SPF_RESULT_FAIL;
 
 int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -51,11 +50,7 @@ void use_cached(connection_context& context, const spam_config_record& config, i
   log_line(LOG_INFO, "SPF %s (cached): %s, %s, %s, %s",
            SPF_strresult(static_cast<SPF_result_t>(value)), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
-  // A cached fail is acted on here only when no per-recipient whitelist
-  // exists; otherwise the recipient stage decides per recipient.
-  if (value == spf_fail && config.refusefail != 0 && config.whitelistto == nullptr) {
-    raise_verdict(context, spam_check::spf, config.spf);
-  }
+  flag_spf_fail(context, config, spf_fail_seen::cached, value);
   context.spf_result = value;
 }
 
@@ -68,7 +63,7 @@ void use_fresh(connection_context& context, const spam_config_record& config, bo
     context.spf_result = result;
     if (use_cache) cache_result(context, config, result);
   }
-  if (result == SPF_RESULT_FAIL) raise_verdict(context, spam_check::spf, config.spf);
+  flag_spf_fail(context, config, spf_fail_seen::fresh, result);
 }
 
 // The message gets no SPF result: spf_result stays 5 and nothing is cached,

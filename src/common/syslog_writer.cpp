@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/bounded_text.hpp"
 #include "common/die.hpp"
 
 namespace {
@@ -149,58 +150,13 @@ void send_line(const char* line, std::size_t length) {
   disconnect_locked();
 }
 
-// Appends to a fixed buffer; finish() gives the length, or 0 when the text
-// (with its terminating NUL) did not fit.
-class header_text {
- public:
-  header_text(char* out, std::size_t size) : out_(out), size_(size) {}
-
-  header_text& put(char c) {
-    if (used_ < size_) out_[used_] = c;
-    ++used_;
-    return *this;
-  }
-  header_text& put(const char* text) {
-    std::size_t length = std::strlen(text);
-    if (used_ + length <= size_) std::memcpy(out_ + used_, text, length);
-    used_ += length;
-    return *this;
-  }
-  header_text& put_number(long value) {
-    char digits[24];
-    char* at = digits + sizeof digits;
-    bool negative = value < 0;
-    unsigned long magnitude =
-        negative ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-    do {
-      *--at = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative) *--at = '-';
-    std::size_t length = static_cast<std::size_t>(digits + sizeof digits - at);
-    if (used_ + length <= size_) std::memcpy(out_ + used_, at, length);
-    used_ += length;
-    return *this;
-  }
-  std::size_t finish() {
-    if (used_ >= size_) return 0;
-    out_[used_] = '\0';
-    return used_;
-  }
-
- private:
-  char* out_;
-  std::size_t size_;
-  std::size_t used_ = 0;
-};
-
 }  // namespace
 
 std::size_t syslog_header(char* out, std::size_t size, int priority, std::time_t when,
                           const char* identity, pid_t pid) {
   // Built by hand (as "<%d>%s %s[%d]: "): snprintf here cost more than the
   // rest of the line.
-  header_text text(out, size);
+  bounded_text text(out, size);
   text.put('<').put_number(priority).put('>');
   const char* when_text = time_stamp(when);
   if (when_text == nullptr) {
@@ -210,7 +166,7 @@ std::size_t syslog_header(char* out, std::size_t size, int priority, std::time_t
     if (pid != 0) text.put('[').put_number(pid).put(']');
     text.put(':').put(' ');
   }
-  return text.finish();
+  return text.fitted() ? text.length() : 0;
 }
 
 bool syslog_writer_open(const char* identity, int option, int facility) {

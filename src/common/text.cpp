@@ -1,6 +1,9 @@
 #include "common/text.hpp"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "common/alloc_seam.hpp"
 
 bool copy_bounded(char* dest, const char* source, std::size_t limit) {
   if (source == nullptr) {
@@ -14,9 +17,13 @@ bool copy_bounded(char* dest, const char* source, std::size_t limit) {
 }
 
 void lower_ascii(char* text) {
-  for (; *text != '\0'; ++text) {
-    if (*text >= 'A' && *text <= 'Z') {
-      *text = static_cast<char>(*text - 'A' + 'a');
-    }
-  }
+  for (; *text != '\0'; ++text) *text = static_cast<char>(lower_ascii_byte(*text));
+}
+
+bool replace_text(char*& field, const char* value) {
+  char* copy = teslo_strdup(value);
+  if (copy == nullptr) return false;
+  std::free(field);
+  field = copy;
+  return true;
 }

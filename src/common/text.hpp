@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 // Copies at most `limit` characters of `source` into `dest` and always
 // terminates the copy, so `dest` must hold limit + 1 bytes. A null source
@@ -17,3 +18,20 @@ bool copy_bounded(char (&dest)[N], const char* source) {
 // Lower-cases the letters A to Z in place; every other byte stays as it is.
 // Locale-independent, so a UTF-8 or Latin-1 byte is never changed.
 void lower_ascii(char* text);
+
+// One byte as lower_ascii leaves it.
+constexpr unsigned char lower_ascii_byte(unsigned char byte) {
+  return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+constexpr unsigned char lower_ascii_byte(char letter) {
+  return lower_ascii_byte(static_cast<unsigned char>(letter));
+}
+
+// Whether `text` holds `part` anywhere.
+inline bool contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+// Replaces an owned (malloc'd) text with a fresh copy of `value` and frees
+// the old one. False, with the old text kept, when the copy cannot be made.
+bool replace_text(char*& field, const char* value);

@@ -80,7 +80,12 @@ struct connection_context {
   // harmful attachment, DNS blocklist. connection/verdicts.hpp maps a check
   // and an action to its flag and says which belong to the message.
   uint8_t helo_header, to_header, spf_header, ddns_header, harmful_header, dnsbl_header;
-  uint8_t spam_exempt;
+  // Exemptions from the spam actions (connection/verdicts.hpp): the
+  // client's, decided at connect by the client whitelists and kept for the
+  // whole connection; the message's (authenticated, verified, large,
+  // whitelisted sender or recipient), cleared when a message starts.
+  uint8_t client_exempt;
+  uint8_t message_exempt;
   uint8_t helo_eject, to_eject, spf_eject, ddns_eject, harmful_eject, dnsbl_eject;
   uint8_t helo_quarantine, to_quarantine, spf_quarantine, ddns_quarantine, harmful_quarantine,
       dnsbl_quarantine;

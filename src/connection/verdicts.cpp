@@ -48,13 +48,19 @@ void raise_verdict(connection_context& context, spam_check check, check_action a
   *flag = 1;
 }
 
-void grant_exemption(connection_context& context, metric cause) {
-  if (context.spam_exempt == 0) count(cause);
-  context.spam_exempt = 1;
+bool exempt(const connection_context& context) {
+  return context.client_exempt != 0 || context.message_exempt != 0;
 }
 
-void clear_message_verdicts(connection_context& context) {
+void grant_exemption(connection_context& context, metric cause) {
+  if (!exempt(context)) count(cause);
+  context.message_exempt = 1;
+}
+
+void start_message_verdicts(connection_context& context) {
   for (spam_check check : per_message_checks) {
     for (check_action action : flag_actions) *verdict_flag(context, check, action) = 0;
   }
+  context.message_exempt = 0;
+  if (context.client_exempt != 0) count(metric::exempt_whitelisted_client);
 }

@@ -5,9 +5,10 @@
 // the check's configured action names the one a hit raises (ACTION_OFF
 // none). The end of the message acts on all of them at once.
 //
-// What the connect stage decides about the client (the DDNS check) holds
-// for every message of the connection; every other verdict belongs to one
-// message and is cleared when the next one starts.
+// What the connect stage decides about the client (the DDNS check, the
+// client's exemption) holds for every message of the connection; every
+// other verdict and exemption belongs to one message and is cleared when the
+// next one starts.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +32,15 @@ uint8_t* verdict_flag(connection_context& context, spam_check check, check_actio
 // A flag that was down counts as a hit of the check.
 void raise_verdict(connection_context& context, spam_check check, check_action action);
 
+// Whether the spam actions spare the current message: its client or the
+// message itself is exempt.
+bool exempt(const connection_context& context);
+
 // Exempts the current message from the spam actions; the first cause of the
 // message (one of the exempt_* metrics) is counted.
 void grant_exemption(connection_context& context, metric cause);
 
-// Clears the three flags of every per-message check.
-void clear_message_verdicts(connection_context& context);
+// Starts a message's verdicts: clears the three flags of every per-message
+// check and the message's exemption, and counts a message of an exempt
+// client as exempt.
+void start_message_verdicts(connection_context& context);

@@ -1,6 +1,7 @@
 #include "copyrules/copy_rule_table.hpp"
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -35,7 +36,22 @@ void publish_copy_rules(copy_rule_table table) {
 
 void reset_copy_rules() { publish_copy_rules({}); }
 
+copy_direction parse_copy_direction(const std::string& text) {
+  if (text == "S") return copy_direction::sender;
+  if (text == "R") return copy_direction::recipients;
+  if (text == "SR") return copy_direction::sender_and_recipients;
+  if (text == "SA") return copy_direction::recipients_if_sender;
+  return copy_direction::never;
+}
+
+copy_rule::copy_rule(std::string pattern, std::string copy_address,
+                     std::string direction_as_written)
+    : domain(std::move(pattern)),
+      mailaddr(std::move(copy_address)),
+      direction(parse_copy_direction(direction_as_written)),
+      direction_text(std::move(direction_as_written)) {}
+
 void add_copy_rule(copy_rule_table& table, const std::string& domain, const std::string& direction,
                    const std::string& mailaddr) {
-  table.push_back(copy_rule{domain + ">", mailaddr, direction});
+  table.emplace_back(domain + ">", mailaddr, direction);
 }

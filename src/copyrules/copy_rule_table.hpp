@@ -13,10 +13,27 @@
 #include <string>
 #include <vector>
 
+// Where a rule looks, read once from its <direction> text when the rule is
+// added. The texts are matched exactly, in capitals.
+enum class copy_direction {
+  sender,                 // "S": one copy when the sender matches
+  recipients,             // "R": one copy for every recipient that matches
+  sender_and_recipients,  // "SR": both of the above
+  recipients_if_sender,   // "SA": one copy for every recipient that matches,
+                          // if the sender matches too
+  never,                  // any other text: the rule is never applied
+};
+
+copy_direction parse_copy_direction(const std::string& text);
+
 struct copy_rule {
-  std::string domain;     // pattern with ">" appended ("ALL" is held as "ALL>")
-  std::string mailaddr;   // address that receives the copy
-  std::string direction;  // "S", "R", "SR", "SA"; anything else is never applied
+  // `pattern` with ">" already appended; the direction parsed from its text.
+  copy_rule(std::string pattern, std::string copy_address, std::string direction_as_written);
+
+  std::string domain;          // pattern with ">" appended ("ALL" is held as "ALL>")
+  std::string mailaddr;        // address that receives the copy
+  copy_direction direction;    // parsed from direction_text
+  std::string direction_text;  // as written (trimmed), for reports
   bool operator==(const copy_rule&) const = default;
 };
 
@@ -33,7 +50,7 @@ void publish_copy_rules(copy_rule_table table);
 // Puts an empty table in force.
 void reset_copy_rules();
 
-// Appends the rule (domain + ">", mailaddr, direction) to `table`. The texts
-// come in the order domain, direction, mailaddr.
+// Appends the rule (domain + ">", mailaddr, direction parsed) to `table`.
+// The texts come in the order domain, direction, mailaddr.
 void add_copy_rule(copy_rule_table& table, const std::string& domain, const std::string& direction,
                    const std::string& mailaddr);

@@ -4,19 +4,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/text.hpp"
+
 namespace {
 
 constexpr std::size_t line_max = body_line_size - 1;  // bytes a line can hold
 
 bool is_upper(unsigned char byte) { return byte >= 'A' && byte <= 'Z'; }
 bool is_letter(unsigned char byte) { return is_upper(byte) || (byte >= 'a' && byte <= 'z'); }
-unsigned char lower(unsigned char byte) {
-  return is_upper(byte) ? static_cast<unsigned char>(byte + ('a' - 'A')) : byte;
-}
 
 bool equal_ignoring_case(const unsigned char* text, const char* needle, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
-    if (lower(text[i]) != static_cast<unsigned char>(needle[i])) return false;
+    if (lower_ascii_byte(text[i]) != static_cast<unsigned char>(needle[i])) return false;
   }
   return true;
 }

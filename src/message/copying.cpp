@@ -108,25 +108,25 @@ struct copy_run {
 };
 
 bool copy_run::apply(const copy_rule& rule) {
-  const std::string& direction = rule.direction;
+  const copy_direction direction = rule.direction;
+  if (direction == copy_direction::never) return true;
+  const bool sender_copies =
+      direction == copy_direction::sender || direction == copy_direction::sender_and_recipients;
   bool sender_matched = false;
 
-  if (direction == "S" || direction == "SR" || direction == "SA") {
-    if (rule_matches(rule, normalised_sender())) {
-      if (direction == "SA") {
-        sender_matched = true;
-      } else {
-        if (rule.mailaddr.size() > copy_address_limit) {
-          log_line(LOG_ERR, "configure error:copy rcpt mailaddr size to big!");
-          return false;
-        }
-        add_header_once();
-        add_recipient(rule.mailaddr);
+  if (direction != copy_direction::recipients && rule_matches(rule, normalised_sender())) {
+    sender_matched = true;
+    if (sender_copies) {
+      if (rule.mailaddr.size() > copy_address_limit) {
+        log_line(LOG_ERR, "configure error:copy rcpt mailaddr size to big!");
+        return false;
       }
+      add_header_once();
+      add_recipient(rule.mailaddr);
     }
   }
 
-  if (direction == "R" || direction == "SR" || direction == "SA") {
+  if (direction != copy_direction::sender) {
     for (const std::string& recipient : message.recipients) {
       if (!rule_matches(rule, recipient_view(ctx, recipient, recipient_scratch))) continue;
       if (rule.mailaddr.size() > copy_address_limit) {
@@ -134,7 +134,7 @@ bool copy_run::apply(const copy_rule& rule) {
                  rule.mailaddr.c_str());
         return false;
       }
-      if (direction == "SA" && !sender_matched) continue;
+      if (direction == copy_direction::recipients_if_sender && !sender_matched) continue;
       add_recipient(rule.mailaddr);
       add_header_once();
     }

@@ -10,7 +10,10 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
+#include "common/paths.hpp"
 #include "common/alloc_seam.hpp"
+#include "common/bounded_text.hpp"
+#include "connection/verdicts.hpp"
 #include "message/reply_text.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
@@ -18,10 +21,20 @@
 namespace {
 
 constexpr const char* scanner_header = "X-Mail-Scan-By";
-constexpr const char* scanner_value = "KORVAL ver 0.2a5";
 constexpr const char* received_spf_header = "Received-SPF";
 constexpr std::size_t received_spf_size = 512;
 constexpr std::size_t reject_text_size = 2000;
+
+// The filter's name and the version this header has always named: a fixed
+// text of the header, not the daemon's version (names::version).
+constexpr const char* scanner_header_version = "0.2a5";
+
+// "KORVAL ver 0.2a5".
+const char* scanner_value() {
+  static const std::string value =
+      std::string(names::filter_name) + " ver " + scanner_header_version;
+  return value.c_str();
+}
 
 // libmilter takes char*, but never writes through these pointers.
 char* mutable_text(const char* text) { return const_cast<char*>(text); }
@@ -104,30 +117,6 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
   (void)smfi_chgheader(ctx, mutable_text("Subject"), 1, value.get());
 }
 
-// Appends texts to a fixed buffer and cuts at its end exactly as snprintf
-// would (at most size - 1 characters, always terminated): the header is built
-// for every message and snprintf with seven %s costs several times as much.
-class bounded_text {
- public:
-  bounded_text(char* out, std::size_t size) : next_(out), room_(size > 0 ? size - 1 : 0) {
-    if (size > 0) *next_ = '\0';
-  }
-
-  bounded_text& operator<<(const char* text) {
-    std::size_t length = std::strlen(text);
-    if (length > room_) length = room_;
-    std::memcpy(next_, text, length);
-    next_ += length;
-    room_ -= length;
-    if (length > 0) *next_ = '\0';
-    return *this;
-  }
-
- private:
-  char* next_;
-  std::size_t room_;
-};
-
 }  // namespace
 
 void format_received_spf(char* out, std::size_t out_size, const connection_context& c) {
@@ -159,9 +148,9 @@ void format_received_spf(char* out, std::size_t out_size, const connection_conte
 }
 
 spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context) {
-  if (context.spam_exempt != 0) return spam_verdict::pass;
+  if (exempt(context)) return spam_verdict::pass;
   const spam_config_record& config = settings_of(context);
-  add_header(ctx, scanner_header, scanner_value);
+  add_header(ctx, scanner_header, scanner_value());
   if (config.spf != ACTION_OFF) {
     char value[received_spf_size] = {};
     format_received_spf(value, sizeof value, context);

@@ -2,16 +2,17 @@
 //
 // libmilter calls it once per RCPT TO, after MAIL FROM, on the connection's
 // worker thread. It refuses a malformed recipient address (550 5.1.3, nothing
-// logged), applies the recipient whitelist (a hit makes the connection's mail
-// exempt from the spam actions and the recipient is not recorded), raises the
-// SPF flag for a Fail result while a recipient whitelist exists and
-// `refusefail` is on, and records the recipient for the copy rules.
+// logged), applies the recipient whitelist (a hit makes the message exempt
+// from the spam actions and the recipient is not recorded), applies the
+// per-recipient SPF Fail rule (connection/spf_fail_rule.hpp) while a
+// recipient whitelist exists, and records the recipient for the copy rules.
 #include <cstring>
 #include <string>
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
 #include "connection/extract_address.hpp"
+#include "connection/spf_fail_rule.hpp"
 #include "connection/callback_guard.hpp"
 #include "common/text.hpp"
 #include "connection/callbacks.hpp"
@@ -21,8 +22,6 @@
 #include "spamconfig/spam_config.hpp"
 
 namespace {
-
-constexpr int32_t spf_fail = 3;
 
 char malformed_code[] = "550";
 char malformed_xcode[] = "5.1.3";
@@ -61,9 +60,7 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
       // The SPF result is needed here: the message's DNS answers are
       // taken now rather than at its end.
       (void)take_dns_answers(*context);
-      if (context->spf_result == spf_fail && config.refusefail != 0) {
-        raise_verdict(*context, spam_check::spf, config.spf);
-      }
+      flag_spf_fail(*context, config, spf_fail_seen::per_recipient, context->spf_result);
     }
     if (context->message != nullptr)
       context->message->recipients.push_back(recorded_form(argument));

@@ -4,6 +4,7 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
+#include "common/text.hpp"
 #include "common/trim.hpp"
 #include "mtaconfig/file_rewrite.hpp"
 
@@ -12,10 +13,6 @@ namespace {
 constexpr const char* presence_marker = "INPUT_MAIL_FILTER(`TESLO'";
 constexpr const char* removal_marker = "INPUT_MAIL_FILTER(`TESLO";
 constexpr const char* anchor = "MAILER(local)";
-
-bool contains(const std::string& line, const char* text) {
-  return line.find(text) != std::string::npos;
-}
 
 // Logs which of the two files could not be opened; true when both are open.
 bool opened(const file_rewrite& rewrite, const char* mc_path) {

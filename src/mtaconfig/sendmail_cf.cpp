@@ -4,6 +4,7 @@
 #include <syslog.h>
 
 #include "common/log_sink.hpp"
+#include "common/text.hpp"
 #include "common/trim.hpp"
 #include "mtaconfig/file_rewrite.hpp"
 
@@ -32,10 +33,6 @@ constexpr const char* sender_macros =
     "{mail_mailer},  {mail_host}, {mail_addr}, {msg_size}";
 constexpr const char* recipient_macros =
     "O Milter.macros.envrcpt={rcpt_mailer}, {rcpt_host}, {rcpt_addr}";
-
-bool contains(const std::string& line, const char* text) {
-  return line.find(text) != std::string::npos;
-}
 
 // What the scan pass finds; the two pending marks track the rewrite.
 struct install_marks {

@@ -12,11 +12,9 @@
 #include <cstring>
 #include <new>
 
-namespace {
+#include "common/text.hpp"
 
-unsigned char lower(unsigned char byte) {
-  return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
-}
+namespace {
 
 // The entries' texts, read as the trie stores them, end to end in one buffer.
 struct key_buffer {
@@ -31,7 +29,7 @@ struct key_buffer {
       for (std::size_t step = 0; step < length; ++step) {
         auto byte =
             static_cast<unsigned char>(entry->text[form.from_end ? length - 1 - step : step]);
-        bytes.push_back(form.fold_case ? lower(byte) : byte);
+        bytes.push_back(form.fold_case ? lower_ascii_byte(byte) : byte);
       }
       start.push_back(static_cast<uint32_t>(bytes.size()));
     }

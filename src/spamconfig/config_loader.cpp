@@ -83,14 +83,6 @@ bool all_digits(const char* text) {
   return true;
 }
 
-bool replace_text(char*& field, const char* value) {
-  char* copy = teslo_strdup(value);
-  if (copy == nullptr) return false;
-  std::free(field);
-  field = copy;
-  return true;
-}
-
 // Reads the number after "/" of an address entry: leading decimal digits,
 // 0 when there are none. Anything outside 0 to 32 (negative or too large)
 // becomes 32, the single-address prefix.

@@ -4,12 +4,12 @@
 #include <arpa/inet.h>
 #include <bit>
 
+#include "spamconfig/prefix_mask.hpp"
+
 namespace {
 
 // No key has all 32 upper bits set (they hold a prefix length of 1 to 32).
 constexpr uint64_t empty_slot = ~uint64_t{0};
-
-uint32_t prefix_mask(unsigned prefix) { return prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix); }
 
 // Prefix length in the upper half, the masked host-order address below.
 uint64_t key_of(unsigned prefix, uint32_t host_address) {

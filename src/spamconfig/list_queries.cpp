@@ -4,27 +4,19 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+#include "common/text.hpp"
 #include "spamconfig/ip_prefix_index.hpp"
 #include "spamconfig/name_suffix_index.hpp"
+#include "spamconfig/prefix_mask.hpp"
 #include "spamconfig/substring_automaton.hpp"
 
 namespace {
 
-char lower(char letter) {
-  return letter >= 'A' && letter <= 'Z' ? static_cast<char>(letter - 'A' + 'a') : letter;
-}
-
 bool equal_ignoring_ascii_case(const char* left, const char* right, std::size_t length) {
   for (std::size_t index = 0; index < length; ++index) {
-    if (lower(left[index]) != lower(right[index])) return false;
+    if (lower_ascii_byte(left[index]) != lower_ascii_byte(right[index])) return false;
   }
   return true;
-}
-
-uint32_t prefix_mask(uint16_t prefix) {
-  if (prefix == 0) return 0;
-  if (prefix >= 32) return 0xFFFFFFFFu;
-  return 0xFFFFFFFFu << (32 - prefix);
 }
 
 }  // namespace

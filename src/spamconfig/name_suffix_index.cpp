@@ -3,14 +3,9 @@
 
 #include <cstring>
 
-namespace {
+#include "common/text.hpp"
 
-unsigned char lower(char letter) {
-  auto byte = static_cast<unsigned char>(letter);
-  return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 name_suffix_index::name_suffix_index(const pattern_entry* list)
     : trie_(list, {.from_end = true, .fold_case = true}) {}
@@ -20,7 +15,7 @@ bool name_suffix_index::matches(const char* name) const {
   uint32_t node = byte_trie::root;
   if (trie_.ends_string(node)) return true;  // an empty entry ends every name
   for (std::size_t left = std::strlen(name); left > 0; --left) {
-    node = trie_.child(node, lower(name[left - 1]));
+    node = trie_.child(node, lower_ascii_byte(name[left - 1]));
     if (node == byte_trie::absent) return false;
     if (trie_.ends_string(node)) return true;
   }

@@ -10,6 +10,7 @@
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/list_indexes.hpp"
 #include "common/alloc_seam.hpp"
+#include "common/text.hpp"
 
 // Spamhaus ZEN: the widely used combined public blocklist; it answers both
 // reversed-octet IPv4 and reversed-nibble IPv6 queries, and reports refused
@@ -18,15 +19,6 @@
 const char* const default_dnsbl_domain = "zen.spamhaus.org";
 
 namespace {
-
-// Replaces an owned text with a fresh copy of `value`; the old copy is freed.
-// If the copy cannot be made the old text stays.
-void replace_text(char*& field, const char* value) {
-  char* copy = teslo_strdup(value);
-  if (copy == nullptr) return;
-  std::free(field);
-  field = copy;
-}
 
 void free_ip_list(ip_mask_entry*& list) {
   while (list != nullptr) {
@@ -48,11 +40,11 @@ void free_pattern_list(pattern_entry*& list) {
 }  // namespace
 
 void set_spam_config_defaults(spam_config_record& config) {
-  replace_text(config.tag, "[SPAM]");
-  replace_text(config.quarantinebox, "postmaster");
-  replace_text(config.dnsbl_domain, default_dnsbl_domain);
-  replace_text(config.user, "lomb");
-  replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
+  (void)replace_text(config.tag, "[SPAM]");
+  (void)replace_text(config.quarantinebox, "postmaster");
+  (void)replace_text(config.dnsbl_domain, default_dnsbl_domain);
+  (void)replace_text(config.user, "lomb");
+  (void)replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
   config.disposition_pattern = default_disposition_pattern_text;
   config.refusefail = 1;
   config.tagsubject = 1;

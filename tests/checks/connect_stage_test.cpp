@@ -82,7 +82,7 @@ TEST(teslo_connect, applies_client_lists_and_ddns_patterns) {
       continue;
     }
     ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->spam_exempt, c.exempt);
+    EXPECT_EQ(context->client_exempt, c.exempt);
     EXPECT_EQ(context->ddns_header, c.ddns_header);
     EXPECT_EQ(context->ddns_eject, c.ddns_eject);
     EXPECT_EQ(context->ddns_quarantine, c.ddns_quarantine);

@@ -20,6 +20,7 @@
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"
+#include "connection/verdicts.hpp"
 #include "spamconfig/config_file.hpp"
 
 namespace {
@@ -95,7 +96,7 @@ TEST_F(envfrom_test, macros_grant_exemptions) {
     open(smtp);
     smtp.macros[c.name] = c.value;
     EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
-    EXPECT_EQ(context(smtp).spam_exempt, c.exempt);
+    EXPECT_EQ(exempt(context(smtp)), c.exempt);
   }
 }
 
@@ -216,7 +217,7 @@ TEST_F(envfrom_test, null_sender_lowercases_helo_and_skips_sender_whitelist) {
   open(smtp, "MX.Example.ORG");
   EXPECT_EQ(answered_envfrom(smtp, {"<>"}), SMFIS_CONTINUE);
   EXPECT_STREQ(context(smtp).helo_name, "mx.example.org");
-  EXPECT_EQ(context(smtp).spam_exempt, 0);
+  EXPECT_EQ(exempt(context(smtp)), 0);
   EXPECT_EQ(context(smtp).message->queue_id, "unknown");
 }
 
@@ -244,7 +245,7 @@ TEST_F(envfrom_test, sender_whitelist_matches_lowercased_address) {
     fake_milter::session smtp(filter_description);
     open(smtp);
     answered_envfrom(smtp, {from});
-    EXPECT_EQ(context(smtp).spam_exempt, 1);
+    EXPECT_EQ(exempt(context(smtp)), 1);
   }
 }
 
@@ -293,7 +294,7 @@ TEST_F(envfrom_test, flagged_message_leaves_nothing_for_a_clean_one) {
   EXPECT_EQ(ctx.spf_result, 5);
   EXPECT_TRUE(ctx.message->recipients.empty());
   EXPECT_FALSE(ctx.message->copy_header_added);
-  EXPECT_EQ(ctx.spam_exempt, 0);
+  EXPECT_FALSE(exempt(ctx));
 }
 
 TEST_F(envfrom_test, sender_and_macro_exemptions_last_one_message) {
@@ -301,15 +302,15 @@ TEST_F(envfrom_test, sender_and_macro_exemptions_last_one_message) {
   fake_milter::session smtp(filter_description);
   open(smtp);
   answered_envfrom(smtp, {"<a@friend.example>"});
-  EXPECT_EQ(context(smtp).spam_exempt, 1);
+  EXPECT_EQ(exempt(context(smtp)), 1);
   answered_envfrom(smtp, {"<spam@other.example>"});
-  EXPECT_EQ(context(smtp).spam_exempt, 0) << "a whitelisted sender does not exempt the next";
+  EXPECT_EQ(exempt(context(smtp)), 0) << "a whitelisted sender does not exempt the next";
   smtp.macros["{auth_authen}"] = "alice";
   answered_envfrom(smtp, {"<spam@other.example>"});
-  EXPECT_EQ(context(smtp).spam_exempt, 1);
+  EXPECT_EQ(exempt(context(smtp)), 1);
   smtp.macros.erase("{auth_authen}");
   answered_envfrom(smtp, {"<localpart>"});
-  EXPECT_EQ(context(smtp).spam_exempt, 0) << "nor does an authenticated one";
+  EXPECT_EQ(exempt(context(smtp)), 0) << "nor does an authenticated one";
 }
 
 TEST_F(envfrom_test, unextractable_sender_after_a_tagged_message_starts_clean) {
@@ -353,7 +354,7 @@ TEST_F(envfrom_test, connect_decisions_stay_for_every_message) {
     for (const char* from : {"<a@pass.example>", "<localpart>", "<b@other.example>"}) {
       SCOPED_TRACE(from);
       answered_envfrom(smtp, {from});
-      EXPECT_EQ(context(smtp).spam_exempt, c.exempt);
+      EXPECT_EQ(exempt(context(smtp)), c.exempt);
       EXPECT_EQ(context(smtp).ddns_eject, c.ddns_eject);
       smtp.abort();
     }

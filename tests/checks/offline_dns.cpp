@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 
 #include "checks/dnsbl_lookup.hpp"
 #include "checks/offline_answers.hpp"
@@ -11,10 +12,13 @@
 
 namespace {
 
-std::map<std::string, std::string> listed;
-std::vector<std::string> questions;
+// The blocklist lookups run on side-job threads, several messages at once.
+std::mutex names_lock;
+std::map<std::string, std::string> listed;  // guarded by names_lock
+std::vector<std::string> questions;         // guarded by names_lock
 
 int answer_listed(const char* name, addrinfo** answers) {
+  std::lock_guard<std::mutex> hold(names_lock);
   questions.emplace_back(name);
   *answers = nullptr;
   auto found = listed.find(name);
@@ -46,18 +50,27 @@ class offline_environment : public ::testing::Environment {
 
 namespace offline_dns {
 
-void list_name(const std::string& name, const std::string& answer) { listed[name] = answer; }
+void list_name(const std::string& name, const std::string& answer) {
+  std::lock_guard<std::mutex> hold(names_lock);
+  listed[name] = answer;
+}
 
 void add_spf_record(const char* domain, const char* text) {
   ASSERT_TRUE(offline_answers::add_zone_record(domain, ns_t_txt, text));
 }
 
 void reset() {
-  listed.clear();
-  questions.clear();
+  {
+    std::lock_guard<std::mutex> hold(names_lock);
+    listed.clear();
+    questions.clear();
+  }
   make_zone();
 }
 
-std::vector<std::string> blocklist_questions() { return questions; }
+std::vector<std::string> blocklist_questions() {
+  std::lock_guard<std::mutex> hold(names_lock);
+  return questions;
+}
 
 }  // namespace offline_dns

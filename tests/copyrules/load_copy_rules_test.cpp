@@ -214,7 +214,7 @@ TEST(load_copy_rules, shipped_example_loads_with_every_direction) {
   copy_rule_snapshot rules = current_copy_rules();
   for (const char* direction : {"S", "R", "SR", "SA"}) {
     bool found = false;
-    for (const copy_rule& rule : *rules) found = found || rule.direction == direction;
+    for (const copy_rule& rule : *rules) found = found || rule.direction_text == direction;
     EXPECT_TRUE(found) << "direction " << direction;
   }
   reset_copy_rules();

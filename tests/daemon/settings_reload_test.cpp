@@ -108,7 +108,7 @@ class settings_reload : public ::testing::Test {
   }
   void TearDown() override {
     stop_reload_thread();
-    publish_test_settings();
+    publish_default_settings();
     set_dnsbl_resolver(previous_resolver_);
   }
 
@@ -224,7 +224,7 @@ TEST(settings_reload_cache, ttl_starts_the_cache_0_keeps_its_entries_and_the_bou
   EXPECT_EQ(spf_cache_entry_count(), 1U) << "a lower bound applies at once";
   EXPECT_EQ(spf_cache_lookup("192.0.2.8|example.org", 1000), 2) << "the later expiry stays";
   spf_cache_free();
-  publish_test_settings();
+  publish_default_settings();
 }
 
 }  // namespace

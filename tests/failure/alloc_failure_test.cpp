@@ -59,31 +59,10 @@ class alloc_faults {
 
 const std::string no_memory = std::strerror(ENOMEM);
 
-// Default spam settings for the test, restored afterwards.
-class fresh_spam_config {
- public:
-  fresh_spam_config() {
-    saved_ = spam_config;
-    spam_config = {};
-    set_spam_config_defaults(spam_config);
-    compile_builtin_patterns();
-    compile_disposition_pattern(spam_config);
-  }
-  ~fresh_spam_config() {
-    free_spam_config(spam_config);
-    spam_config = saved_;
-  }
-  fresh_spam_config(const fresh_spam_config&) = delete;
-  fresh_spam_config& operator=(const fresh_spam_config&) = delete;
-
- private:
-  spam_config_record saved_{};
-};
-
 }  // namespace
 
 TEST(out_of_memory, context_at_connect_lets_the_connection_pass_unfiltered) {
-  fresh_spam_config config;
+  fresh_settings settings;
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
   {
@@ -99,7 +78,7 @@ TEST(out_of_memory, context_at_connect_lets_the_connection_pass_unfiltered) {
 }
 
 TEST(out_of_memory, message_record_at_mail_from_tempfails_that_message_only) {
-  fresh_spam_config config;
+  fresh_settings settings;
   offline_dns::reset();
   fake_milter::log_capture logs;
   fake_milter::session smtp(filter_description);
@@ -125,7 +104,7 @@ TEST(out_of_memory, message_record_at_mail_from_tempfails_that_message_only) {
 }
 
 TEST(out_of_memory, subject_copy_is_skipped_and_a_later_subject_taken) {
-  fresh_spam_config config;
+  fresh_settings settings;
   fake_milter::session smtp(filter_description);
   ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
   ASSERT_EQ(smtp.envfrom({"<alice@example.org>"}), SMFIS_CONTINUE);
@@ -141,8 +120,7 @@ TEST(out_of_memory, subject_copy_is_skipped_and_a_later_subject_taken) {
 }
 
 TEST(out_of_memory, subject_tag_buffer_drops_only_the_tag) {
-  fresh_spam_config config;
-  spam_config.helocheck = ACTION_HEADER;
+  fresh_settings settings([](spam_config_record& c) { c.helocheck = ACTION_HEADER; });
   fake_milter::session smtp(filter_description);
   ASSERT_EQ(smtp.connect("mx.example.net", "192.0.2.7"), SMFIS_CONTINUE);
   ASSERT_EQ(smtp.helo("localhost"), SMFIS_CONTINUE);  // a malformed HELO: helo_header
@@ -270,11 +248,9 @@ TEST(out_of_memory, configuration_load_drops_only_the_entry_it_could_not_store) 
 // statuses, a message is never refused for want of memory, and close frees
 // whatever was made.
 TEST(out_of_memory, any_single_failure_in_a_transaction_never_refuses_or_crashes) {
-  fresh_spam_config config;
-  spam_config.helocheck = ACTION_HEADER;
-  spam_config.tocheck = ACTION_HEADER;
-  spam_config.spf = ACTION_HEADER;
-  spam_config.disposition = ACTION_HEADER;
+  fresh_settings settings([](spam_config_record& c) {
+    c.helocheck = c.tocheck = c.spf = c.disposition = ACTION_HEADER;
+  });
   offline_dns::reset();
   offline_dns::add_spf_record("example.org", "v=spf1 ip4:192.0.2.0/24 -all");
   auto transaction = [](fake_milter::session& smtp) {

@@ -11,7 +11,7 @@ sandbox_enter "$@"
 
 DRIVER="$(dirname "$TESLO_BIN")/bench/load_driver"
 [ -x "$DRIVER" ] || { echo "load driver $DRIVER not built" >&2; exit 1; }
-. "$(dirname "$0")/../../bench/load_setup.sh"
+. "$(dirname "$0")/load_setup.sh"
 load_setup --scripted-dns || { fail "DNS, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
 write_config "${CHECKS_HEADER[@]}"
 write_rules

@@ -14,9 +14,9 @@ DRIVER="$(dirname "$TESLO_BIN")/bench/load_driver"
 [ -x "$DRIVER" ] || { echo "load driver $DRIVER not built" >&2; exit 1; }
 
 # Every check on with the action "header" and two matching copy rules
-# (bench/load_setup.sh); the blocklist and SPF answers from the scripted DNS
+# (load_setup.sh); the blocklist and SPF answers from the scripted DNS
 # server.
-. "$(dirname "$0")/../../bench/load_setup.sh"
+. "$(dirname "$0")/load_setup.sh"
 load_setup --scripted-dns || { fail "DNS, sendmail.cf and the configuration directories are set up"; sandbox_finish; }
 write_config "${CHECKS_HEADER[@]}"
 write_rules "${COPY_RULES[@]}"

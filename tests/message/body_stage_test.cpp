@@ -25,7 +25,7 @@ std::size_t harmful_lines(const fake_milter::log_capture& logs) {
 using body_stage = message_stage;
 
 TEST_F(body_stage, off_leaves_chunk_unread) {
-  spam_config.disposition = ACTION_OFF;
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_OFF; });
   smtp.eoh();
   EXPECT_EQ(smtp.body("Content-Disposition: attachment; filename=a.exe\r\npartial"),
             SMFIS_CONTINUE);
@@ -42,7 +42,7 @@ TEST_F(body_stage, harmful_line_with_crlf_raises_flag_of_action) {
       {ACTION_HEADER, 1, 0, 0}, {ACTION_EJECT, 0, 1, 0}, {ACTION_QUARANTINE, 0, 0, 1}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.action);
-    spam_config.disposition = r.action;
+    use_settings([&](spam_config_record& c) { c.disposition = r.action; });
     context->harmful_header = context->harmful_eject = context->harmful_quarantine = 0;
     logs.clear();
     smtp.eoh();
@@ -60,13 +60,13 @@ TEST_F(body_stage, harmful_line_with_crlf_raises_flag_of_action) {
 
 TEST_F(body_stage, every_matching_line_logs_unless_quarantine_stops_the_chunk) {
   const std::string two = "filename=a.exe\r\nfilename=b.exe\r\n";
-  spam_config.disposition = ACTION_EJECT;
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_EJECT; });
   smtp.eoh();
   smtp.body(two);
   EXPECT_EQ(harmful_lines(logs), 2u);
 
   logs.clear();
-  spam_config.disposition = ACTION_QUARANTINE;
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_QUARANTINE; });
   smtp.eoh();
   smtp.body(two);
   EXPECT_EQ(harmful_lines(logs), 1u);
@@ -75,7 +75,7 @@ TEST_F(body_stage, every_matching_line_logs_unless_quarantine_stops_the_chunk) {
 }
 
 TEST_F(body_stage, line_split_across_chunks_is_tested_when_its_end_arrives) {
-  spam_config.disposition = ACTION_HEADER;
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_HEADER; });
   smtp.eoh();
   smtp.body("hello\r\nContent-Disposition: attachment; file");
   EXPECT_EQ(harmful_lines(logs), 0u);
@@ -87,7 +87,7 @@ TEST_F(body_stage, line_split_across_chunks_is_tested_when_its_end_arrives) {
 }
 
 TEST_F(body_stage, end_of_headers_drops_line_left_by_earlier_message) {
-  spam_config.disposition = ACTION_HEADER;
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_HEADER; });
   smtp.eoh();
   smtp.body("Content-Disposition: attachment; ");
   smtp.eoh();

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "copyrules/copy_driver.hpp"
+#include "copyrules/copy_rule_table.hpp"
+#include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "message/copying.hpp"
@@ -27,10 +28,9 @@ const std::vector<std::string> addresses = {
 // with the one recipient `recipient` (direction R)?
 bool copied(const std::string& pattern, const char* direction, const std::string& sender,
             const std::vector<std::string>& recipients) {
-  copy_rule_table rules{{pattern, "copy@archive.test", direction}};
-  copy_driver::rules_under_test = &rules;
+  publish_copy_rules({{pattern, "copy@archive.test", direction}});
   fake_milter::log_capture logs;
-  fake_milter::session smtp(copy_driver::table());
+  fake_milter::session smtp(filter_description);
   smtp.macros["i"] = "Q1";
   smtp.macros["j"] = receiving_host;
   smtp.connect("client.test", "192.0.2.7");
@@ -39,7 +39,7 @@ bool copied(const std::string& pattern, const char* direction, const std::string
   message->sender = sender;
   message->recipients = recipients;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
-  copy_driver::rules_under_test = nullptr;
+  reset_copy_rules();
   for (const std::string& change : smtp.changes) {
     if (change == "addrcpt copy@archive.test") return true;
   }

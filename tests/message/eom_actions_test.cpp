@@ -19,8 +19,8 @@ const std::string scan_header = "addheader X-Mail-Scan-By: KORVAL ver 0.2a5";
 using eom_actions = message_stage;
 
 TEST_F(eom_actions, exempt_message_gets_no_spam_action) {
-  spam_config.spf = ACTION_EJECT;
-  context->spam_exempt = 1;
+  use_settings([&](spam_config_record& c) { c.spf = ACTION_EJECT; });
+  context->message_exempt = 1;
   context->spf_eject = context->dnsbl_header = context->harmful_quarantine = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   EXPECT_TRUE(smtp.take_changes().empty());
@@ -29,7 +29,7 @@ TEST_F(eom_actions, exempt_message_gets_no_spam_action) {
 TEST_F(eom_actions, clean_message_gets_scanner_header_and_spf_trace_only_when_spf_on) {
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   EXPECT_EQ(smtp.take_changes(), strings{scan_header});
-  spam_config.spf = ACTION_HEADER;
+  use_settings([&](spam_config_record& c) { c.spf = ACTION_HEADER; });
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
   auto changes = smtp.take_changes();
   ASSERT_EQ(changes.size(), 2u);
@@ -76,7 +76,7 @@ TEST_F(eom_actions, received_spf_value_follows_result) {
        "hosts" +
            tail},
   };
-  spam_config.spf = ACTION_QUARANTINE;
+  use_settings([&](spam_config_record& c) { c.spf = ACTION_QUARANTINE; });
   for (const auto& r : rows) {
     SCOPED_TRACE(r.result);
     context->spf_result = r.result;
@@ -106,6 +106,16 @@ TEST_F(eom_actions, marking_headers_in_fixed_order_and_subject_tagged) {
                      "chgheader Subject 1 [SPAM] Hello"}));
 }
 
+// Header names are case-insensitive: the message's own Subject is tagged,
+// whatever its spelling, and no second one is added.
+TEST_F(eom_actions, lower_case_subject_header_is_tagged_in_place) {
+  context->ddns_header = 1;
+  smtp.header("subject", "Hello");
+  EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
+  EXPECT_EQ(smtp.take_changes(), (strings{scan_header, "addheader X-QZ-SPAM-DDNS: SPAM",
+                                          "chgheader Subject 1 [SPAM] Hello"}));
+}
+
 TEST_F(eom_actions, message_without_subject_gets_tag_as_subject) {
   context->ddns_header = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
@@ -114,7 +124,7 @@ TEST_F(eom_actions, message_without_subject_gets_tag_as_subject) {
 }
 
 TEST_F(eom_actions, tagsubject_off_leaves_subject_alone) {
-  spam_config.tagsubject = 0;
+  use_settings([&](spam_config_record& c) { c.tagsubject = 0; });
   smtp.header("Subject", "Hello");
   context->dnsbl_header = 1;
   EXPECT_EQ(smtp.eom(), SMFIS_CONTINUE);
@@ -190,7 +200,7 @@ TEST_F(eom_actions, every_quarantine_flag_gives_its_reason_in_order) {
 }
 
 TEST_F(eom_actions, only_harmful_quarantine_gives_no_marking_and_no_tag) {
-  spam_config.spf = ACTION_HEADER;
+  use_settings([&](spam_config_record& c) { c.spf = ACTION_HEADER; });
   context->spf_result = 2;
   context->harmful_quarantine = 1;
   smtp.header("Subject", "Hello");

@@ -31,7 +31,7 @@ TEST_F(header_stage, keeps_first_subject_only_while_tagsubject_is_on) {
   start_message();
   std::free(context->subject);
   context->subject = nullptr;
-  spam_config.tagsubject = 0;
+  use_settings([&](spam_config_record& c) { c.tagsubject = 0; });
   EXPECT_EQ(smtp.header("Subject", "Hello"), SMFIS_CONTINUE);
   EXPECT_EQ(context->subject, nullptr);
 }
@@ -59,7 +59,7 @@ TEST_F(header_stage, undisclosed_to_header_acts_by_tocheck) {
     for (const char* value :
          {"undisclosed-recipients:;", "UNDISCLOSED-RECIPIENTS:;", "Unlisted-Recipients: ;"}) {
       SCOPED_TRACE(std::string(value) + " action " + std::to_string(r.action));
-      spam_config.tocheck = r.action;
+      use_settings([&](spam_config_record& c) { c.tocheck = r.action; });
       context->to_header = context->to_quarantine = context->to_eject = 0;
       context->to_seen = 0;
       logs.clear();
@@ -92,7 +92,7 @@ TEST_F(header_stage, missing_to_and_cc_logs_always_and_flags_by_tocheck) {
                       {ACTION_QUARANTINE, 0, 0, 1}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.action);
-    spam_config.tocheck = r.action;
+    use_settings([&](spam_config_record& c) { c.tocheck = r.action; });
     context->to_header = context->to_eject = context->to_quarantine = 0;
     logs.clear();
     EXPECT_EQ(smtp.eoh(), SMFIS_CONTINUE);
@@ -105,7 +105,7 @@ TEST_F(header_stage, missing_to_and_cc_logs_always_and_flags_by_tocheck) {
 }
 
 TEST_F(header_stage, cc_alone_or_to_alone_satisfies_end_of_headers) {
-  spam_config.tocheck = ACTION_EJECT;
+  use_settings([&](spam_config_record& c) { c.tocheck = ACTION_EJECT; });
   smtp.header("Cc", "carol@example.net");
   EXPECT_EQ(smtp.eoh(), SMFIS_CONTINUE);
   start_message();
@@ -117,7 +117,7 @@ TEST_F(header_stage, cc_alone_or_to_alone_satisfies_end_of_headers) {
 }
 
 TEST_F(header_stage, undisclosed_only_to_under_header_is_also_caught_at_end_of_headers) {
-  spam_config.tocheck = ACTION_HEADER;
+  use_settings([&](spam_config_record& c) { c.tocheck = ACTION_HEADER; });
   EXPECT_EQ(smtp.header("To", "undisclosed-recipients:;"), SMFIS_CONTINUE);
   EXPECT_EQ(smtp.eoh(), SMFIS_CONTINUE);
   EXPECT_EQ(context->to_header, 1);

@@ -1,26 +1,23 @@
 // A connection in the middle of a message, played through the registered
-// callback table with the recording fake libmilter, and spam settings that
-// start at their defaults and are restored afterwards.
+// callback table with the recording fake libmilter, under a fresh record of
+// default spam settings that a test may replace (use_settings).
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "common/text.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"
-#include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/test_settings.hpp"
 
 class message_stage : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = spam_config;
-    spam_config = {};
-    set_spam_config_defaults(spam_config);
-    compile_builtin_patterns();
-    compile_disposition_pattern(spam_config);
+    use_settings({});
     ASSERT_EQ(smtp.connect("client.example", "192.0.2.7"), SMFIS_CONTINUE);
     context = smtp.context<connection_context>();
     ASSERT_NE(context, nullptr);
@@ -29,9 +26,15 @@ class message_stage : public ::testing::Test {
 
   void TearDown() override {
     smtp.close();
-    spam_config.whitelistto = nullptr;  // tests point it at their own entries
-    free_spam_config(spam_config);
-    spam_config = saved_;
+    settings_.reset();
+  }
+
+  // Puts a fresh record in force (the defaults, then `edit`) and gives it to
+  // the open connection as its snapshot, as if it had connected under it.
+  void use_settings(const settings_edit& edit) {
+    settings_.reset();
+    settings_.emplace(edit);
+    if (context != nullptr) *context->settings = current_spam_settings();
   }
 
   // What the envelope stage leaves for a message from alice@example.org.
@@ -51,5 +54,5 @@ class message_stage : public ::testing::Test {
   connection_context* context = nullptr;
 
  private:
-  spam_config_record saved_{};
+  std::optional<fresh_settings> settings_;
 };

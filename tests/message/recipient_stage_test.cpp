@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "message/message_fixture.hpp"
+#include "connection/verdicts.hpp"
 #include "spamconfig/test_settings.hpp"
 
 namespace {
@@ -54,10 +55,9 @@ TEST_F(recipient_stage, keeps_at_most_127_characters_of_argument) {
 
 TEST_F(recipient_stage, whitelisted_recipient_makes_mail_exempt_and_is_not_recorded) {
   char text[] = "example.net";
-  pattern_entry entry{text, nullptr};
-  spam_config.whitelistto = &entry;
+  use_settings([&](spam_config_record& c) { c.whitelistto = owned_pattern_entry(text); });
   EXPECT_EQ(smtp.envrcpt({"<Bob@EXAMPLE.net>"}), SMFIS_CONTINUE);
-  EXPECT_EQ(context->spam_exempt, 1);
+  EXPECT_TRUE(exempt(*context));
   EXPECT_STREQ(context->rcpt_addr, "bob@example.net");
   EXPECT_TRUE(context->message->recipients.empty());
   EXPECT_EQ(smtp.envrcpt({"<carol@Other.example>"}), SMFIS_CONTINUE);
@@ -80,13 +80,14 @@ TEST_F(recipient_stage, spf_fail_raises_flag_of_spf_action_only_with_whitelist_a
       {ACTION_EJECT, 1, true, 4, 0, 0, 0},      {ACTION_EJECT, 1, true, 2, 0, 0, 0},
   };
   char text[] = "whitelisted.example";
-  pattern_entry entry{text, nullptr};
   for (const auto& r : rows) {
     SCOPED_TRACE(static_cast<int>(&r - rows));
     context->spf_header = context->spf_eject = context->spf_quarantine = 0;
-    spam_config.spf = r.action;
-    spam_config.refusefail = r.refusefail;
-    spam_config.whitelistto = r.whitelist ? &entry : nullptr;
+    use_settings([&](spam_config_record& c) {
+      c.spf = r.action;
+      c.refusefail = r.refusefail;
+      c.whitelistto = r.whitelist ? owned_pattern_entry(text) : nullptr;
+    });
     context->spf_result = r.spf_result;
     EXPECT_EQ(smtp.envrcpt({"<bob@example.net>"}), SMFIS_CONTINUE);
     EXPECT_EQ(context->spf_header, r.header);
@@ -97,11 +98,12 @@ TEST_F(recipient_stage, spf_fail_raises_flag_of_spf_action_only_with_whitelist_a
 
 TEST_F(recipient_stage, whitelisted_recipient_raises_no_spf_flag) {
   char text[] = "example.net";
-  pattern_entry entry{text, nullptr};
-  spam_config.whitelistto = &entry;
-  spam_config.spf = ACTION_EJECT;
+  use_settings([&](spam_config_record& c) {
+    c.whitelistto = owned_pattern_entry(text);
+    c.spf = ACTION_EJECT;
+  });
   context->spf_result = 3;
   EXPECT_EQ(smtp.envrcpt({"<bob@example.net>"}), SMFIS_CONTINUE);
   EXPECT_EQ(context->spf_eject, 0);
-  EXPECT_EQ(context->spam_exempt, 1);
+  EXPECT_TRUE(exempt(*context));
 }

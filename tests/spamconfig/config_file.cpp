@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 #include <unistd.h>
 
@@ -34,12 +35,19 @@ loaded_config::loaded_config(const std::string& text) {
   compile_builtin_patterns();
   free_spam_config(spam_config);
   std::memset(&spam_config, 0, sizeof spam_config);
-  loaded_ = load_test_settings(path.c_str());
+  spam_config_load loaded = load_spam_config(path.c_str());
   unlink(path.c_str());
+  loaded_ = loaded.file_read;
+  if (!loaded.settings) {
+    ADD_FAILURE() << "no memory for the settings";
+    return;
+  }
+  spam_config = *loaded.settings;  // a view for reading; the published record owns it all
+  publish_spam_settings(std::move(loaded.settings));
 }
 
 loaded_config::~loaded_config() {
-  free_spam_config(spam_config);
-  std::memset(&spam_config, 0, sizeof spam_config);
+  std::memset(&spam_config, 0, sizeof spam_config);  // the view only: the record frees itself
+  publish_default_settings();
   if (!directory_.empty()) rmdir(directory_.c_str());
 }

@@ -1,5 +1,7 @@
-// Loads spam_config from a file written into a private temporary directory
-// and leaves a zero-filled record behind, as the daemon starts with.
+// Loads the settings from a file written into a private temporary directory
+// and puts them in force, as a reload would; `spam_config` shows what was
+// loaded while the object lives. When it ends, fresh defaults are in force
+// and `spam_config` is zero-filled.
 #pragma once
 
 #include <string>

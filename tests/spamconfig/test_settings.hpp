@@ -1,24 +1,39 @@
-// The settings record that unit tests edit in place.
+// Spam-check settings in unit tests.
 //
-// The daemon publishes records it never changes again; tests instead keep
-// one record, `spam_config`, in force for the whole run (published without
-// ownership by a test environment), so a test sets a field and the next
-// callback of a connection sees it. A test that publishes other settings
-// puts this one back with publish_test_settings() when it ends.
+// The daemon never changes a record once it is published, and tests keep to
+// that: a test that needs other settings in force builds a fresh record
+// (fresh_settings), edits it before it is published, and the connections it
+// opens afterwards take it as their snapshot. `spam_config` is a plain record
+// for tests that fill and read one directly (the loader, the SPF step with
+// its record passed in); it is never put in force.
 #pragma once
 
-#include "spamconfig/test_settings.hpp"
+#include <functional>
+
+#include "spamconfig/config_loader.hpp"
 #include "spamconfig/spam_settings.hpp"
 
 extern spam_config_record spam_config;
 
-// `spam_config` as a snapshot that owns nothing.
-spam_settings test_settings();
+using settings_edit = std::function<void(spam_config_record&)>;
 
-// Puts `spam_config` in force.
-void publish_test_settings();
+// Puts in force a fresh record: every default, the attachment pattern
+// compiled, then `edit`. While it lives, connections opened take it; when it
+// ends, fresh defaults are put in force.
+class fresh_settings {
+ public:
+  explicit fresh_settings(const settings_edit& edit = {});
+  ~fresh_settings();
+  fresh_settings(const fresh_settings&) = delete;
+  fresh_settings& operator=(const fresh_settings&) = delete;
+};
 
-#include "spamconfig/config_loader.hpp"
+// Puts a fresh record with every default in force.
+void publish_default_settings();
+
+// A list entry owned as the loader owns one (freed with its record), for a
+// test that puts one in a list of a fresh record.
+pattern_entry* owned_pattern_entry(const char* text, pattern_entry* next = nullptr);
 
 // Loads `path` with load_spam_config and makes the result the content of
 // `spam_config` (what it held before is freed). True when the file was read.

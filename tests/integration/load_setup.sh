@@ -1,12 +1,12 @@
 # Shared set-up of the daemon under the milter load driver, sourced inside
 # the sandbox (after sandbox_enter) by bench/load.sh, bench/callgrind.sh,
 # scripts/soak.sh, scripts/valgrind-run.sh and
-# tests/integration/load_smoke.test.sh: the realistic message, the local DNS
+# the integration tests load_smoke and file_limit: the realistic message, the local DNS
 # server, the configuration directories, and the daemon configurations (the
 # two of the benchmark, "off" and "on", "on" with the metrics file, and the
 # pieces they are made of).
 
-LOAD_SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+LOAD_SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # The realistic message: 8 headers, 2 KB body, 2 recipients, from a client
 # whose address the blocklist lists and whose sender domain has an SPF record.

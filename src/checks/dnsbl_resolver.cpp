@@ -1,0 +1,175 @@
+#include "checks/dnsbl_resolver.hpp"
+
+#include <arpa/inet.h>
+#include <arpa/nameser.h>
+#include <resolv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "checks/dnsbl_listing.hpp"
+
+namespace {
+
+// One resolver state per thread that asks (the lookups run on the side-job
+// pool, common/side_job.hpp). res_ninit takes /etc/resolv.conf as glibc holds
+// it (name servers, timeout, attempts, options; glibc re-reads the file when
+// it changed), so a new thread sees the current configuration; the UDP
+// socket to the name server stays open between the thread's queries.
+// `__res_state` is also the name of a function in <resolv.h>.
+using resolver_state = struct __res_state;
+
+class thread_resolver {
+ public:
+  thread_resolver() = default;
+  thread_resolver(const thread_resolver&) = delete;
+  thread_resolver& operator=(const thread_resolver&) = delete;
+  ~thread_resolver() {
+    if (ready_) res_nclose(&state_);
+  }
+
+  res_state get() {
+    if (!ready_) {
+      state_ = resolver_state{};
+      if (res_ninit(&state_) != 0) return nullptr;
+      state_.options |= RES_STAYOPEN;
+      ready_ = true;
+    }
+    return &state_;
+  }
+
+ private:
+  resolver_state state_{};
+  bool ready_ = false;
+};
+
+thread_local thread_resolver worker_resolver;
+
+// Appends the addresses of one answer's A or AAAA records to `*link`.
+// False when the message is malformed.
+bool add_answers(const unsigned char* message, int length, int type, addrinfo*** link) {
+  if (length < NS_HFIXEDSZ) return false;
+  const unsigned char* end = message + length;
+  int questions = (message[4] << 8) | message[5];
+  int answers = (message[6] << 8) | message[7];
+  const unsigned char* at = message + NS_HFIXEDSZ;
+  for (; questions > 0; --questions) {
+    int skip = dn_skipname(at, end);
+    if (skip < 0 || end - at < skip + NS_QFIXEDSZ) return false;
+    at += skip + NS_QFIXEDSZ;
+  }
+  for (; answers > 0; --answers) {
+    int skip = dn_skipname(at, end);
+    if (skip < 0 || end - at < skip + NS_RRFIXEDSZ) return false;
+    at += skip;
+    int record_type = (at[0] << 8) | at[1];
+    int record_class = (at[2] << 8) | at[3];
+    int data_length = (at[8] << 8) | at[9];
+    at += NS_RRFIXEDSZ;
+    if (end - at < data_length) return false;
+    int want_length = type == ns_t_a ? NS_INADDRSZ : NS_IN6ADDRSZ;
+    if (record_type == type && record_class == ns_c_in && data_length == want_length) {
+      auto* node = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo) + sizeof(sockaddr_in6)));
+      if (node == nullptr) return false;
+      auto* address = reinterpret_cast<sockaddr*>(node + 1);
+      if (type == ns_t_a) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(address);
+        v4->sin_family = AF_INET;
+        std::memcpy(&v4->sin_addr, at, NS_INADDRSZ);
+        node->ai_addrlen = sizeof(sockaddr_in);
+      } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(address);
+        v6->sin6_family = AF_INET6;
+        std::memcpy(&v6->sin6_addr, at, NS_IN6ADDRSZ);
+        node->ai_addrlen = sizeof(sockaddr_in6);
+      }
+      node->ai_family = address->sa_family;
+      node->ai_socktype = SOCK_STREAM;
+      node->ai_addr = address;
+      **link = node;
+      *link = &node->ai_next;
+    }
+    at += data_length;
+  }
+  return true;
+}
+
+void system_release(addrinfo* answers) {
+  while (answers != nullptr) {
+    addrinfo* next = answers->ai_next;
+    std::free(answers);  // its address is in the same block
+    answers = next;
+  }
+}
+
+// Asks for the A records first and for the AAAA records only when the A
+// answer does not settle it: a name that does not exist (NXDOMAIN) has no
+// AAAA record either, and a failure or timeout of the A query reads as "not
+// listed" at once, so a silent server costs one resolver timeout, as with
+// getaddrinfo. A listed client thus costs one query, not an A and an AAAA
+// query, and no /etc/hosts read (the query name ends with a dot, which no
+// hosts entry matches). Returns 0 with the addresses, as getaddrinfo would.
+int system_resolve(const char* name, addrinfo** answers) {
+  *answers = nullptr;
+  res_state state = worker_resolver.get();
+  if (state == nullptr) return EAI_FAIL;
+  unsigned char message[NS_PACKETSZ * 4];
+  addrinfo** link = answers;
+  bool failed = false;
+  for (int type : {ns_t_a, ns_t_aaaa}) {
+    int length = res_nquery(state, name, ns_c_in, type, message, sizeof message);
+    if (length < 0) {
+      if (state->res_h_errno == NO_DATA) continue;
+      // No such name; anything else is a failure or timeout.
+      failed = state->res_h_errno != HOST_NOT_FOUND;
+      break;
+    }
+    if (!add_answers(message, std::min<int>(length, sizeof message), type, &link)) {
+      failed = true;
+      break;
+    }
+    if (dnsbl_answer_lists(*answers)) break;
+  }
+  if (*answers != nullptr) return 0;
+  return failed ? EAI_AGAIN : EAI_NONAME;
+}
+
+const dnsbl_resolver system_resolver{system_resolve, system_release};
+
+std::atomic<const dnsbl_resolver*> resolver_in_force{&system_resolver};
+std::mutex replacements_lock;
+std::deque<dnsbl_resolver> replacements;  // guarded by replacements_lock; never shrinks
+
+}  // namespace
+
+const dnsbl_resolver& current_dnsbl_resolver() {
+  return *resolver_in_force.load(std::memory_order_acquire);
+}
+
+dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver) {
+  const dnsbl_resolver* next = &system_resolver;
+  if (resolver.resolve != nullptr) {
+    std::lock_guard<std::mutex> hold(replacements_lock);
+    next = &replacements.emplace_back(resolver);
+  }
+  return *resolver_in_force.exchange(next, std::memory_order_acq_rel);
+}
+
+bool dnsbl_uses_system_resolver() { return &current_dnsbl_resolver() == &system_resolver; }
+
+res_state dnsbl_thread_resolver() { return worker_resolver.get(); }
+
+bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers) {
+  *answers = nullptr;
+  addrinfo** link = answers;
+  return add_answers(message, length, type, &link);
+}
+
+void dnsbl_release_answers(addrinfo* answers) { system_release(answers); }
