@@ -28,6 +28,9 @@ bool add_rule(scmp_filter_ctx filter, const syscall_rule& rule) {
     case syscall_rule::allow_if_clear:
       return seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 1,
                               SCMP_CMP(rule.arg, SCMP_CMP_MASKED_EQ, rule.value, 0)) == 0;
+    case syscall_rule::allow_if_masked:
+      return seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 1,
+                              SCMP_CMP(rule.arg, SCMP_CMP_MASKED_EQ, rule.mask, rule.value)) == 0;
   }
   return false;
 }

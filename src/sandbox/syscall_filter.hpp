@@ -14,16 +14,18 @@
 
 struct syscall_rule {
   enum kind_t {
-    allow,          // any arguments
-    refuse,         // answered with `error`
-    allow_if_arg,   // allowed when argument `arg` equals `value`
-    allow_if_clear  // allowed when argument `arg` has none of the bits of `value`
+    allow,           // any arguments
+    refuse,          // answered with `error`
+    allow_if_arg,    // allowed when argument `arg` equals `value`
+    allow_if_clear,  // allowed when argument `arg` has none of the bits of `value`
+    allow_if_masked  // allowed when argument `arg` masked with `mask` equals `value`
   };
   const char* name;
   kind_t kind = allow;
   unsigned arg = 0;
   unsigned long long value = 0;
   int error = 0;
+  unsigned long long mask = 0;
 };
 
 struct syscall_list {
