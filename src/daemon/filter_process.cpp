@@ -39,11 +39,11 @@ bool deliver_to_monitor(const std::string&, const std::string& text, std::string
   _exit(1);
 }
 
-void load_rules() {
+void load_rules(bool error_reported) {
   try {
     load_copy_rules(paths::copy_rule_file);
   } catch (const std::exception& error) {
-    log_line(LOG_CRIT, "TESLO configure error:%s", error.what());
+    if (!error_reported) log_line(LOG_CRIT, "TESLO configure error:%s", error.what());
   }
 }
 
@@ -61,7 +61,7 @@ void start_spf_evaluation() {
 void run_filter_process(const filter_plan& plan) {
   monitor_end = plan.channel;
   if (!drop_privileges(plan.account)) give_up("give up its privileges");
-  load_rules();
+  load_rules(plan.rule_error_reported);
   (void)install_spam_settings(paths::spam_config_file);
   start_spf_evaluation();
   prepare_spf_cache(*current_spam_settings());

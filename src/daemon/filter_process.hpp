@@ -15,7 +15,7 @@
 // pipe it shares with the monitor.
 //
 // Log lines: LOG_CRIT "TESLO configure error:%s" for a rule file that cannot
-// be loaded; LOG_CRIT "filter process cannot %s: %s" (give up its
+// be loaded (unless the monitor logged it at this start); LOG_CRIT "filter process cannot %s: %s" (give up its
 // privileges, load its system-call list) before it exits 1 without serving;
 // LOG_CRIT "smfi_main error! check socketfile or memory!(/var filesystem
 // broken?)" when the main loop fails; those of the reload and metrics
@@ -28,6 +28,7 @@ struct filter_plan {
   unprivileged_account account;
   int channel;               // the filter's end of the monitor's channel
   const char* metrics_path;  // orvane.conf "metricsfile" at start; null: none
+  bool rule_error_reported;  // the monitor logged this start's broken rule file
 };
 
 // Never returns: exits with the main loop's result (0 after a stop, 255 when

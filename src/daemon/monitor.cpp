@@ -94,6 +94,7 @@ class monitor {
       return false;
     }
     filter_ = pid;
+    first_filter_ = false;
     channel_ = ends[0];
     gate_.emplace(plan_.metrics_path != nullptr);
     return true;
@@ -111,9 +112,11 @@ class monitor {
     close_readiness_pipe();
     (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (getppid() != monitor_pid) _exit(1);
+    (void)prctl(PR_SET_NAME, "teslo-filter", 0, 0, 0);
     sigset_t open = signals_of({SIGCHLD, SIGUSR1, SIGUSR2});
     sigprocmask(SIG_UNBLOCK, &open, nullptr);
-    run_filter_process({plan_.account, ends[1], plan_.metrics_path});
+    run_filter_process(
+        {plan_.account, ends[1], plan_.metrics_path, plan_.rule_error_reported && first_filter_});
   }
 
   void serve_channel() {
@@ -158,7 +161,7 @@ class monitor {
       for (ssize_t index = 0; index < count && !status_; ++index) {
         int number = bytes[index];
         if (number == SIGCHLD) {
-          reap_filter();
+          reap_children();
         } else if (!stopping_) {
           stopping_ = true;
           (void)kill(filter_, number);
@@ -167,9 +170,17 @@ class monitor {
     }
   }
 
-  void reap_filter() {
+  // Reaps every child that ended (the Sendmail restart process too, which
+  // shut-down would otherwise wait for); acts on the filter process's end.
+  void reap_children() {
     int wait_status;
-    if (waitpid(filter_, &wait_status, WNOHANG) != filter_) return;
+    pid_t ended;
+    while ((ended = waitpid(-1, &wait_status, WNOHANG)) > 0) {
+      if (ended == filter_) filter_ended(wait_status);
+    }
+  }
+
+  void filter_ended(int wait_status) {
     // Its last metrics are still in the channel.
     serve_channel();
     close_channel();
@@ -195,6 +206,7 @@ class monitor {
 
   const monitor_plan& plan_;
   pid_t filter_ = -1;
+  bool first_filter_ = true;
   int channel_ = -1;
   std::optional<channel_gate> gate_;
   death_count deaths_;

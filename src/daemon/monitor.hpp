@@ -30,6 +30,7 @@
 struct monitor_plan {
   unprivileged_account account;  // what the filter process runs as
   const char* metrics_path;      // orvane.conf "metricsfile" at start; null: none
+  bool rule_error_reported;      // start-up already logged a broken rule file
 };
 
 // Runs until the daemon stops; returns the exit status.

@@ -24,6 +24,7 @@
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
+#include "copyrules/load_copy_rules.hpp"
 #include "daemon/command_line.hpp"
 #include "daemon/config_access.hpp"
 #include "daemon/detach.hpp"
@@ -50,6 +51,7 @@ struct daemon_run {
   owned_text pid_path{strdup(paths::pid_file)};
   owned_text socket_path{strdup(paths::filter_socket)};
   pid_t restart_process = -1;
+  bool rule_error_reported = false;
 };
 
 // Writes the pid file that start-up opened, readable by anyone whatever the
@@ -67,6 +69,16 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   // SIGUSR1 and SIGUSR2 from here on request reloads: the wake-up pipe keeps
   // them for the filter process's reload thread, which reads it once it runs.
   install_reload_signal();
+  // The rule file is checked before the log is opened, so a broken one is
+  // reported with the C library's default identity and facility; the filter
+  // process loads it as its own user (and does not report the same fault
+  // again at this start).
+  try {
+    (void)read_copy_rule_file(paths::copy_rule_file);
+  } catch (const std::exception& error) {
+    log_line(LOG_CRIT, "TESLO configure error:%s", error.what());
+    run.rule_error_reported = true;
+  }
 
   std::set_terminate(__gnu_cxx::__verbose_terminate_handler);
   // Both log sockets (ours and glibc's, for libmilter's lines) are opened
@@ -139,7 +151,7 @@ int serve(const daemon_run& run) {
   if (!account) return 1;
   warn_unreadable_config(*account,
                          {paths::copy_rule_file, paths::copy_rule_dtd, paths::spam_config_file});
-  return run_monitor({*account, settings.metricsfile});
+  return run_monitor({*account, settings.metricsfile, run.rule_error_reported});
 }
 
 // Shutdown after the filter process ended; returns `status`.

@@ -51,7 +51,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   replace_text(config.tag, "[SPAM]");
   replace_text(config.quarantinebox, "postmaster");
   replace_text(config.dnsbl_domain, default_dnsbl_domain);
-  replace_text(config.user, "lomb");
+  replace_text(config.user, "teslo");
   replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
   config.disposition_pattern = default_disposition_pattern_text;
   config.refusefail = 1;

@@ -53,6 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         gate_case{"too_long", true, {"R"}, "Ma", true, channel_action::fault},
         gate_case{"empty_packet", true, {"R"}, "", false, channel_action::fault},
         gate_case{"unknown_request", true, {"R"}, "X/etc/shadow", false, channel_action::fault}),
-    [](const testing::TestParamInfo<gate_case>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<gate_case>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 }  // namespace

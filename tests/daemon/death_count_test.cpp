@@ -33,6 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                     death_case{"six_within_59_s", {0, 10, 20, 30, 40, 59}, true},
                     death_case{"the_first_aged_out", {0, 10, 20, 30, 40, 60}, false},
                     death_case{"seven_spread_out", {0, 30, 61, 62, 63, 64, 65}, true}),
-    [](const testing::TestParamInfo<death_case>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<death_case>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 }  // namespace

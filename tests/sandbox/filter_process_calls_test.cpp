@@ -64,8 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         forbidden_case{"clone_a_process", SYS_clone, SIGCHLD},
         forbidden_case{"clone_a_namespace", SYS_clone, CLONE_THREAD | CLONE_NEWNET},
         forbidden_case{"socket_netlink", SYS_socket, AF_NETLINK}),
-    [](const testing::TestParamInfo<forbidden_case>& info) {
-      return std::string(info.param.name);
+    [](const testing::TestParamInfo<forbidden_case>& param_info) {
+      return std::string(param_info.param.name);
     });
 
 TEST(filter_process_list, lets_threads_sockets_and_reading_work) {
