@@ -17,6 +17,8 @@
 // Log lines: LOG_CRIT "TESLO configure error:%s" for a rule file that cannot
 // be loaded (unless the monitor logged it at this start); LOG_CRIT "filter process cannot %s: %s" (give up its
 // privileges, load its system-call list) before it exits 1 without serving;
+// LOG_CRIT "filter process serves without a system-call list: %s" where the
+// system has no seccomp filters (ENOSYS; valgrind, for one);
 // LOG_CRIT "smfi_main error! check socketfile or memory!(/var filesystem
 // broken?)" when the main loop fails; those of the reload and metrics
 // threads.

@@ -4,6 +4,7 @@
 #include <seccomp.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -62,5 +63,7 @@ bool load_syscall_filter(const syscall_list& list) {
     if (!add_rule(filter.get(), rule)) return false;
   }
   if (list.signal_self && !add_self_signals(filter.get())) return false;
-  return seccomp_load(filter.get()) == 0;
+  int result = seccomp_load(filter.get());
+  if (result < 0) errno = -result;
+  return result == 0;
 }

@@ -37,8 +37,10 @@ struct syscall_list {
   bool all_threads = false;
 };
 
-// Loads the list. False when libseccomp cannot build or load it; the caller
-// must then not go on to untrusted input.
+// Loads the list. False, with errno, when libseccomp cannot build or load
+// it (ENOSYS: the kernel, or an emulator such as valgrind, has no seccomp
+// filters); the caller must then not go on to untrusted input as it would
+// with the list.
 bool load_syscall_filter(const syscall_list& list);
 
 // Adds rules to a list (for composing lists from shared parts).
