@@ -44,16 +44,6 @@ void add_channel_and_dns(syscall_list& list) {
                    {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD}});
 }
 
-// AddressSanitizer's leak check at exit stops the threads through a tracer
-// process (clone without CLONE_THREAD, ptrace, prctl). Only sanitizer builds,
-// which are never installed, let a process do that.
-void add_sanitizer_exit_check([[maybe_unused]] syscall_list& list) {
-#if defined(__SANITIZE_ADDRESS__)
-  add_rules(list,
-            {{"clone", syscall_rule::allow_if_clear, 0, namespace_flags}, {"ptrace"}, {"prctl"}});
-#endif
-}
-
 }  // namespace
 
 syscall_list spf_evaluator_calls() {
@@ -137,6 +127,5 @@ syscall_list filter_process_calls() {
        // that is the monitor's job.
        {"unlink", syscall_rule::refuse, 0, 0, EACCES},
        {"unlinkat", syscall_rule::refuse, 0, 0, EACCES}});
-  add_sanitizer_exit_check(list);
   return list;
 }

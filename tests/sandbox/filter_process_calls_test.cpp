@@ -40,11 +40,6 @@ class forbidden_calls : public testing::TestWithParam<forbidden_case> {};
 
 TEST_P(forbidden_calls, kill_the_process) {
   const forbidden_case& c = GetParam();
-#if defined(__SANITIZE_ADDRESS__)
-  // The leak check at exit needs these in sanitizer builds.
-  if (c.number == SYS_ptrace || (c.number == SYS_clone && (c.arg0 & CLONE_NEWNET) == 0))
-    GTEST_SKIP() << "allowed for AddressSanitizer's leak check";
-#endif
   int status = under_filter_list(
       [&] { return static_cast<int>(syscall(c.number, c.arg0, 0, 0, 0)) == -1 ? 1 : 0; });
   ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
