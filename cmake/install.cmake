@@ -44,7 +44,7 @@ function(teslo_install_config source destination_dir)
       message(STATUS \"Keeping existing: \$ENV{DESTDIR}${target}\")
     else()
       file(INSTALL DESTINATION \"${destination_dir}\" TYPE FILE
-           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ
            FILES \"${source}\")
     endif()")
   set_property(GLOBAL APPEND PROPERTY TESLO_CONFFILES "${target}")

@@ -6,6 +6,7 @@
 namespace paths {
 
 inline constexpr const char* copy_rule_file = "/etc/mail/teslo/teslo.xml";
+inline constexpr const char* copy_rule_dtd = "/etc/mail/teslo/teslo.dtd";
 inline constexpr const char* spam_config_file = "/etc/mail/orvane/orvane.conf";
 inline constexpr const char* pid_file = "/var/run/teslo.pid";
 inline constexpr const char* filter_socket = "/var/run/teslo.sock";

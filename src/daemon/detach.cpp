@@ -77,3 +77,9 @@ void report_daemon_ready() {
   close(ready_write);
   ready_write = -1;
 }
+
+void close_readiness_pipe() {
+  if (ready_write < 0) return;
+  close(ready_write);
+  ready_write = -1;
+}

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <exception>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
 #include "copyrules/load_copy_rules.hpp"
@@ -65,6 +67,18 @@ void* reload_thread_main(void*) {
 }  // namespace
 
 void reload_copy_rules(const char* rule_path) {
+  // A file this process may not read says nothing about the rules wanted:
+  // those in force stay (an emptied table would be a failure passed off as
+  // a reload). A file that is gone, or that fails to parse, empties it.
+  if (int fd = open(rule_path, O_RDONLY | O_CLOEXEC); fd >= 0) {
+    close(fd);
+  } else if (errno == EACCES || errno == EPERM) {
+    log_line(LOG_CRIT, "XML configure error:cannot read %s: %s; the rules in force stay", rule_path,
+             error_text(errno));
+    count(metric::copy_rules_reload_failed);
+    log_line(LOG_INFO, "TESLO reload");
+    return;
+  }
   try {
     load_copy_rules(rule_path);
     count(metric::copy_rules_reloaded);

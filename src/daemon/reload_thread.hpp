@@ -15,7 +15,9 @@
 // and never interrupts a worker's system call. The same holds for SIGUSR2.
 //
 // Log lines of each reload: LOG_CRIT "XML configure error:%s" when the file
-// cannot be read (the table is then empty), then LOG_INFO "TESLO reload".
+// is missing or cannot be parsed (the table is then empty), or when this
+// process may not read it ("cannot read PATH: REASON; the rules in force
+// stay": the table stays as it was), then LOG_INFO "TESLO reload".
 // The lines of a settings reload are those of settings_reload.hpp.
 // LOG_ERR "reload thread: pthread_create failed" when it cannot start.
 #pragma once

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include "mtaconfig/command_runner.hpp"
 #include "mtaconfig/sendmail_daemon.hpp"
@@ -43,3 +44,8 @@ void* sendmail_restart_thread(void* job);
 // false (there is then nothing to join).
 [[nodiscard]] bool start_sendmail_restart_thread(pthread_t& handle,
                                                  sendmail_restart_job* job = nullptr);
+
+// The same restart in a child process of its own (the real commands, after
+// 3 seconds), for a process that must stay single-threaded. Returns its pid
+// for the caller to wait for, or -1 after the LOG_ERR line above.
+pid_t start_sendmail_restart_process();

@@ -24,6 +24,7 @@ std::string writer_path;
 std::chrono::milliseconds writer_interval{15000};
 int64_t start_time = 0;
 entry_counter cache_entries = nullptr;
+metrics_delivery delivery = replace_metrics_file;
 
 // Guards stop_requested and the last failure text.
 std::mutex writer_lock;
@@ -51,12 +52,16 @@ void* writer_main(void*) {
 void write_metrics_now(const std::string& path) {
   daemon_facts facts{names::version, start_time, cache_entries != nullptr ? cache_entries() : 0};
   std::string reason;
-  bool written = replace_metrics_file(path, render_metrics(take_metric_snapshot(), facts), reason);
+  bool written = delivery(path, render_metrics(take_metric_snapshot(), facts), reason);
   std::lock_guard<std::mutex> hold(writer_lock);
   if (!written && reason != last_failure) {
     log_line(LOG_ERR, "metrics file %s: %s", path.c_str(), reason.c_str());
   }
   last_failure = written ? std::string() : reason;
+}
+
+void set_metrics_delivery(metrics_delivery chosen) {
+  delivery = chosen != nullptr ? chosen : replace_metrics_file;
 }
 
 bool start_metrics_writer(const std::string& path, entry_counter spf_cache_entries,

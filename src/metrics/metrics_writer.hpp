@@ -20,6 +20,16 @@
 // spf_cache_entry_count (the cache lives in a layer above the metrics).
 using entry_counter = std::size_t (*)();
 
+// How a write reaches the file: replace_metrics_file (metrics_file.hpp)
+// unless set otherwise. A process that may not write the file itself hands
+// the text to one that may; false, with `reason`, when that failed.
+using metrics_delivery = bool (*)(const std::string& path, const std::string& text,
+                                  std::string& reason);
+
+// Replaces the delivery (nullptr restores replace_metrics_file). Before
+// start_metrics_writer.
+void set_metrics_delivery(metrics_delivery delivery);
+
 // Turns counting on and starts the thread for `path`. `spf_cache_entries`
 // (null: 0 entries) is asked at every write. False, after a LOG_ERR line
 // "metrics thread: pthread_create failed", when it cannot start.

@@ -4,6 +4,7 @@
 #include <seccomp.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -28,6 +29,9 @@ bool add_rule(scmp_filter_ctx filter, const syscall_rule& rule) {
     case syscall_rule::allow_if_clear:
       return seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 1,
                               SCMP_CMP(rule.arg, SCMP_CMP_MASKED_EQ, rule.value, 0)) == 0;
+    case syscall_rule::allow_if_masked:
+      return seccomp_rule_add(filter, SCMP_ACT_ALLOW, number, 1,
+                              SCMP_CMP(rule.arg, SCMP_CMP_MASKED_EQ, rule.mask, rule.value)) == 0;
   }
   return false;
 }
@@ -59,5 +63,7 @@ bool load_syscall_filter(const syscall_list& list) {
     if (!add_rule(filter.get(), rule)) return false;
   }
   if (list.signal_self && !add_self_signals(filter.get())) return false;
-  return seccomp_load(filter.get()) == 0;
+  int result = seccomp_load(filter.get());
+  if (result < 0) errno = -result;
+  return result == 0;
 }

@@ -14,16 +14,18 @@
 
 struct syscall_rule {
   enum kind_t {
-    allow,          // any arguments
-    refuse,         // answered with `error`
-    allow_if_arg,   // allowed when argument `arg` equals `value`
-    allow_if_clear  // allowed when argument `arg` has none of the bits of `value`
+    allow,           // any arguments
+    refuse,          // answered with `error`
+    allow_if_arg,    // allowed when argument `arg` equals `value`
+    allow_if_clear,  // allowed when argument `arg` has none of the bits of `value`
+    allow_if_masked  // allowed when argument `arg` masked with `mask` equals `value`
   };
   const char* name;
   kind_t kind = allow;
   unsigned arg = 0;
   unsigned long long value = 0;
   int error = 0;
+  unsigned long long mask = 0;
 };
 
 struct syscall_list {
@@ -35,8 +37,10 @@ struct syscall_list {
   bool all_threads = false;
 };
 
-// Loads the list. False when libseccomp cannot build or load it; the caller
-// must then not go on to untrusted input.
+// Loads the list. False, with errno, when libseccomp cannot build or load
+// it (ENOSYS: the kernel, or an emulator such as valgrind, has no seccomp
+// filters); the caller must then not go on to untrusted input as it would
+// with the list.
 bool load_syscall_filter(const syscall_list& list);
 
 // Adds rules to a list (for composing lists from shared parts).

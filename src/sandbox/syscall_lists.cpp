@@ -86,3 +86,46 @@ syscall_list spf_spawner_calls() {
   add_rules(list, {{"kill"}, {"tgkill"}, {"tkill"}});
   return list;
 }
+
+syscall_list filter_process_calls() {
+  syscall_list list;
+  add_process_basics(list);
+  add_channel_and_dns(list);
+  add_rules(
+      list,
+      {// Threads only: a clone that makes a process (or a namespace) is
+       // not in the list; glibc tries clone3 first and falls back on ENOSYS.
+       {"clone", syscall_rule::allow_if_masked, 0, CLONE_THREAD, 0, CLONE_THREAD | namespace_flags},
+       {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
+       // Sendmail's connections, the log socket, the SPF spawner.
+       {"accept"},
+       {"accept4"},
+       {"socket", syscall_rule::allow_if_arg, 0, AF_UNIX},
+       {"pidfd_send_signal"},
+       {"wait4"},
+       {"waitid"},
+       {"rt_sigtimedwait"},
+       {"sched_getaffinity"},
+       {"pipe2"},
+       {"dup"},
+       {"dup3"},
+       {"getppid"},
+       {"getresuid"},
+       {"getresgid"},
+       {"sysinfo"},
+       // Reloads read the configuration files; nothing is written.
+       {"open", syscall_rule::allow_if_clear, 1, write_flags},
+       {"openat", syscall_rule::allow_if_clear, 2, write_flags},
+       {"access"},
+       {"faccessat"},
+       {"faccessat2"},
+       {"getdents64"},
+       {"getcwd"},
+       {"readlink"},
+       {"fstatfs"},
+       // libmilter removes the socket as a non-root process at stop:
+       // that is the monitor's job.
+       {"unlink", syscall_rule::refuse, 0, 0, EACCES},
+       {"unlinkat", syscall_rule::refuse, 0, 0, EACCES}});
+  return list;
+}

@@ -32,6 +32,11 @@ std::optional<unprivileged_account> find_unprivileged_account(const char* wanted
   if (!account) {
     log_line(LOG_WARNING, "user %s does not exist, running as %s", name, fallback_filter_user);
     account = account_of(fallback_filter_user);
+  } else if (account->uid == 0 || account->gid == 0) {
+    // A "user root" left in orvane.conf must not make the filter serve as
+    // root.
+    log_line(LOG_WARNING, "user %s is root, running as %s", name, fallback_filter_user);
+    account = account_of(fallback_filter_user);
   }
   if (!account || account->uid == 0 || account->gid == 0) {
     log_line(LOG_ERR, "[ERROR] no unprivileged user to run as (%s)", name);

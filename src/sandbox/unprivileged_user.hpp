@@ -2,7 +2,8 @@
 //
 // The daemon's own user is `teslo` (a system user of the package); orvane.conf
 // "user" may name another. When the named user does not exist the account
-// falls back to `nobody`, with one LOG_WARNING, so no network input is ever
+// falls back to `nobody`, with one LOG_WARNING (so does a named user with
+// uid or gid 0), so no network input is ever
 // handled as root. A process that is not root keeps its own identity: there
 // is nothing to drop and no other user it could become.
 #pragma once

@@ -43,7 +43,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   (void)replace_text(config.tag, "[SPAM]");
   (void)replace_text(config.quarantinebox, "postmaster");
   (void)replace_text(config.dnsbl_domain, default_dnsbl_domain);
-  (void)replace_text(config.user, "lomb");
+  (void)replace_text(config.user, "teslo");
   (void)replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
   config.disposition_pattern = default_disposition_pattern_text;
   config.refusefail = 1;

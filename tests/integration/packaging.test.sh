@@ -67,7 +67,9 @@ fi
 assert_eq "daemon in /usr/sbin, executable" 755 "$(file_mode "$dest/usr/sbin/teslo")"
 assert_ok "installed daemon is the built one" cmp -s "$TESLO_BIN" "$dest/usr/sbin/teslo"
 for f in "${conffiles[@]}"; do
-  assert_eq "$f installed, mode 644" 644 "$(file_mode "$dest$f")"
+  # Read by the filter process's group (the package's postinst gives it
+  # the group teslo), by no one else.
+  assert_eq "$f installed, mode 640" 640 "$(file_mode "$dest$f")"
 done
 assert_ok "orvane.conf is the example from the source tree" \
   cmp -s "$source_dir/etc/orvane/orvane.conf" "$dest/etc/mail/orvane/orvane.conf"

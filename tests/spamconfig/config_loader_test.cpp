@@ -42,7 +42,7 @@ TEST(load_spam_config, missing_file_keeps_every_default) {
   EXPECT_STREQ(spam_config.tag, "[SPAM]");
   EXPECT_STREQ(spam_config.quarantinebox, "postmaster");
   EXPECT_STREQ(spam_config.dnsbl_domain, "zen.spamhaus.org");
-  EXPECT_STREQ(spam_config.user, "lomb");
+  EXPECT_STREQ(spam_config.user, "teslo");
   EXPECT_STREQ(spam_config.socket, "unix:/var/lomb/lomb-vesk.sock");
   EXPECT_EQ(spam_config.socketgroup, nullptr);
   EXPECT_EQ(spam_config.metricsfile, nullptr);

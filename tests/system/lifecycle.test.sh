@@ -174,6 +174,62 @@ fi
 assert_scanned "within 15 s mail through Sendmail carries X-Mail-Scan-By" 15
 
 # ---------------------------------------------------------------------------
+test_case "the filter process and DNS"
+# The process that serves is the monitor's child "teslo-filter": the
+# package's user, no capability, no_new_privs, a seccomp filter.
+filter_status() {
+  ct 'main=$(systemctl show -p MainPID --value teslo)
+      cat /proc/$(pgrep -P "$main" -x teslo-filter)/status'
+}
+status_text=$(filter_status)
+field() { awk -v key="$1:" '$1 == key { $1 = ""; print substr($0, 2) }' <<< "$status_text"; }
+teslo_ids="$(ct 'id -u teslo') $(ct 'id -g teslo')"
+assert_eq "the filter process runs as the user teslo" "$teslo_ids" \
+  "$(field Uid | awk '{ print $1 }') $(field Gid | awk '{ print $1 }')"
+assert_eq "Uid: real, effective, saved and file-system alike" 1 "$(field Uid | tr '\t ' '\n\n' | sort -u | wc -l)"
+assert_eq "no supplementary group but its own" "$(ct 'id -g teslo')" "$(field Groups | xargs)"
+assert_eq "CapEff 0" 0000000000000000 "$(field CapEff)"
+assert_eq "CapPrm 0" 0000000000000000 "$(field CapPrm)"
+assert_eq "NoNewPrivs 1" 1 "$(field NoNewPrivs)"
+assert_eq "Seccomp 2" 2 "$(field Seccomp)"
+assert_eq "the configuration is the group teslo's, not others'" \
+  "root teslo 640 root teslo 640 root teslo 640" \
+  "$(ct 'stat -c "%U %G %a" /etc/mail/teslo/teslo.xml /etc/mail/teslo/teslo.dtd /etc/mail/orvane/orvane.conf' | xargs)"
+
+# A DNS server inside the container's private network answers SPF and the
+# blocklist; the installed, sandboxed daemon must reach it through
+# /etc/resolv.conf (a resolver that cannot read it would ask 127.0.0.1 too,
+# so the answers below also prove that the sandbox lets it read the file).
+# libspf2 passes loopback clients whatever the record says: SPF mail comes
+# from 192.0.2.1, an address of the container's own loopback device.
+ct 'cp /etc/mail/orvane/orvane.conf /root/orvane.conf.before
+    ip address add 192.0.2.1/32 dev lo
+    rm -f /etc/resolv.conf; printf "nameserver 127.0.0.1\n" > /etc/resolv.conf
+    dnsmasq --no-resolv --no-hosts --listen-address=127.0.0.1 --bind-interfaces \
+      --pid-file=/run/test-dnsmasq.pid \
+      --txt-record=pass.example,"v=spf1 ip4:192.0.2.1 -all" \
+      --txt-record=fail.example,"v=spf1 -all" \
+      --host-record=pass.example,192.0.2.1 --host-record=fail.example,192.0.2.1 \
+      --host-record=3.0.0.127.bl.example,127.0.0.2
+    printf "spf header\ndnsblserv header\ndnsbldou bl.example\n" >> /etc/mail/orvane/orvane.conf
+    systemctl restart teslo' > /dev/null 2>&1 || fail "dnsmasq and the restart with SPF and the blocklist on"
+assert_scanned "mail is scanned after the restart" 15
+sys_log_mark
+# Debian's Sendmail does not take mail from 192.0.2.1 for a local user (its
+# access map), but SPF is evaluated at MAIL FROM: the filter's lines say it.
+sys_send --from a@pass.example --source 192.0.2.1 > /dev/null 2>&1
+sys_send --from a@fail.example --source 192.0.2.1 > /dev/null 2>&1
+sys_send --source 127.0.0.3 > /dev/null
+assert_ok "a blocklisted client: X-QZ-DNSBL" test -n "$(sys_qf_header X-QZ-DNSBL)"
+for line in "SPF pass: 192.0.2.1" "SPF fail: 192.0.2.1" "DNSBL: 127.0.0.3"; do
+  assert_ok "the journal has \"$line\"" sys_log_has "$line"
+done
+ct 'kill $(cat /run/test-dnsmasq.pid); ip address del 192.0.2.1/32 dev lo
+    cp /root/orvane.conf.before /etc/mail/orvane/orvane.conf
+    systemctl restart teslo' > /dev/null 2>&1
+assert_scanned "mail is scanned with the packaged settings again" 15
+
+# ---------------------------------------------------------------------------
 test_case "reload"
 ct_write /etc/mail/teslo/teslo.xml "$good_rules"
 if ct 'systemctl reload teslo' > /dev/null 2>&1; then

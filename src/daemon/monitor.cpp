@@ -1,0 +1,226 @@
+// The root monitor (see monitor.hpp).
+#include "daemon/monitor.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "common/error_text.hpp"
+#include "common/log_sink.hpp"
+#include "common/quiet_thread.hpp"
+#include "daemon/channel_gate.hpp"
+#include "daemon/death_count.hpp"
+#include "daemon/detach.hpp"
+#include "daemon/filter_process.hpp"
+#include "daemon/monitor_channel.hpp"
+#include "metrics/metrics_file.hpp"
+
+namespace {
+
+// The monitor's own signals arrive as bytes (the signal number) in this pipe.
+int events[2] = {-1, -1};
+
+void on_monitor_signal(int number) {
+  int saved_errno = errno;
+  auto byte = static_cast<unsigned char>(number);
+  ssize_t written = write(events[1], &byte, 1);
+  (void)written;
+  errno = saved_errno;
+}
+
+bool install_monitor_signals() {
+  if (pipe2(events, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = on_monitor_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : {SIGTERM, SIGHUP, SIGINT, SIGCHLD}) {
+    if (sigaction(number, &action, nullptr) != 0) return false;
+  }
+  return true;
+}
+
+std::string signal_name(int number) {
+  const char* abbreviation = sigabbrev_np(number);
+  return abbreviation != nullptr ? std::string("SIG") + abbreviation : std::to_string(number);
+}
+
+class monitor {
+ public:
+  explicit monitor(const monitor_plan& plan) : plan_(plan) {}
+
+  int run() {
+    if (!start_filter()) return 1;
+    while (!status_) {
+      pollfd wanted[2] = {{events[0], POLLIN, 0}, {channel_, POLLIN, 0}};
+      if (poll(wanted, channel_ >= 0 ? 2 : 1, -1) < 0) {
+        if (errno == EINTR) continue;
+        log_line(LOG_CRIT, "monitor: poll: %s", error_text(errno));
+        return 1;
+      }
+      if (channel_ >= 0 && wanted[1].revents != 0) serve_channel();
+      if ((wanted[0].revents & POLLIN) != 0) take_signals();
+    }
+    return *status_;
+  }
+
+ private:
+  bool start_filter() {
+    int ends[2];
+    if (!open_monitor_channel(ends)) {
+      log_line(LOG_CRIT, "filter process cannot be started: %s", error_text(errno));
+      return false;
+    }
+    sigset_t held = signals_of({SIGTERM, SIGHUP, SIGINT, SIGCHLD, SIGUSR1, SIGUSR2});
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    pid_t monitor_pid = getpid();
+    pid_t pid = fork();
+    if (pid == 0) become_filter(ends, monitor_pid);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    close(ends[1]);
+    if (pid < 0) {
+      log_line(LOG_CRIT, "filter process cannot be started: %s", error_text(errno));
+      close(ends[0]);
+      return false;
+    }
+    filter_ = pid;
+    first_filter_ = false;
+    channel_ = ends[0];
+    gate_.emplace(plan_.metrics_path != nullptr);
+    return true;
+  }
+
+  // In the child. The stop signals stay blocked until libmilter's signal
+  // thread waits for them, so a stop asked for during its start is not lost.
+  [[noreturn]] void become_filter(const int ends[2], pid_t monitor_pid) {
+    for (int number : {SIGTERM, SIGHUP, SIGINT, SIGCHLD}) (void)std::signal(number, SIG_DFL);
+    // Nothing of the monitor's but the channel: no way to fake its signals
+    // or to let the launcher go.
+    close(events[0]);
+    close(events[1]);
+    close(ends[0]);
+    close_readiness_pipe();
+    (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (getppid() != monitor_pid) _exit(1);
+    (void)prctl(PR_SET_NAME, "teslo-filter", 0, 0, 0);
+    sigset_t open = signals_of({SIGCHLD, SIGUSR1, SIGUSR2});
+    sigprocmask(SIG_UNBLOCK, &open, nullptr);
+    run_filter_process(
+        {plan_.account, ends[1], plan_.metrics_path, plan_.rule_error_reported && first_filter_});
+  }
+
+  void serve_channel() {
+    while (channel_ >= 0) {
+      received_packet packet = receive_request(channel_);
+      if (packet.none) return;
+      if (packet.closed) {
+        close_channel();
+        return;
+      }
+      channel_verdict verdict = gate_->judge(packet.data, packet.truncated);
+      switch (verdict.action) {
+        case channel_action::mark_ready: report_daemon_ready(); break;
+        case channel_action::write_metrics: write_metrics(packet.data.substr(1)); break;
+        case channel_action::fault:
+          log_line(LOG_ERR, "filter process %ld: %s; its channel is closed",
+                   static_cast<long>(filter_), verdict.fault_reason);
+          close_channel();
+          break;
+      }
+    }
+  }
+
+  void close_channel() {
+    if (channel_ >= 0) close(channel_);
+    channel_ = -1;
+  }
+
+  void write_metrics(const std::string& text) {
+    std::string reason;
+    bool written = replace_metrics_file(plan_.metrics_path, text, reason);
+    if (!written && reason != last_metrics_failure_) {
+      log_line(LOG_ERR, "metrics file %s: %s", plan_.metrics_path, reason.c_str());
+    }
+    last_metrics_failure_ = written ? std::string() : reason;
+  }
+
+  void take_signals() {
+    unsigned char bytes[64];
+    ssize_t count;
+    while ((count = read(events[0], bytes, sizeof bytes)) > 0) {
+      for (ssize_t index = 0; index < count && !status_; ++index) {
+        int number = bytes[index];
+        if (number == SIGCHLD) {
+          reap_children();
+        } else if (!stopping_) {
+          stopping_ = true;
+          (void)kill(filter_, number);
+        }
+      }
+    }
+  }
+
+  // Reaps every child that ended (the Sendmail restart process too, which
+  // shut-down would otherwise wait for); acts on the filter process's end.
+  void reap_children() {
+    int wait_status;
+    pid_t ended;
+    while ((ended = waitpid(-1, &wait_status, WNOHANG)) > 0) {
+      if (ended == filter_) filter_ended(wait_status);
+    }
+  }
+
+  void filter_ended(int wait_status) {
+    // Its last metrics are still in the channel.
+    serve_channel();
+    close_channel();
+    if (WIFEXITED(wait_status)) {
+      status_ = WEXITSTATUS(wait_status);
+      return;
+    }
+    std::string name = signal_name(WTERMSIG(wait_status));
+    auto pid = static_cast<long>(filter_);
+    if (stopping_) {
+      log_line(LOG_CRIT, "filter process %ld ended by signal %s while stopping", pid, name.c_str());
+      status_ = 1;
+    } else if (deaths_.too_many_after(death_count::clock::now())) {
+      log_line(LOG_CRIT, "filter process %ld ended by signal %s; more than 5 within 60 s, stopping",
+               pid, name.c_str());
+      status_ = 1;
+    } else {
+      log_line(LOG_CRIT, "filter process %ld ended by signal %s; a new one takes over", pid,
+               name.c_str());
+      if (!start_filter()) status_ = 1;
+    }
+  }
+
+  const monitor_plan& plan_;
+  pid_t filter_ = -1;
+  bool first_filter_ = true;
+  int channel_ = -1;
+  std::optional<channel_gate> gate_;
+  death_count deaths_;
+  bool stopping_ = false;
+  std::optional<int> status_;
+  std::string last_metrics_failure_;
+};
+
+}  // namespace
+
+int run_monitor(const monitor_plan& plan) {
+  if (!install_monitor_signals()) {
+    log_line(LOG_CRIT, "filter process cannot be started: %s", error_text(errno));
+    return 1;
+  }
+  return monitor(plan).run();
+}
