@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -41,7 +42,9 @@ void add_channel_and_dns(syscall_list& list) {
                    {"stat"},        {"statx"},       {"bind"}});
   add_rules(list, {{"socket", syscall_rule::allow_if_arg, 0, AF_INET},
                    {"socket", syscall_rule::allow_if_arg, 0, AF_INET6},
-                   {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD}});
+                   {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD},
+                   // When a UDP answer arrived (checks/dnsbl_question.cpp).
+                   {"ioctl", syscall_rule::allow_if_arg, 1, SIOCGSTAMP}});
 }
 
 }  // namespace
