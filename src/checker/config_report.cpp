@@ -38,9 +38,8 @@ void write_settings(std::ostream& out, const spam_config_record& c) {
       << action_word(c.dnsblserv) << "\n";
   out << "  dnsbldou " << quoted(c.dnsbl_domain) << ", ttl " << c.ttl << " seconds"
       << (c.ttl == 0 ? " (no SPF cache)" : "") << ", spfcachesize " << c.spfcachesize
-      << ", spftimeout " << c.spftimeout
-      << ", refusefail " << on_off(c.refusefail) << ", tag " << quoted(c.tag) << ", tagsubject "
-      << on_off(c.tagsubject) << "\n";
+      << ", spftimeout " << c.spftimeout << ", refusefail " << on_off(c.refusefail) << ", tag "
+      << quoted(c.tag) << ", tagsubject " << on_off(c.tagsubject) << "\n";
   out << "  lists: whitelistip " << length(c.whitelistip) << ", blacklistip "
       << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr) << ", blacklistptr "
       << length(c.blacklistptr) << ", whitelistfrom " << length(c.whitelistfrom) << ", whitelistto "

@@ -62,7 +62,8 @@ enum class metric : std::size_t {
   spf_fault_timed_out,
   spf_fault_unavailable,
 };
-inline constexpr std::size_t metric_count = static_cast<std::size_t>(metric::spf_fault_unavailable) + 1;
+inline constexpr std::size_t metric_count =
+    static_cast<std::size_t>(metric::spf_fault_unavailable) + 1;
 
 // Where an SPF result came from.
 enum class spf_source : std::size_t { fresh, cached };

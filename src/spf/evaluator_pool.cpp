@@ -223,8 +223,12 @@ class evaluator_pool {
   std::deque<std::pair<pid_t, int>> ended_;
 };
 
-// Never destroyed: worker threads may still hold questions at exit.
-evaluator_pool& the_pool = *new evaluator_pool;
+// Made at first use and never destroyed: worker threads may still hold
+// questions at exit.
+evaluator_pool& the_pool() {
+  static evaluator_pool& pool = *new evaluator_pool;
+  return pool;
+}
 
 spf_evaluation fault(spf_fault why, int signal = 0) {
   spf_evaluation outcome;
@@ -289,7 +293,7 @@ class process_question final : public pending_spf {
 };
 
 std::unique_ptr<pending_spf> ask_process(const spf_question& question) {
-  return std::make_unique<process_question>(the_pool, question);
+  return std::make_unique<process_question>(the_pool(), question);
 }
 
 }  // namespace
@@ -299,8 +303,8 @@ bool start_evaluation_processes(const unprivileged_account& account) {
   pid_t spawner_pid = -1;
   int spawner = start_spf_spawner(account, spawner_pid);
   if (spawner < 0) return false;
-  the_pool.start(spawner, spawner_pid);
+  the_pool().start(spawner, spawner_pid);
   return true;
 }
 
-void stop_evaluation_processes() { the_pool.stop(); }
+void stop_evaluation_processes() { the_pool().stop(); }

@@ -59,7 +59,7 @@ void close_others(int keep) {
   (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
   (void)prctl(PR_SET_NAME, "teslo-spf", 0, 0, 0);
   (void)std::signal(SIGCHLD, SIG_DFL);
-  (void)sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  (void)pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   close_others(channel);
   serve_spf_questions(channel);
 }
@@ -109,7 +109,7 @@ void report_ended(int channel) {
   sigset_t old_mask;
   sigemptyset(&child_signal);
   sigaddset(&child_signal, SIGCHLD);
-  (void)sigprocmask(SIG_BLOCK, &child_signal, &old_mask);
+  (void)pthread_sigmask(SIG_BLOCK, &child_signal, &old_mask);
   struct sigaction on_child {};
   on_child.sa_handler = note_child_end;
   (void)sigaction(SIGCHLD, &on_child, nullptr);

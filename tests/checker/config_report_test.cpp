@@ -118,14 +118,14 @@ TEST(check_spam_config_file, lines_taken_as_written_are_clean) {
 
 TEST(check_spam_config_file, shows_the_settings_that_would_be_in_force) {
   checked result = check_text("spf eject\nttl 0\nwhitelistip 10.0.0.1\nwhitelistip 10.0.0.2\n");
-  EXPECT_TRUE(
-      has_lines(result.lines, {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
-                               "disposition off, dnsblserv off",
-                               "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
-                               "spfcachesize 1000000, spftimeout 20, refusefail on, tag \"[SPAM]\", "
-                               "tagsubject on",
-                               "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
-                               "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
+  EXPECT_TRUE(has_lines(result.lines,
+                        {"  checks: helocheck off, tocheck off, spf eject, ddns off, "
+                         "disposition off, dnsblserv off",
+                         "  dnsbldou \"zen.spamhaus.org\", ttl 0 seconds (no SPF cache), "
+                         "spfcachesize 1000000, spftimeout 20, refusefail on, tag \"[SPAM]\", "
+                         "tagsubject on",
+                         "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
+                         "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
 }
 
 TEST(check_spam_config_file, unreadable_file_is_status_2_and_leaves_no_settings) {
