@@ -15,7 +15,7 @@ packages=(
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib python3-prometheus-client
   iproute2 procps util-linux libio-socket-inet6-perl
   mandoc systemd systemd-container
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy  # fuzz targets; the style checks
   debhelper devscripts lintian  # the Debian package, hardening-check, lintian
 )
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through ctest:
-# first the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+# Installs what is missing, checks the style, builds, and runs every test
+# through ctest. Style first: clang-format (no change) over the C++ sources
+# and clang-tidy (no finding) over src/. Then
+# the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then the concurrency tests under ThreadSanitizer, then the whole suite (unit,
 # sandbox integration and system tests) on the normal
 # build. Ends with ctest's summary; exits non-zero on any failure.
@@ -21,6 +23,19 @@ jobs=$(nproc)
 
 bash scripts/install-deps.sh
 
+echo "== style: clang-format over the sources, clang-tidy over src/ =="
+find src tests bench fuzz \( -name '*.cpp' -o -name '*.hpp' \) -print0 |
+  xargs -0 clang-format --dry-run -Werror
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTESLO_WERROR=ON \
+  -DTESLO_INTEGRATION=OFF -DTESLO_SYSTEM=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+tidy_log=build-release/clang-tidy.log
+tidy_status=0
+run-clang-tidy -p build-release -j"$jobs" -quiet "$PWD/src/" >"$tidy_log" 2>&1 || tidy_status=$?
+if [ "$tidy_status" -ne 0 ] || grep -E '(warning|error):' "$tidy_log"; then
+  echo "clang-tidy: findings above (whole output in $tidy_log)" >&2
+  exit 1
+fi
+
 echo "== unit tests under ASan and UBSan =="
 cmake -S . -B build-asan -DTESLO_SANITIZE=ON -DTESLO_INTEGRATION=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DTESLO_WERROR=ON >/dev/null
@@ -32,8 +47,6 @@ echo "== reload and cache concurrency under ThreadSanitizer =="
 bash scripts/tsan-reload-stress.sh build-tsan
 
 echo "== Release build, warnings as errors =="
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTESLO_WERROR=ON \
-  -DTESLO_INTEGRATION=OFF -DTESLO_SYSTEM=OFF >/dev/null
 cmake --build build-release -j"$jobs"
 
 echo "== all tests =="

@@ -125,5 +125,5 @@ sfsistat connect_client(SMFICTX* ctx, const char* hostname, const sockaddr* addr
 }  // namespace
 
 sfsistat teslo_connect(SMFICTX* ctx, char* hostname, _SOCK_ADDR* hostaddr) {
-  return guard_callback("connect", [&] { return connect_client(ctx, hostname, hostaddr); });
+  return guard_callback("teslo_connect", [&] { return connect_client(ctx, hostname, hostaddr); });
 }

@@ -145,7 +145,12 @@ const dnsbl_resolver system_resolver{system_resolve, system_release};
 
 std::atomic<const dnsbl_resolver*> resolver_in_force{&system_resolver};
 std::mutex replacements_lock;
-std::deque<dnsbl_resolver> replacements;  // guarded by replacements_lock; never shrinks
+
+// Guarded by replacements_lock; never shrinks.
+std::deque<dnsbl_resolver>& replacements() {
+  static std::deque<dnsbl_resolver> kept;
+  return kept;
+}
 
 }  // namespace
 
@@ -157,7 +162,7 @@ dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver) {
   const dnsbl_resolver* next = &system_resolver;
   if (resolver.resolve != nullptr) {
     std::lock_guard<std::mutex> hold(replacements_lock);
-    next = &replacements.emplace_back(resolver);
+    next = &replacements().emplace_back(resolver);
   }
   return *resolver_in_force.exchange(next, std::memory_order_acq_rel);
 }

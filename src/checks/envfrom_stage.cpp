@@ -132,5 +132,5 @@ sfsistat start_message(SMFICTX* ctx, char** argv) {
 }  // namespace
 
 sfsistat teslo_envfrom(SMFICTX* ctx, char** argv) {
-  return guard_callback("envfrom", [&] { return start_message(ctx, argv); });
+  return guard_callback("teslo_envfrom", [&] { return start_message(ctx, argv); });
 }

@@ -9,7 +9,7 @@
 #include "connection/context_of.hpp"
 
 sfsistat teslo_helo(SMFICTX* ctx, char* helohost) {
-  return guard_callback("helo", [&] {
+  return guard_callback("teslo_helo", [&] {
     connection_context* context = context_of(ctx);
     if (context != nullptr && helohost != nullptr) copy_bounded(context->helo_name, helohost);
     return SMFIS_CONTINUE;

@@ -2,7 +2,11 @@
 //
 // Every callback body runs inside guard_callback: an exception that escapes it
 // is logged and turned into a temporary failure, so an internal error makes
-// Sendmail retry later rather than lose or wrongly accept mail.
+// Sendmail retry later rather than lose or wrongly accept mail. The label is
+// the callback's own name ("teslo_envfrom"), so the log line names it.
+//
+// Log lines (LOG_ERR): "%s: internal error: %s" (the callback, the
+// exception's text) and "%s: internal error" for any other exception.
 #pragma once
 
 #include <exception>
@@ -13,13 +17,13 @@
 #include "metrics/counters.hpp"
 
 template <class Body>
-sfsistat guard_callback(const char* stage, Body&& body) noexcept {
+sfsistat guard_callback(const char* callback, Body&& body) noexcept {
   try {
     return body();
   } catch (const std::exception& error) {
-    log_line(LOG_ERR, "%s: internal error: %s", stage, error.what());
+    log_line(LOG_ERR, "%s: internal error: %s", callback, error.what());
   } catch (...) {
-    log_line(LOG_ERR, "%s: internal error", stage);
+    log_line(LOG_ERR, "%s: internal error", callback);
   }
   count(metric::internal_errors);
   return SMFIS_TEMPFAIL;

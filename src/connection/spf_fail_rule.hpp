@@ -1,7 +1,7 @@
 // When an SPF Fail raises the flag of the `spf` action.
 //
-// The rule differs by where the fail is seen, and the difference is
-// intended behaviour that sites rely on, not an accident to even out:
+// The rule differs by where the fail is seen. The difference is intended
+// and kept as it is; it is not an inconsistency to even out:
 // - a fail just evaluated (fresh) always raises the flag; `refusefail` and
 //   `whitelistto` are not consulted;
 // - a fail found in the SPF cache raises it only with `refusefail` on and no

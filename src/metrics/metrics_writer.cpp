@@ -21,7 +21,7 @@ namespace {
 pthread_t writer_handle;
 bool writer_running = false;
 std::string writer_path;
-std::chrono::milliseconds writer_interval{15000};
+std::chrono::milliseconds::rep writer_interval_ms = 15000;
 int64_t start_time = 0;
 entry_counter cache_entries = nullptr;
 metrics_delivery delivery = replace_metrics_file;
@@ -42,7 +42,8 @@ void* writer_main(void*) {
     write_metrics_now(writer_path);
     hold.lock();
     if (stopping) break;
-    writer_wakeup.wait_for(hold, writer_interval, [] { return stop_requested; });
+    writer_wakeup.wait_for(hold, std::chrono::milliseconds(writer_interval_ms),
+                           [] { return stop_requested; });
   }
   return nullptr;
 }
@@ -69,7 +70,7 @@ bool start_metrics_writer(const std::string& path, entry_counter spf_cache_entri
   if (writer_running) return true;
   writer_path = path;
   cache_entries = spf_cache_entries;
-  writer_interval = interval;
+  writer_interval_ms = interval.count();
   start_time = static_cast<int64_t>(std::time(nullptr));
   stop_requested = false;
   enable_counting();
