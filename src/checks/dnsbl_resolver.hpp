@@ -16,6 +16,8 @@
 // compares it with getaddrinfo name by name.
 #pragma once
 
+#include <resolv.h>
+
 struct addrinfo;
 
 // A resolver: `resolve` answers a name as getaddrinfo would (0 with the
@@ -40,6 +42,6 @@ dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver);
 // message's A or AAAA records, as the system resolver parses them (false
 // when the message is malformed); and their release.
 bool dnsbl_uses_system_resolver();
-struct __res_state* dnsbl_thread_resolver();
+res_state dnsbl_thread_resolver();
 bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers);
 void dnsbl_release_answers(addrinfo* answers);

@@ -104,5 +104,6 @@ void run_filter_process(const filter_plan& plan) {
   stop_evaluation_processes();
   spf_cache_free();
   close_log();
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the threads this process started are stopped above
   std::exit(loop_result & 0xff);
 }

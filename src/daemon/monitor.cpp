@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -82,11 +83,11 @@ class monitor {
     }
     sigset_t held = signals_of({SIGTERM, SIGHUP, SIGINT, SIGCHLD, SIGUSR1, SIGUSR2});
     sigset_t previous;
-    sigprocmask(SIG_BLOCK, &held, &previous);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
     pid_t monitor_pid = getpid();
     pid_t pid = fork();
     if (pid == 0) become_filter(ends, monitor_pid);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(ends[1]);
     if (pid < 0) {
       log_line(LOG_CRIT, "filter process cannot be started: %s", error_text(errno));
@@ -114,7 +115,7 @@ class monitor {
     if (getppid() != monitor_pid) _exit(1);
     (void)prctl(PR_SET_NAME, "teslo-filter", 0, 0, 0);
     sigset_t open = signals_of({SIGCHLD, SIGUSR1, SIGUSR2});
-    sigprocmask(SIG_UNBLOCK, &open, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &open, nullptr);
     run_filter_process(
         {plan_.account, ends[1], plan_.metrics_path, plan_.rule_error_reported && first_filter_});
   }

@@ -1,5 +1,7 @@
 #include "daemon/sendmail_restart.hpp"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <csignal>
 #include <syslog.h>
@@ -50,14 +52,14 @@ bool start_sendmail_restart_thread(pthread_t& handle, sendmail_restart_job* job)
 pid_t start_sendmail_restart_process() {
   sigset_t signals = stop_signals();
   sigset_t previous;
-  sigprocmask(SIG_BLOCK, &signals, &previous);
+  pthread_sigmask(SIG_BLOCK, &signals, &previous);
   pid_t pid = fork();
   if (pid == 0) {
     system_command_runner runner;
     restart_running_sendmail(default_sendmail_host(), runner, restart_delay_seconds);
     _exit(0);
   }
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0) log_line(LOG_ERR, "pthread create error! Sendmail cannot be restart ");
   return pid;
 }
