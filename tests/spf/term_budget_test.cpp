@@ -3,6 +3,7 @@
 // and redirects, and end the evaluation with permerror.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "checks/offline_answers.hpp"
@@ -63,12 +64,21 @@ void add_address(const std::string& domain, const char* address) {
   ASSERT_TRUE(offline_answers::add_zone_record(domain.c_str(), ns_t_a, address));
 }
 
+// hN.example, one of the hosts the records name.
+void add_host(int n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "h%d.example", n);
+  add_address(name, "198.51.100.1");
+}
+
 // Ten includes at every level, five levels deep, each level's ten records
 // included by every record above: libspf2 alone would ask 111,111
 // questions.
 void add_include_tree(int levels) {
   auto name = [](int level, int branch) {
-    return "b" + std::to_string(branch) + ".l" + std::to_string(level) + ".tree.example";
+    char text[64];
+    std::snprintf(text, sizeof text, "b%d.l%d.tree.example", branch, level);
+    return std::string(text);
   };
   for (int level = 0; level <= levels; ++level) {
     std::string record = "v=spf1";
@@ -98,14 +108,14 @@ TEST_F(term_budget_test, records_within_the_limits_keep_their_result) {
       {"v=spf1 include:inc.example -all", SPF_RESULT_PASS},
   };
   add_record("inc.example", "v=spf1 ip4:192.0.2.0/24 -all");
-  for (int n = 1; n <= 9; ++n) add_address("h" + std::to_string(n) + ".example", "198.51.100.1");
+  for (int n = 1; n <= 9; ++n) add_host(n);
   for (const auto& c : cases) {
     offline_answers::add_zone_record("within.example", ns_t_txt, c.record);
     spf_evaluation outcome = evaluate("alice@within.example");
     EXPECT_EQ(outcome.kind, spf_evaluation::answered) << c.record;
     EXPECT_EQ(outcome.result, c.result) << c.record;
     offline_dns::reset();
-    for (int n = 1; n <= 9; ++n) add_address("h" + std::to_string(n) + ".example", "198.51.100.1");
+    for (int n = 1; n <= 9; ++n) add_host(n);
     add_record("inc.example", "v=spf1 ip4:192.0.2.0/24 -all");
   }
 }
@@ -127,7 +137,7 @@ TEST_F(term_budget_test, passing_a_limit_is_permerror) {
   };
   for (const auto& c : cases) {
     offline_dns::reset();
-    for (int n = 1; n <= 11; ++n) add_address("h" + std::to_string(n) + ".example", "198.51.100.1");
+    for (int n = 1; n <= 11; ++n) add_host(n);
     add_record("v1.example", "v=spf1 a:void1.example a:void2.example ?all");
     add_record("v2.example", "v=spf1 a:void3.example ?all");
     add_record("over.example", c.record);
@@ -153,7 +163,7 @@ TEST_F(term_budget_test, the_explanation_is_no_term) {
              "a:h5.example a:h6.example a:h7.example a:h8.example a:h9.example "
              "a:h10.example -all exp=why.exp.example");
   add_record("why.exp.example", "not allowed");
-  for (int n = 1; n <= 10; ++n) add_address("h" + std::to_string(n) + ".example", "198.51.100.1");
+  for (int n = 1; n <= 10; ++n) add_host(n);
   spf_evaluation outcome = evaluate("alice@exp.example");
   EXPECT_EQ(outcome.kind, spf_evaluation::answered);
   EXPECT_EQ(outcome.result, SPF_RESULT_FAIL);
