@@ -95,7 +95,8 @@ start_filter() {
         *) "configure_$1" ;;
       esac
       TESLO_BIN="$binary" sandbox_start_teslo || { echo "the daemon did not start" >&2; return 1; }
-      FILTER_PID="$SANDBOX_TESLO_PID"
+      # The process that serves (the filter process, where the daemon has one).
+      FILTER_PID="$(sandbox_filter_pid)"
       SOCKET=/var/run/teslo.sock ;;
     minimal)
       rm -f /var/run/minimal.pid

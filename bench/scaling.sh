@@ -96,7 +96,7 @@ start_teslo() {
   started="$(date +%s.%N)"
   sandbox_start_teslo || { echo "the daemon did not start" >&2; FAILED=1; return 1; }
   STARTUP_SECONDS="$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')"
-  FILTER_PID="$SANDBOX_TESLO_PID"
+  FILTER_PID="$(sandbox_filter_pid)"
   SOCKET=/var/run/teslo.sock
 }
 stop_teslo() { sandbox_stop_teslo > /dev/null; }

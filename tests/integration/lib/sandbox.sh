@@ -164,6 +164,12 @@ _sandbox_make_dev() {
 # Remembers a pid that the cleanup must stop.
 sandbox_track_pid() { SANDBOX_PIDS+=("$1"); }
 
+# sandbox_filter_pid: the process that serves the milter connections, the
+# daemon's child "teslo-filter" (the daemon itself when it has none).
+sandbox_filter_pid() {
+  pgrep -P "$SANDBOX_TESLO_PID" -x teslo-filter || echo "$SANDBOX_TESLO_PID"
+}
+
 # True while the process runs (a zombie counts as ended).
 sandbox_pid_alive() {
   local state
