@@ -9,7 +9,7 @@ inline constexpr const char* copy_rule_file = "/etc/mail/teslo/teslo.xml";
 inline constexpr const char* copy_rule_dtd = "/etc/mail/teslo/teslo.dtd";
 inline constexpr const char* spam_config_file = "/etc/mail/orvane/orvane.conf";
 inline constexpr const char* pid_file = "/var/run/teslo.pid";
-inline constexpr const char* filter_socket = "/var/run/teslo.sock";
+inline constexpr char filter_socket[] = "/var/run/teslo.sock";
 inline constexpr const char* sendmail_cf = "/etc/mail/sendmail.cf";
 inline constexpr const char* macro_file = "/etc/mail/brin.mc";
 // Sendmail's own default; sendmail.cf may name another ("O PidFile=").
@@ -35,7 +35,7 @@ namespace names {
 
 inline constexpr const char* version = "0.3-2";
 inline constexpr const char* log_identity = "KORVAL";
-inline constexpr const char* filter_name = "KORVAL";
+inline constexpr char filter_name[] = "KORVAL";
 inline constexpr const char* command_options = "u:x";
 
 }  // namespace names

@@ -21,16 +21,17 @@ command_request requested(int argc, char** argv) {
 }
 
 void print_usage(FILE* out) {
-  (void)std::fputs(
-      "usage: teslo [-x] [-u value]\n"
-      "       teslo -h | --help | --version\n"
-      "Starts the teslo mail filter: detaches, adds itself to /etc/mail/sendmail.cf\n"
-      "and /etc/mail/brin.mc, restarts a running Sendmail and serves it on\n"
-      "/var/run/teslo.sock until SIGTERM, SIGINT or SIGHUP, then removes itself\n"
-      "again. SIGUSR1 re-reads /etc/mail/teslo/teslo.xml, SIGUSR2\n"
-      "/etc/mail/orvane/orvane.conf. -x and -u are accepted and ignored.\n"
-      "See teslo(8).\n",
-      out);
+  (void)std::fprintf(out,
+                     "usage: teslo [-x] [-u value]\n"
+                     "       teslo -h | --help | --version\n"
+                     "Starts the teslo mail filter: detaches, adds itself to %s\n"
+                     "and %s, restarts a running Sendmail and serves it on\n"
+                     "%s until SIGTERM, SIGINT or SIGHUP, then removes itself\n"
+                     "again. SIGUSR1 re-reads %s, SIGUSR2\n"
+                     "%s. -x and -u are accepted and ignored.\n"
+                     "See teslo(8).\n",
+                     paths::sendmail_cf, paths::macro_file, paths::filter_socket,
+                     paths::copy_rule_file, paths::spam_config_file);
 }
 
 void print_version(FILE* out) { (void)std::fprintf(out, "teslo %s\n", names::version); }

@@ -1,15 +1,18 @@
 #include "daemon/filter_description.hpp"
 
+#include "common/joined_literal.hpp"
+#include "common/paths.hpp"
 #include "connection/callbacks.hpp"
 
 namespace {
 
-char filter_name[] = "KORVAL";
+// libmilter takes the name as char*: a writable copy of the fixed name.
+auto filter_name = join_literals(names::filter_name);
 
 }  // namespace
 
 struct smfiDesc filter_description = {
-    filter_name,
+    filter_name.text,
     2,
     SMFIF_ADDHDRS | SMFIF_ADDRCPT | SMFIF_DELRCPT | SMFIF_CHGHDRS | SMFIF_QUARANTINE,
     teslo_connect,

@@ -125,7 +125,7 @@ std::optional<int> start_up(int argc, char** argv, daemon_run& run) {
   install_milter_config();
 
   smfi_setconn(run.socket_path.get());
-  log_line(LOG_NOTICE, "KORVAL %s starting", names::version);
+  log_line(LOG_NOTICE, "%s %s starting", names::filter_name, names::version);
   write_pid(pid_stream);
   run.restart_process = start_sendmail_restart_process();
 
@@ -160,7 +160,7 @@ int shut_down(int status, daemon_run& run) {
     while (waitpid(run.restart_process, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  log_line(LOG_NOTICE, "KORVAL %s exiting", names::version);
+  log_line(LOG_NOTICE, "%s %s exiting", names::filter_name, names::version);
   remove_milter_config();
   unlink(run.socket_path.get());
   unlink(run.pid_path.get());

@@ -43,7 +43,7 @@ void install_mc_entry(const char* mc_path) {
 
   rewrite.rewind();
   while (rewrite.read_line(line)) {
-    if (line.starts_with(anchor)) rewrite.write_line(filter_macro_line);
+    if (line.starts_with(anchor)) rewrite.write_line(filter_entry::macro.c_str());
     rewrite.write_line(line);
   }
   replace_mc(rewrite);

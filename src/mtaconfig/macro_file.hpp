@@ -4,7 +4,8 @@
 // sendmail.cf regenerated from the macro file meanwhile keeps the filter.
 //
 // The inserted line quotes the whole equate list, so m4 passes the flags and
-// timeouts through: regenerated, it gives exactly filter_definition_line.
+// timeouts through: regenerated, it gives exactly filter_definition_line
+// (both in filter_entry.hpp).
 //
 // Both read the file line by line, drop trailing blanks and CRs and put the
 // new version in place atomically (see file_rewrite); a copy that is not
@@ -16,9 +17,7 @@
 // "brin.mc replace error" (incomplete copy or failed rename).
 #pragma once
 
+#include "mtaconfig/filter_entry.hpp"
+
 void install_mc_entry(const char* mc_path);
 void remove_mc_entry(const char* mc_path);
-
-// The line install_mc_entry puts above "MAILER(local)" (it ends in a blank).
-inline constexpr const char* filter_macro_line =
-    "INPUT_MAIL_FILTER(`TESLO', `S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m')dnl ";

@@ -19,9 +19,6 @@ constexpr const char* helo_macro_option = "O Milter.macros.helo";
 constexpr const char* sender_macro_option = "O Milter.macros.envfrom";
 constexpr const char* recipient_macro_option = "O Milter.macros.envrcpt";
 constexpr const char* definitions_heading = "MAIL FILTER DEFINITIONS";
-constexpr const char* definition_start = "XTESLO, S=unix:/var/run/teslo.sock";
-constexpr const char* definition_equates = "S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m";
-constexpr const char* old_definition_line = "XTESLO, S=unix:/var/run/teslo.sock, F=R";
 
 constexpr const char* connect_macros =
     "O Milter.macros.connect=j, _, {daemon_name}, {if_name}, {if_addr}";
@@ -55,7 +52,7 @@ void scan_line(install_marks& marks, const std::string& line) {
   }
   if (line.starts_with(sender_macro_option)) marks.sender_macros_present = true;
   if (line.starts_with(recipient_macro_option)) marks.recipient_macros_present = true;
-  if (line.starts_with(definition_start)) marks.definition_present = true;
+  if (line.starts_with(filter_entry::definition_start.view())) marks.definition_present = true;
 }
 
 // Appends a macro to an option line that lacks it, after ", " (or directly
@@ -105,7 +102,7 @@ void rewrite_line(install_marks& marks, std::string& line, file_rewrite& rewrite
   } else if (contains(line, definitions_heading)) {
     rewrite.write_line(line);
     if (!marks.definition_present && marks.definition_pending) {
-      rewrite.write_line(filter_definition_line);
+      rewrite.write_line(filter_entry::definition.c_str());
       marks.definition_pending = false;
     }
   } else {
@@ -131,7 +128,8 @@ struct removal_marks {
 bool drop_on_removal(const removal_marks& marks, const std::string& line) {
   return (line.starts_with(milter_options_comment) && marks.list_dropped) ||
          (line.starts_with(macro_option) && !marks.list_retained) ||
-         contains(line, definition_equates) || line == old_definition_line;
+         contains(line, filter_entry::equates.view()) ||
+         line == filter_entry::old_definition.view();
 }
 
 // Puts the new version in place; an incomplete one never replaces the file.

@@ -21,9 +21,7 @@
 // be opened), "Sendmail.cf replace error" (incomplete copy or failed rename).
 #pragma once
 
+#include "mtaconfig/filter_entry.hpp"
+
 void install_cf_entry(const char* cf_path);
 void remove_cf_entry(const char* cf_path);
-
-// The filter definition line that install_cf_entry writes.
-inline constexpr const char* filter_definition_line =
-    "XTESLO, S=unix:/var/run/teslo.sock, F=, T=S:240s;R:240s;E:5m";

@@ -2,18 +2,27 @@
 
 #include <utility>
 
+#include "common/joined_literal.hpp"
 #include "common/paths.hpp"
 #include "milterclient/milter_wire.hpp"
 
-const char* const try_usage =
+namespace {
+
+constexpr auto usage_text = join_literals(
     "usage: teslo-try [-s SOCKET] --client ADDR [--client-name NAME] --helo NAME\n"
     "                 --from ADDR --rcpt ADDR... [--macro STAGE:NAME=VALUE...] MESSAGE-FILE\n"
     "       teslo-try -h | --help | --version\n"
     "Plays one message (an RFC 5322 file, - for standard input) through the running\n"
-    "filter's socket (default /var/run/teslo.sock) as Sendmail would, and prints each\n"
+    "filter's socket (default ",
+    paths::filter_socket,
+    ") as Sendmail would, and prints each\n"
     "stage's reply, what the filter changed and the reply Sendmail would give. Sends\n"
     "no mail. STAGE: connect, helo, mail, rcpt, data, eoh, eom.\n"
-    "Exit status: 0 accepted, 1 refused or quarantined, 2 usage or connection error.\n";
+    "Exit status: 0 accepted, 1 refused or quarantined, 2 usage or connection error.\n");
+
+}  // namespace
+
+const char* const try_usage = usage_text.c_str();
 
 namespace {
 
