@@ -1,6 +1,7 @@
 #include "daemon/sendmail_restart.hpp"
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <csignal>
@@ -16,7 +17,7 @@ namespace {
 
 constexpr unsigned restart_delay_seconds = 3;
 
-// The signals libmilter's signal thread turns into a stop of the main loop.
+// The signals that stop the daemon.
 sigset_t stop_signals() { return signals_of({SIGHUP, SIGTERM, SIGINT}); }
 
 }  // namespace
@@ -28,35 +29,18 @@ void restart_running_sendmail(const sendmail_host& host, command_runner& runner,
   restart_sendmail(host, runner);
 }
 
-void* sendmail_restart_thread(void* job) {
-  sigset_t signals = stop_signals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  if (job == nullptr) {
-    system_command_runner runner;
-    restart_running_sendmail(default_sendmail_host(), runner, restart_delay_seconds);
-  } else {
-    auto* given = static_cast<sendmail_restart_job*>(job);
-    restart_running_sendmail(given->host, *given->runner, given->delay_seconds);
-  }
-  return nullptr;
-}
-
-bool start_sendmail_restart_thread(pthread_t& handle, sendmail_restart_job* job) {
-  if (create_thread_blocking(handle, sendmail_restart_thread, job, stop_signals()) != 0) {
-    log_line(LOG_ERR, "pthread create error! Sendmail cannot be restart ");
-    return false;
-  }
-  return true;
-}
-
-pid_t start_sendmail_restart_process() {
+pid_t start_sendmail_restart_process(const sendmail_restart_job* job) {
   sigset_t signals = stop_signals();
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &signals, &previous);
   pid_t pid = fork();
   if (pid == 0) {
-    system_command_runner runner;
-    restart_running_sendmail(default_sendmail_host(), runner, restart_delay_seconds);
+    if (job == nullptr) {
+      system_command_runner runner;
+      restart_running_sendmail(default_sendmail_host(), runner, restart_delay_seconds);
+    } else {
+      restart_running_sendmail(job->host, *job->runner, job->delay_seconds);
+    }
     _exit(0);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);

@@ -11,8 +11,8 @@ extern char** environ;
 namespace {
 
 // Restores the child's signal state that the calling thread may have
-// changed: the restart thread blocks SIGHUP, SIGTERM and SIGINT (and after
-// libmilter's main loop the main thread does too); a Sendmail started by
+// changed: the restart process blocks SIGHUP, SIGTERM and SIGINT (and the
+// monitor holds them outside its wait); a Sendmail started by
 // "service sendmail restart" must not inherit that.
 class spawn_attributes {
  public:

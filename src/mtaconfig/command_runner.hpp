@@ -4,9 +4,9 @@
 // Those take a command_runner so unit tests can record the commands and
 // script their results instead of running them.
 // The real runner does what system() does, except that the shell starts with
-// an empty signal mask and default stop signals (the restart thread blocks
+// an empty signal mask and default stop signals (the restart process blocks
 // them; a Sendmail it restarts must not inherit that). It is used on the main
-// thread at start-up and shutdown and once by the restart thread. No log
+// thread at start-up and shutdown and once by the restart process. No log
 // lines.
 #pragma once
 

@@ -2,15 +2,15 @@
 // it at shutdown: sendmail.cf first, then the macro file; removal ends with a
 // reload of a running Sendmail (sendmail_control.hpp).
 //
-// Installation does not make Sendmail re-read anything; the restart thread
+// Installation does not make Sendmail re-read anything; the restart process
 // (daemon/sendmail_restart.hpp) does that a few seconds later. Neither
 // operation reports failure to the caller: each step logs its own errors (see
 // sendmail_cf.hpp, macro_file.hpp and sendmail_control.hpp) and the next step
 // runs regardless.
 //
 // Main thread only: installation before the filter socket is opened and any
-// other thread exists, removal after the main loop has ended and the restart
-// thread has been joined.
+// other thread exists, removal after the filter process has ended and the
+// restart process has been waited for.
 #pragma once
 
 #include "mtaconfig/command_runner.hpp"

@@ -1,6 +1,6 @@
 // Makes a running Sendmail read its configuration again, in its own context.
 //
-// restart_sendmail (after the filter was installed, from the restart thread)
+// restart_sendmail (after the filter was installed, from the restart process)
 // and reload_sendmail (after it was removed, at shutdown) act only when
 // find_sendmail_daemon finds a Sendmail; they never start one.
 //

@@ -1,9 +1,12 @@
 // The one-shot restart: only a running Sendmail is restarted, once; the
-// thread keeps the stop signals blocked, and the shell it starts does not.
+// restart process keeps the stop signals blocked, and the shell it starts
+// does not.
 #include "daemon/sendmail_restart.hpp"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <string>
@@ -19,17 +22,15 @@ bool blocked_here(int signal_number) {
   return sigismember(&current, signal_number) == 1;
 }
 
-// Records, at its first command, which stop signals its thread blocks.
-class mask_recording_runner : public mta_test::recording_runner {
+// Runs in the restart process: its first command ends that process with
+// status 42 when all three stop signals are blocked there, 43 otherwise.
+class mask_reporting_runner : public command_runner {
  public:
-  int run(const char* command) override {
-    if (commands.empty()) {
-      for (int signal_number : {SIGHUP, SIGTERM, SIGINT})
-        blocked.push_back(blocked_here(signal_number));
-    }
-    return recording_runner::run(command);
+  int run(const char*) override {
+    for (int signal_number : {SIGHUP, SIGTERM, SIGINT})
+      if (!blocked_here(signal_number)) _exit(43);
+    _exit(42);
   }
-  std::vector<bool> blocked;
 };
 
 }  // namespace
@@ -51,19 +52,20 @@ TEST(sendmail_restart, restarts_only_a_running_sendmail_once) {
   }
 }
 
-TEST(sendmail_restart, thread_blocks_stop_signals_and_leaves_the_creator_alone) {
-  mask_recording_runner runner;
+TEST(sendmail_restart, process_blocks_stop_signals_and_leaves_the_creator_alone) {
+  mask_reporting_runner runner;
   mta_test::fake_host fake;
   mta_test::write_file(fake.default_pid_file, "71\n");
   fake.add_process(71, "sendmail");
   sendmail_restart_job job{fake.host(), &runner, 0};
   bool term_blocked_before = blocked_here(SIGTERM);
-  pthread_t thread;
-  ASSERT_TRUE(start_sendmail_restart_thread(thread, &job));
+  pid_t child = start_sendmail_restart_process(&job);
+  ASSERT_GT(child, 0);
   EXPECT_EQ(blocked_here(SIGTERM), term_blocked_before);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  EXPECT_EQ(runner.blocked, (std::vector<bool>{true, true, true}));
-  EXPECT_EQ(runner.commands.size(), 1u);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 42);  // one command, run with the signals blocked
 }
 
 namespace {
