@@ -45,7 +45,7 @@ assert_log mail.err 'can not milter configuraiton'
 assert_log mail.notice 'KORVAL 0.3-2 starting'
 assert_ok "the macro file is still updated" grep -qF "INPUT_MAIL_FILTER(\`TESLO'" /etc/mail/brin.mc
 assert_not "no sendmail.cf was created" test -e /etc/mail/sendmail.cf
-sleep 4  # past the restart thread
+sleep 4  # past the restart process
 assert_ok "the daemon still runs" sandbox_pid_alive "$SANDBOX_TESLO_PID"
 sandbox_stop_teslo > /dev/null
 assert_eq "exit status after SIGTERM" 0 "$?"
@@ -55,7 +55,7 @@ assert_not "still no sendmail.cf" test -e /etc/mail/sendmail.cf
 assert_not "the filter left the macro file" grep -qF "INPUT_MAIL_FILTER(\`TESLO" /etc/mail/brin.mc
 assert_ok "the macro file keeps its mailers" grep -q '^MAILER(local)dnl' /etc/mail/brin.mc
 
-# The daemon first, Sendmail once its restart thread has passed.
+# The daemon first, Sendmail once its restart process has passed.
 start_mail_system() {
   sandbox_sendmail_config --with-filter || return 1
   sandbox_start_teslo || return 1
