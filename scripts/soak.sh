@@ -12,7 +12,7 @@
 #     the connection (after MAIL, after RCPT, in the headers, in the body) and
 #     every --abort-every-th abandoned with the abort command;
 #   - SIGUSR1 to the daemon every few milliseconds (copy-rule reloads);
-#   - a sample of the daemon's VmRSS five times a second.
+#   - a sample of the filter process's VmRSS five times a second.
 # Then it stops the daemon with SIGTERM and checks: every message that was not
 # cut off on purpose answered, without protocol error, with all of its
 # end-of-message changes (two copy recipients each); the daemon alive until
@@ -158,6 +158,9 @@ write_rules "${COPY_RULES[@]}"
 
 sandbox_start_teslo || { fail "the $SANITIZER daemon starts"; sandbox_finish; }
 PID="$SANDBOX_TESLO_PID"
+# The process that serves the connections, whose memory the soak watches:
+# the filter process under the root monitor (the daemon itself without one).
+FILTER_PID="$(sandbox_filter_pid)"
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 result_field() {
@@ -188,12 +191,12 @@ warmup_messages=$((MESSAGES / 4 / CONNECTIONS))
   --time-limit 3600 --reply-timeout 60000 --label warmup "${DRIVER_MESSAGE[@]}" > "$W/log/warmup.log" 2>&1
 assert_eq "warm-up: $((warmup_messages * CONNECTIONS)) messages answered" 0 "$?"
 sleep 1
-RSS_WARM="$(rss_kb "$PID")"
+RSS_WARM="$(rss_kb "$FILTER_PID")"
 
 # VmRSS five times a second.
 (
   while [ ! -e "$W/soak.done" ]; do
-    echo "$SECONDS $(rss_kb "$PID")" >> "$W/log/rss.log"
+    echo "$SECONDS $(rss_kb "$FILTER_PID")" >> "$W/log/rss.log"
     sleep 0.2
   done
 ) &
@@ -203,13 +206,13 @@ sandbox_track_pid "$SAMPLER"
 test_case "$MESSAGES messages over $CONNECTIONS connections with SIGUSR1 every $SIGNAL_INTERVAL s"
 per_connection=$(((MESSAGES + CONNECTIONS - 1) / CONNECTIONS))
 started=$SECONDS
-"$DRIVER" --socket /var/run/teslo.sock --pid "$PID" --connections "$CONNECTIONS" \
+"$DRIVER" --socket /var/run/teslo.sock --pid "$FILTER_PID" --connections "$CONNECTIONS" \
   --messages "$per_connection" --drop-every "$DROP_EVERY" --abort-every "$ABORT_EVERY" \
   --time-limit 3600 --reply-timeout 60000 --label "soak-$SANITIZER" "${DRIVER_MESSAGE[@]}" \
   > "$W/log/driver.log" 2>&1
 status=$?
 DURATION=$((SECONDS - started))
-RSS_END="$(rss_kb "$PID")"
+RSS_END="$(rss_kb "$FILTER_PID")"
 touch "$W/soak.done"
 wait "$SIGNALLER" "$SAMPLER" 2>/dev/null
 sed 's/^/  driver: /' "$W/log/driver.log"

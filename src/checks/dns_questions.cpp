@@ -6,9 +6,9 @@
 #include <syslog.h>
 
 #include "checks/dnsbl_lookup.hpp"
+#include "checks/dnsbl_question.hpp"
 #include "checks/spf_step.hpp"
 #include "common/log_sink.hpp"
-#include "checks/dnsbl_question.hpp"
 #include "connection/verdicts.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
