@@ -18,8 +18,8 @@
 
 namespace {
 
-// One resolver state per thread that asks (the lookups run on the side-job
-// pool, common/side_job.hpp). res_ninit takes /etc/resolv.conf as glibc holds
+// One resolver state per thread that asks (the lookups run on libmilter's
+// worker threads, when a question sent ahead must be asked again). res_ninit takes /etc/resolv.conf as glibc holds
 // it (name servers, timeout, attempts, options; glibc re-reads the file when
 // it changed), so a new thread sees the current configuration; the UDP
 // socket to the name server stays open between the thread's queries.

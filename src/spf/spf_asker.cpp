@@ -3,25 +3,18 @@
 
 #include <atomic>
 
-#include "common/side_job.hpp"
 #include "spf/evaluate_spf.hpp"
 
 namespace {
 
-// Evaluated on a thread of the side-job pool from when it is asked.
+// Evaluated in this process, on the thread that takes the answer.
 class in_process_question final : public pending_spf {
  public:
-  explicit in_process_question(const spf_question& question)
-      : question_(question), job_([this] { outcome_ = evaluate_spf(question_); }) {}
-  spf_evaluation answer() override {
-    job_.wait();
-    return outcome_;
-  }
+  explicit in_process_question(const spf_question& question) : question_(question) {}
+  spf_evaluation answer() override { return evaluate_spf(question_); }
 
  private:
   spf_question question_;
-  spf_evaluation outcome_;
-  side_job job_;  // last: it starts once the fields above exist
 };
 
 std::unique_ptr<pending_spf> ask_in_process(const spf_question& question) {

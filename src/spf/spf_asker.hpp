@@ -5,7 +5,7 @@
 // (start_evaluation_processes, spf/evaluator_pool.hpp): a crash or an
 // overrun there costs that one answer, and the process is replaced. Until
 // that is called (unit tests, fuzz targets, benchmarks) a question is
-// evaluated in this process, on a side-job thread from when it is asked.
+// evaluated in this process, on the thread that takes its answer.
 #pragma once
 
 #include <memory>

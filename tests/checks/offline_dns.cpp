@@ -12,7 +12,7 @@
 
 namespace {
 
-// The blocklist lookups run on side-job threads, several messages at once.
+// The blocklist lookups run on several connections' threads at once.
 std::mutex names_lock;
 std::map<std::string, std::string> listed;  // guarded by names_lock
 std::vector<std::string> questions;         // guarded by names_lock
