@@ -21,11 +21,7 @@ export TMPDIR="$build_dir"
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # Run without address-space randomisation: TSan cannot map its shadow
 # memory under the high mmap entropy of recent kernels.
-# Left out: the fork test. The stages' side-job threads of the tests before
-# it are still alive, and TSan cannot start a thread in the child of a
-# multi-threaded fork; it runs in the plain and ASan runs.
 filter='reload_stress.*:settings_reload*:reload_thread.*:load_copy_rules.*:copy_phase.*:spf_cache*:spf_step*'
-filter+=':-reload_thread.request_before_fork_is_served_in_the_child'
 if command -v setarch >/dev/null; then
   setarch "$(uname -m)" -R "$build_dir/tests/unit_tests" --gtest_filter="$filter"
 else
