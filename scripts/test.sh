@@ -3,7 +3,8 @@
 # through ctest. Style first: clang-format (no change) over the C++ sources
 # and clang-tidy (no finding) over src/. Then
 # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the concurrency tests under ThreadSanitizer, then the whole suite (unit,
+# then the concurrency tests under ThreadSanitizer, a Release build of the
+# programs (its warnings are errors), then the whole suite (unit,
 # sandbox integration and system tests) on the normal
 # build. Ends with ctest's summary; exits non-zero on any failure.
 set -euo pipefail
@@ -46,8 +47,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== reload and cache concurrency under ThreadSanitizer =="
 bash scripts/tsan-reload-stress.sh build-tsan
 
-echo "== Release build, warnings as errors =="
-cmake --build build-release -j"$jobs"
+# The programs only: the tests are built and run in the builds around it.
+echo "== Release build of the programs, warnings as errors =="
+cmake --build build-release -j"$jobs" --target teslo teslo-check teslo-try
 
 echo "== all tests =="
 cmake -S . -B build -DTESLO_WERROR=ON >/dev/null
