@@ -19,10 +19,11 @@
 namespace {
 
 // One resolver state per thread that asks (the lookups run on libmilter's
-// worker threads, when a question sent ahead must be asked again). res_ninit takes /etc/resolv.conf as glibc holds
-// it (name servers, timeout, attempts, options; glibc re-reads the file when
-// it changed), so a new thread sees the current configuration; the UDP
-// socket to the name server stays open between the thread's queries.
+// worker threads, when a question sent ahead must be asked again). res_ninit
+// takes /etc/resolv.conf as glibc holds it (name servers, timeout, attempts,
+// options; glibc re-reads the file when it changed), so a new thread sees the
+// current configuration; the UDP socket to the name server stays open
+// between the thread's queries.
 // `__res_state` is also the name of a function in <resolv.h>.
 using resolver_state = struct __res_state;
 
