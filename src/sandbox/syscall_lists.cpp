@@ -47,6 +47,15 @@ void add_channel_and_dns(syscall_list& list) {
                    {"ioctl", syscall_rule::allow_if_arg, 1, SIOCGSTAMP}});
 }
 
+// Files opened for reading only, and existence checks.
+void add_file_reading(syscall_list& list) {
+  add_rules(list, {{"open", syscall_rule::allow_if_clear, 1, write_flags},
+                   {"openat", syscall_rule::allow_if_clear, 2, write_flags},
+                   {"access"},
+                   {"faccessat"},
+                   {"faccessat2"}});
+}
+
 }  // namespace
 
 syscall_list spf_evaluator_calls() {
@@ -65,16 +74,12 @@ syscall_list spf_spawner_calls() {
   syscall_list list;
   add_process_basics(list);
   add_channel_and_dns(list);
+  add_file_reading(list);
   add_rules(list, {{"clone", syscall_rule::allow_if_clear, 0, namespace_flags},
                    {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
                    {"wait4"},
                    {"waitid"},
                    {"socketpair", syscall_rule::allow_if_arg, 0, AF_UNIX},
-                   {"open", syscall_rule::allow_if_clear, 1, write_flags},
-                   {"openat", syscall_rule::allow_if_clear, 2, write_flags},
-                   {"access"},
-                   {"faccessat"},
-                   {"faccessat2"},
                    {"seccomp"},
                    {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NO_NEW_PRIVS},
                    {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_SECCOMP},
@@ -94,6 +99,8 @@ syscall_list filter_process_calls() {
   syscall_list list;
   add_process_basics(list);
   add_channel_and_dns(list);
+  // Reloads read the configuration files; nothing is written.
+  add_file_reading(list);
   add_rules(
       list,
       {// Threads only: a clone that makes a process (or a namespace) is
@@ -116,12 +123,6 @@ syscall_list filter_process_calls() {
        {"getresuid"},
        {"getresgid"},
        {"sysinfo"},
-       // Reloads read the configuration files; nothing is written.
-       {"open", syscall_rule::allow_if_clear, 1, write_flags},
-       {"openat", syscall_rule::allow_if_clear, 2, write_flags},
-       {"access"},
-       {"faccessat"},
-       {"faccessat2"},
        {"getdents64"},
        {"getcwd"},
        {"readlink"},
