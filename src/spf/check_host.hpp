@@ -38,9 +38,9 @@ inline constexpr uint32_t macro_bit(char letter) {
 }
 
 struct spf_verdict {
-  int32_t result = 0;           // spf_code (spf/spf_result.hpp)
-  uint32_t macro_letters = 0;   // macro_bit of each letter expanded
-  std::string problem;          // permerror, temperror: what went wrong, for the log
+  int32_t result = 0;          // spf_code (spf/spf_result.hpp)
+  uint32_t macro_letters = 0;  // macro_bit of each letter expanded
+  std::string problem;         // permerror, temperror: what went wrong, for the log
 };
 
 spf_verdict check_host(const spf_request& request, dns_source& dns);
