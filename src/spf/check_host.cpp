@@ -2,6 +2,7 @@
 #include "spf/check_host.hpp"
 
 #include <algorithm>
+#include <map>
 
 #include "spf/client_address.hpp"
 #include "spf/spf_macro.hpp"
@@ -100,6 +101,7 @@ class evaluation {
   dns_type address_type() const { return client_.v6 ? dns_type::aaaa : dns_type::a; }
   std::vector<std::string> validated_names(const std::string& domain);
   std::string validated_name(const std::string& domain);
+  std::string find_validated_name(const std::string& domain);
   bool has_client_address(const std::string& name, bool& failed);
 
   const spf_request& request_;
@@ -111,6 +113,7 @@ class evaluation {
   uint32_t letters_ = 0;
   int32_t error_ = 0;
   std::string problem_;
+  std::map<std::string, std::string> validated_name_of_;  // %{p}, once per domain
 };
 
 spf_verdict evaluation::run() {
@@ -375,6 +378,14 @@ bool evaluation::has_client_address(const std::string& name, bool& failed) {
 // %{p}: the validated name that is the domain itself, else one of its
 // subdomains, else any; "unknown" when there is none.
 std::string evaluation::validated_name(const std::string& domain) {
+  auto known = validated_name_of_.find(domain);
+  if (known != validated_name_of_.end()) return known->second;
+  std::string name = find_validated_name(domain);
+  validated_name_of_.emplace(domain, name);
+  return name;
+}
+
+std::string evaluation::find_validated_name(const std::string& domain) {
   int32_t saved_error = error_;
   std::vector<std::string> names = validated_names(domain);
   error_ = saved_error;
