@@ -41,7 +41,7 @@ void add_a(const char* domain, const char* address) {
 namespace fuzz {
 
 void install_offline_seams() {
-  // A zone layer with no layer below it: a name it does not hold does not
+  // An in-memory zone: a name it does not hold does not
   // exist, and no question ever leaves the process.
   offline_answers::new_spf_zone("fuzz");
   add_txt("pass.test", "v=spf1 ip4:192.0.2.0/24 ip6:2001:db8::/32 -all");
@@ -54,7 +54,7 @@ void install_offline_seams() {
   add_txt("macro.test", "v=spf1 exists:%{ir}.%{l1r+-}._spf.%{d} -all");
   add_txt("bad-record.test", "v=spf1 ip4:300.1.1.1/40 foo:bar -all");
   set_dnsbl_resolver({answer_locally, offline_answers::release_answers});
-  set_spf_server_maker(offline_answers::make_zone_server);
+  set_spf_dns_maker(offline_answers::make_zone_dns);
 }
 
 }  // namespace fuzz

@@ -1,30 +1,28 @@
-// One SPF evaluation with libspf2, in the calling process.
-//
-// The calls of one evaluation, in order: SPF_server_new (DNS layer
-// SPF_DNS_RESOLV), SPF_server_set_rec_dom, SPF_request_new, the client
-// address, HELO domain and envelope sender, SPF_request_query_mailfrom,
-// SPF_response_result, then the response, request and server freed. Nothing
-// of libspf2 survives from one evaluation to the next. The server's DNS
-// questions pass through a term budget (spf/term_budget.hpp), so an
-// evaluation asks at most 10 terms' worth of questions.
+// One SPF evaluation in the calling process: the question's client, HELO
+// name and sender checked with check_host (spf/check_host.hpp), its DNS
+// answers from the system resolver (dns/resolver_source.hpp), all within
+// the question's time limit: a question still unanswered a little before
+// the limit fails, and the result is then a temperror rather than no
+// answer at all.
 //
 // The daemon never calls this in the process that serves Sendmail: it runs
-// in an evaluation process (spf/evaluator_process.hpp), where a crash of
-// libspf2 costs one answer. Unit tests and fuzz targets call it directly.
+// in an evaluation process (spf/evaluator_process.hpp), where a fault costs
+// one answer. Unit tests and fuzz targets call it directly.
 #pragma once
 
-#include "spf/spf_question.hpp"
+#include <chrono>
+#include <memory>
 
-extern "C" {
-struct SPF_server_struct;
-}
+#include "dns/dns_source.hpp"
+#include "spf/spf_question.hpp"
 
 spf_evaluation evaluate_spf(const spf_question& question);
 
-// Makes the libspf2 server of one evaluation. The default uses the system
-// resolver; unit tests put a local zone layer in its place.
-using spf_server_maker = SPF_server_struct* (*)();
+// Makes the DNS source of one evaluation, answering until `deadline`. The
+// default asks the system resolver; unit tests put an in-memory zone in its
+// place.
+using spf_dns_maker = std::unique_ptr<dns_source> (*)(std::chrono::steady_clock::time_point deadline);
 
 // Replaces the maker (nullptr restores the resolver one); returns the old one.
 // Only for tests and benchmarks, before any evaluation runs.
-spf_server_maker set_spf_server_maker(spf_server_maker maker);
+spf_dns_maker set_spf_dns_maker(spf_dns_maker maker);

@@ -8,13 +8,20 @@
 #include <cstdlib>
 #include <sys/socket.h>
 
-extern "C" {
-#include <spf2/spf_dns_zone.h>
-}
+#include "spf/check_host.hpp"
+#include "spf/zone_dns.hpp"
 
 namespace {
 
-SPF_dns_server_t* spf_zone = nullptr;
+zone_dns spf_zone;
+
+// Each evaluation asks the one zone.
+class zone_view : public dns_source {
+ public:
+  dns_reply lookup(const std::string& name, dns_type type) override {
+    return spf_zone.lookup(name, type);
+  }
+};
 
 }  // namespace
 
@@ -53,21 +60,27 @@ void release_answers(addrinfo* answers) {
   }
 }
 
-void new_spf_zone(const char* name) {
-  free_spf_zone();
-  spf_zone = SPF_dns_zone_new(nullptr, name, 0);
-  if (spf_zone == nullptr) std::abort();
-}
+void new_spf_zone(const char* /*name*/) { spf_zone = zone_dns{}; }
 
-void free_spf_zone() {
-  if (spf_zone != nullptr) SPF_dns_free(spf_zone);
-  spf_zone = nullptr;
-}
+void free_spf_zone() { spf_zone = zone_dns{}; }
 
 bool add_zone_record(const char* domain, ns_type type, const char* text) {
-  return SPF_dns_zone_add_str(spf_zone, domain, type, NETDB_SUCCESS, text) == SPF_E_SUCCESS;
+  ip_address address;
+  switch (type) {
+    case ns_t_txt: spf_zone.add_txt(domain, text); return true;
+    case ns_t_a:
+    case ns_t_aaaa:
+      if (!parse_ip_address(text, address)) return false;
+      spf_zone.add_address(domain, text);
+      return true;
+    case ns_t_mx: spf_zone.add_mx(domain, text); return true;
+    case ns_t_ptr: spf_zone.add_ptr(domain, text); return true;
+    default: return false;
+  }
 }
 
-SPF_server_t* make_zone_server() { return SPF_server_new_dns(spf_zone, 0); }
+std::unique_ptr<dns_source> make_zone_dns(std::chrono::steady_clock::time_point /*deadline*/) {
+  return std::make_unique<zone_view>();
+}
 
 }  // namespace offline_answers

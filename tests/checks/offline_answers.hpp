@@ -1,9 +1,8 @@
 // Building blocks of the offline DNS seams, shared by the unit tests'
 // offline_dns.cpp and the fuzz targets' offline_seams.cpp: blocklist answers
 // built by hand (released by release_answers, the release half of the
-// blocklist resolver seam) and an SPF zone layer with no layer below it, so
-// that a name it does not hold does not exist and no question leaves the
-// process.
+// blocklist resolver seam) and an in-memory SPF zone (spf/zone_dns.hpp): a
+// name it does not hold does not exist, and no question leaves the process.
 //
 // Single-threaded set-up code: the zone is replaced only while no SPF check
 // runs.
@@ -12,9 +11,10 @@
 #include <arpa/nameser.h>
 #include <netdb.h>
 
-extern "C" {
-#include <spf2/spf.h>
-}
+#include <chrono>
+#include <memory>
+
+#include "dns/dns_source.hpp"
 
 namespace offline_answers {
 
@@ -24,14 +24,14 @@ addrinfo* ipv6_answer(const char* text, addrinfo* next = nullptr);
 // Frees a chain of answers built above.
 void release_answers(addrinfo* answers);
 
-// Replaces the SPF zone (freeing the one before) with an empty zone called
-// `name`. Aborts when libspf2 cannot make it: nothing offline would be left.
+// Replaces the SPF zone with an empty one (`name` only names it).
 void new_spf_zone(const char* name);
-// Frees the SPF zone; make_zone_server must not be called afterwards.
+// Empties the SPF zone.
 void free_spf_zone();
-// Adds a record (`type` ns_t_txt, ns_t_a, ...) to the SPF zone; false on error.
+// Adds a record (`type` ns_t_txt, ns_t_a, ns_t_aaaa, ns_t_mx, ns_t_ptr) to
+// the SPF zone; false for another type or an address that is not one.
 bool add_zone_record(const char* domain, ns_type type, const char* text);
-// An SPF server that asks the zone; the SPF step's server-maker seam.
-SPF_server_t* make_zone_server();
+// A DNS source that asks the zone; the SPF evaluation's DNS-maker seam.
+std::unique_ptr<dns_source> make_zone_dns(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace offline_answers

@@ -34,10 +34,10 @@ class offline_environment : public ::testing::Environment {
   void SetUp() override {
     make_zone();
     set_dnsbl_resolver({answer_listed, offline_answers::release_answers});
-    set_spf_server_maker(offline_answers::make_zone_server);
+    set_spf_dns_maker(offline_answers::make_zone_dns);
   }
   void TearDown() override {
-    set_spf_server_maker(nullptr);
+    set_spf_dns_maker(nullptr);
     set_dnsbl_resolver({nullptr, nullptr});
     offline_answers::free_spf_zone();
   }
