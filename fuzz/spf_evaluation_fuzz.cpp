@@ -21,11 +21,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "checks/offline_answers.hpp"
 #include "spf/evaluate_spf.hpp"
+#include "spf/spf_result.hpp"
 #include "spf/term_budget.hpp"
 
 namespace {
@@ -99,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   questions = 0;
   spf_evaluation outcome = evaluate_spf(question);
-  if (outcome.kind > spf_evaluation::answered) __builtin_trap();
-  if (outcome.result < SPF_RESULT_INVALID || outcome.result > SPF_RESULT_PERMERROR)
-    __builtin_trap();
+  if (outcome.kind != spf_evaluation::answered) __builtin_trap();
+  if (outcome.result < spf_code::invalid || outcome.result > spf_code::permerror) __builtin_trap();
+  if (std::memchr(outcome.problem, '\0', sizeof outcome.problem) == nullptr) __builtin_trap();
   if (questions > most_questions) __builtin_trap();
   return 0;
 }

@@ -14,6 +14,8 @@ extern "C" {
 #include <spf2/spf.h>
 }
 
+#include "common/text.hpp"
+#include "spf/spf_result.hpp"
 #include "spf/term_budget.hpp"
 
 namespace {
@@ -49,6 +51,32 @@ void describe_client(SPF_request_t* request, const spf_question& question) {
   SPF_request_set_env_from(request, question.sender_addr);
 }
 
+bool is_error_result(int32_t result) {
+  return result == spf_code::temperror || result == spf_code::permerror;
+}
+
+// The result an error code of the query stands for: a DNS failure or a
+// local one (memory, the library itself) may pass, so temperror; anything
+// else is a fault of the record, so permerror.
+int32_t result_of_error(SPF_errcode_t error) {
+  switch (error) {
+    case SPF_E_DNS_ERROR:
+    case SPF_E_NO_MEMORY:
+    case SPF_E_INTERNAL_ERROR:
+    case SPF_E_NOT_CONFIG: return spf_code::temperror;
+    default: return spf_code::permerror;
+  }
+}
+
+// An answer with `result`; `problem` is kept for temperror and permerror.
+spf_evaluation answer(int32_t result, const char* problem) {
+  spf_evaluation outcome;
+  outcome.kind = spf_evaluation::answered;
+  outcome.result = result;
+  if (is_error_result(result) && problem != nullptr) copy_bounded(outcome.problem, problem);
+  return outcome;
+}
+
 }  // namespace
 
 spf_server_maker set_spf_server_maker(spf_server_maker maker) {
@@ -56,37 +84,36 @@ spf_server_maker set_spf_server_maker(spf_server_maker maker) {
 }
 
 spf_evaluation evaluate_spf(const spf_question& question) {
-  spf_evaluation outcome;
   server_handle server(server_maker.load()());
-  if (!server) {
-    outcome.kind = spf_evaluation::no_server;
-    return outcome;
-  }
+  if (!server) return answer(spf_code::temperror, "the SPF library could not be set up");
   SPF_server_set_rec_dom(server.get(), question.receiver_host);
   // Destroyed before the server, which it gives its own DNS layer back.
   term_budget budget(server.get());
 
   request_handle request(SPF_request_new(server.get()));
-  if (!request) return outcome;
+  if (!request) return answer(spf_code::temperror, "the SPF request could not be made");
   describe_client(request.get(), question);
 
   SPF_response_t* raw_response = nullptr;
   SPF_errcode_t error = SPF_request_query_mailfrom(request.get(), &raw_response);
   response_handle response(raw_response);
+  spf_evaluation outcome;
   // A passed limit is the evaluation's result, whatever libspf2 made of the
   // questions it was refused.
   if (budget.exceeded()) {
     SPF_result_t result = response ? SPF_response_result(response.get()) : SPF_RESULT_PERMERROR;
-    outcome.kind = spf_evaluation::answered;
-    outcome.result = budget.settle(result);
-    return outcome;
+    outcome = answer(budget.settle(result), "more than 10 DNS-querying terms or 2 void lookups");
+  } else if (!response) {
+    outcome = answer(error == SPF_E_SUCCESS ? spf_code::temperror : result_of_error(error),
+                     error == SPF_E_SUCCESS ? "no response" : SPF_strerror(error));
+  } else {
+    int32_t result = SPF_response_result(response.get());
+    if (error != SPF_E_SUCCESS && error != SPF_E_NOT_SPF && !is_error_result(result)) {
+      result = result_of_error(error);
+    }
+    SPF_errcode_t cause = error != SPF_E_SUCCESS ? error : SPF_response_errcode(response.get());
+    outcome = answer(result, SPF_strerror(cause));
   }
-  if (error != SPF_E_SUCCESS) {
-    outcome.kind = spf_evaluation::query_error;
-    return outcome;
-  }
-  if (!response) return outcome;
-  outcome.kind = spf_evaluation::answered;
-  outcome.result = SPF_response_result(response.get());
+  outcome.macro_letters = budget.macro_letters();
   return outcome;
 }

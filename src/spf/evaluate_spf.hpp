@@ -8,6 +8,14 @@
 // questions pass through a term budget (spf/term_budget.hpp), so an
 // evaluation asks at most 10 terms' worth of questions.
 //
+// The answer is always "answered": libspf2's result, except that an error
+// code of the query with a result other than temperror or permerror gives
+// temperror (a DNS or local failure) or permerror (a fault of the record);
+// "no SPF record" stays none. A server or request that cannot be made gives
+// temperror. temperror and permerror carry libspf2's error text as the
+// problem. The macro letters are those found in the SPF records fetched
+// (term_budget), a superset of those expanded.
+//
 // The daemon never calls this in the process that serves Sendmail: it runs
 // in an evaluation process (spf/evaluator_process.hpp), where a crash of
 // libspf2 costs one answer. Unit tests and fuzz targets call it directly.

@@ -2,8 +2,13 @@
 #include "spf/term_budget.hpp"
 
 #include <netdb.h>
+#include <strings.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "spf/check_host.hpp"
 
 namespace {
 
@@ -11,6 +16,21 @@ bool is_void(const SPF_dns_rr_t* answer) {
   if (answer == nullptr) return false;
   if (answer->herrno == HOST_NOT_FOUND || answer->herrno == NO_DATA) return true;
   return answer->herrno == NETDB_SUCCESS && answer->num_rr == 0;
+}
+
+// The letters of the "%{x" macros of the SPF records in a TXT answer.
+uint32_t record_macro_letters(const SPF_dns_rr_t* answer) {
+  uint32_t letters = 0;
+  if (answer == nullptr || answer->herrno != NETDB_SUCCESS) return letters;
+  for (int index = 0; index < answer->num_rr; ++index) {
+    const char* text = answer->rr[index]->txt;
+    if (strncasecmp(text, "v=spf1", 6) != 0) continue;
+    for (const char* at = std::strstr(text, "%{"); at != nullptr; at = std::strstr(at + 2, "%{")) {
+      int letter = std::tolower(static_cast<unsigned char>(at[2]));
+      if (letter >= 'a' && letter <= 'z') letters |= macro_bit(static_cast<char>(letter));
+    }
+  }
+  return letters;
 }
 
 }  // namespace
@@ -52,6 +72,7 @@ SPF_dns_rr_t* term_budget::ask(const char* domain, ns_type type, int should_cach
     return SPF_dns_rr_new_init(&layer_, domain, type, 0, TRY_AGAIN);
   }
   SPF_dns_rr_t* answer = SPF_dns_lookup(layer_.layer_below, domain, type, should_cache);
+  if (is_record) macro_letters_ |= record_macro_letters(answer);
   if (type == ns_t_mx || type == ns_t_ptr) {
     follow_ups_ = answer != nullptr && answer->herrno == NETDB_SUCCESS
                       ? std::min(answer->num_rr, spf_term_limit)

@@ -19,6 +19,11 @@
 // (exp=) is fetched after the result is settled and is no term; a fail
 // whose last question was a refused or void TXT keeps its fail.
 //
+// The layer also notes the macro letters ("%{l}" gives l) of every SPF
+// record it passes: libspf2 does not tell which it expanded, and a result
+// that depends on letters beyond the client and the domain must not be
+// cached for other messages.
+//
 // One layer serves one evaluation on one thread.
 #pragma once
 
@@ -52,6 +57,8 @@ class term_budget {
   bool exceeded() const { return exceeded_; }
   int terms() const { return terms_; }
   int void_lookups() const { return voids_; }
+  // macro_bit (spf/check_host.hpp) of each letter in the records seen.
+  uint32_t macro_letters() const { return macro_letters_; }
 
  private:
   static SPF_dns_rr_t* lookup(SPF_dns_server_t* layer, const char* domain, ns_type type,
@@ -67,4 +74,5 @@ class term_budget {
   bool exceeded_ = false;
   bool exceeded_on_txt_ = false;
   int asked_after_limit_ = 0;
+  uint32_t macro_letters_ = 0;
 };

@@ -4,19 +4,23 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
 #include "sandbox/unprivileged_user.hpp"
 #include "spf/evaluate_spf.hpp"
 #include "spf/evaluator_pool.hpp"
+#include "spf/evaluator_spawner.hpp"
 #include "spf/spf_asker.hpp"
+#include "spf/spf_result.hpp"
 
 namespace {
 
@@ -61,6 +65,23 @@ SPF_server_t* prctl_calling_server() {
   return offline_answers::make_zone_server();
 }
 
+// The spawners, forked here as the monitor forks them in the daemon.
+std::vector<pid_t> spawners;
+
+int local_spawner() {
+  auto account = find_unprivileged_account(nullptr);
+  pid_t pid = -1;
+  int channel = account ? start_spf_spawner(*account, pid) : -1;
+  if (channel >= 0) spawners.push_back(pid);
+  return channel;
+}
+
+// Waits for the spawners, which end once their channel is closed.
+void reap_spawners() {
+  for (pid_t pid : spawners) (void)waitpid(pid, nullptr, 0);
+  spawners.clear();
+}
+
 class evaluator_pool_test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -75,6 +96,7 @@ class evaluator_pool_test : public ::testing::Test {
   }
   void TearDown() override {
     stop_evaluation_processes();
+    reap_spawners();
     set_spf_question_taker(nullptr);
     set_spf_server_maker(previous_);
   }
@@ -82,9 +104,7 @@ class evaluator_pool_test : public ::testing::Test {
   // Evaluation processes forked from now on use `maker`.
   void start(spf_server_maker maker = offline_answers::make_zone_server) {
     previous_ = set_spf_server_maker(maker);
-    auto account = find_unprivileged_account(nullptr);
-    ASSERT_TRUE(account.has_value());
-    ASSERT_TRUE(start_evaluation_processes(*account));
+    start_evaluation_processes(local_spawner);
   }
 
  private:
@@ -101,7 +121,7 @@ TEST_F(evaluator_pool_test, a_crash_costs_one_answer_and_the_process_is_replaced
   EXPECT_NE(crashed.signal, 0);
   spf_evaluation next = ask("alice@pass.example");
   EXPECT_EQ(next.kind, spf_evaluation::answered);
-  EXPECT_EQ(next.result, SPF_RESULT_PASS);
+  EXPECT_EQ(next.result, spf_code::pass);
 }
 
 TEST_F(evaluator_pool_test, an_evaluation_past_its_limit_is_ended) {
@@ -129,13 +149,26 @@ TEST_F(evaluator_pool_test, the_process_is_unprivileged_and_filtered) {
     spf_evaluation outcome = ask("alice@pass.example");
     if (c.signal == 0) {
       EXPECT_EQ(outcome.kind, spf_evaluation::answered) << c.what;
-      EXPECT_EQ(outcome.result, SPF_RESULT_PASS) << c.what;
+      EXPECT_EQ(outcome.result, spf_code::pass) << c.what;
     } else {
       EXPECT_EQ(outcome.kind, spf_evaluation::failed) << c.what;
       EXPECT_EQ(outcome.signal, c.signal) << c.what;
     }
     stop_evaluation_processes();
+    reap_spawners();
   }
+}
+
+TEST_F(evaluator_pool_test, a_spawner_that_died_is_replaced_for_the_next_question) {
+  start();
+  ASSERT_EQ(ask("alice@pass.example").result, spf_code::pass);  // an idle process is left
+  ASSERT_EQ(spawners.size(), 1U);
+  ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
+  (void)waitpid(spawners[0], nullptr, 0);
+  spf_evaluation next = ask("alice@pass.example");
+  EXPECT_EQ(next.kind, spf_evaluation::answered);
+  EXPECT_EQ(next.result, spf_code::pass);
+  EXPECT_EQ(spawners.size(), 2U);
 }
 
 TEST_F(evaluator_pool_test, an_abandoned_question_frees_its_process) {
