@@ -108,7 +108,10 @@ spf_evaluation evaluate_spf(const spf_question& question) {
                      error == SPF_E_SUCCESS ? "no response" : SPF_strerror(error));
   } else {
     int32_t result = SPF_response_result(response.get());
-    if (error != SPF_E_SUCCESS && error != SPF_E_NOT_SPF && !is_error_result(result)) {
+    // libspf2 gives "no valid SPF record" both for no record at all (with
+    // none) and for a record it cannot parse (with invalid).
+    bool no_record = error == SPF_E_NOT_SPF && result == SPF_RESULT_NONE;
+    if (error != SPF_E_SUCCESS && !no_record && !is_error_result(result)) {
       result = result_of_error(error);
     }
     SPF_errcode_t cause = error != SPF_E_SUCCESS ? error : SPF_response_errcode(response.get());

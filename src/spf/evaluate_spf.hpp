@@ -10,8 +10,8 @@
 //
 // The answer is always "answered": libspf2's result, except that an error
 // code of the query with a result other than temperror or permerror gives
-// temperror (a DNS or local failure) or permerror (a fault of the record);
-// "no SPF record" stays none. A server or request that cannot be made gives
+// temperror (a DNS or local failure) or permerror (a fault of the record,
+// such as a syntax error); "no SPF record" with none stays none. A server or request that cannot be made gives
 // temperror. temperror and permerror carry libspf2's error text as the
 // problem. The macro letters are those found in the SPF records fetched
 // (term_budget), a superset of those expanded.
