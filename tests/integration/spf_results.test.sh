@@ -5,7 +5,7 @@
 # in Received-SPF, and neither is cached (the next message asks DNS again);
 # a policy that uses the local part gives each local part its own result;
 # the SPF spawner killed is replaced, unprivileged, for the very next
-# message.
+# message, and a replaced filter process gets a spawner of its own.
 set -u
 . "$(dirname "$0")/lib/sandbox.sh"
 sandbox_enter "$@"
@@ -81,6 +81,15 @@ assert_eq "the new spawner has no new privileges" 1 "$(status_field "$new" NoNew
 assert_eq "the new spawner has a seccomp filter" 2 "$(status_field "$new" Seccomp)"
 assert_ok "its SPF line within 1 s of the kill, the SMTP client included ($seconds s)" \
   awk -v s="$seconds" 'BEGIN { exit !(s < 1) }'
+
+test_case "the filter process replaced: one spawner, for the new one"
+filter="$(sandbox_filter_pid)"
+log_mark
+kill -KILL "$filter"
+wait_until 3 eval '[ "$(sandbox_filter_pid)" != "$filter" ]'
+send_mail --from c@pass.test --to postmaster@mail.sandbox.test --client-ip 192.0.2.9
+assert_log_re mail.notice "SPF pass: 192\\.0\\.2\\.9, [^,]*, client\\.example\\.net, <c@pass\\.test>"
+assert_ok "one spawner runs" wait_until 2 eval '[ "$(spawners | wc -l)" = 1 ]'
 
 sandbox_stop_mail_system
 sandbox_finish
