@@ -115,7 +115,7 @@ spf_evaluation evaluate_spf(const spf_question& question) {
       result = result_of_error(error);
     }
     SPF_errcode_t cause = error != SPF_E_SUCCESS ? error : SPF_response_errcode(response.get());
-    outcome = answer(result, SPF_strerror(cause));
+    outcome = answer(result, cause != SPF_E_SUCCESS ? SPF_strerror(cause) : nullptr);
   }
   outcome.macro_letters = budget.macro_letters();
   return outcome;
