@@ -22,9 +22,8 @@ class message_questions final : public pending_answers {
   std::unique_ptr<pending_spf> spf;
   std::optional<dnsbl_question> blocklist;
   bool taken = false;
-  sfsistat status = SMFIS_CONTINUE;
 
-  sfsistat take(connection_context& context) override;
+  void take(connection_context& context) override;
 };
 
 void ask_blocklist(const connection_context& context, message_questions& questions) {
@@ -41,16 +40,16 @@ void use_blocklist(connection_context& context, message_questions& questions) {
   raise_verdict(context, spam_check::dnsbl, settings_of(context).dnsblserv);
 }
 
-sfsistat use_spf(connection_context& context, message_questions& questions) {
+void use_spf(connection_context& context, message_questions& questions) {
   if (!questions.sender_usable) {
     log_line(LOG_INFO, "sender address unusable, no SPF check: %s, %s, %s", context.client_addr,
              context.client_name, context.mail_from);
-    return SMFIS_CONTINUE;
+    return;
   }
   spf_evaluation outcome;
   if (questions.spf) outcome = questions.spf->answer();
   questions.spf.reset();
-  return apply_spf(context, settings_of(context), questions.cached_spf, outcome);
+  apply_spf(context, settings_of(context), questions.cached_spf, outcome);
 }
 
 }  // namespace
@@ -67,11 +66,9 @@ void ask_dns_questions(connection_context& context, bool sender_usable) {
   context.message->dns = std::move(questions);
 }
 
-sfsistat message_questions::take(connection_context& context) {
-  if (!taken) {
-    taken = true;
-    use_blocklist(context, *this);
-    status = use_spf(context, *this);
-  }
-  return status;
+void message_questions::take(connection_context& context) {
+  if (taken) return;
+  taken = true;
+  use_blocklist(context, *this);
+  use_spf(context, *this);
 }

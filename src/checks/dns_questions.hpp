@@ -20,14 +20,10 @@
 // unusable, no SPF check: %s, %s, %s"; those of checks/spf_step.hpp.
 #pragma once
 
-#include <libmilter/mfapi.h>
-
 #include "connection/connection_context.hpp"
 
 // Asks the message's questions; `sender_usable` false when no sender
 // address could be derived (no SPF question then). The message record must
-// exist.
+// exist. Whatever the answers, the message then goes through the spam
+// actions and the copying as any other.
 void ask_dns_questions(connection_context& context, bool sender_usable);
-// Taking the answers gives SMFIS_ACCEPT when the SPF library could not be
-// set up (the message then passes without the spam actions and the
-// copying), else SMFIS_CONTINUE.

@@ -1,20 +1,10 @@
 // The SPF step of the envelope-sender stage (see spf_step.hpp).
 #include "checks/spf_step.hpp"
 
-#include <sys/types.h>
-
-#include <netinet/in.h>
-
-#include <arpa/nameser.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <syslog.h>
-
-extern "C" {
-#include <spf2/spf.h>
-}
 
 #include "checks/spf_cache.hpp"
 #include "common/text.hpp"
@@ -22,11 +12,17 @@ extern "C" {
 #include "connection/spf_fail_rule.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spf/check_host.hpp"
 #include "spf/spf_asker.hpp"
+#include "spf/spf_result.hpp"
 
 namespace {
 
-constexpr int32_t spf_none = SPF_RESULT_NONE;
+// Letters whose values are not part of the cache key (HELO name, local
+// part, whole sender, time): a result that used one may differ for the next
+// message with the same client and domain.
+constexpr uint32_t letters_beyond_key =
+    macro_bit('h') | macro_bit('l') | macro_bit('s') | macro_bit('t');
 
 int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -40,37 +36,51 @@ int32_t cached_result(const connection_context& context) {
   return spf_cache_lookup(context.spf_cache_key, now_seconds());
 }
 
-void cache_result(const connection_context& context, const spam_config_record& config,
-                  int32_t value) {
-  spf_cache_insert(context.spf_cache_key, config.ttl, value, now_seconds());
+// Results 1 to 5 that depend on nothing beyond the key; never temperror or
+// permerror, which the next message should try again.
+bool cacheable(const spf_evaluation& outcome) {
+  return outcome.result >= spf_code::neutral && outcome.result <= spf_code::none &&
+         (outcome.macro_letters & letters_beyond_key) == 0;
+}
+
+bool is_error_result(int32_t result) {
+  return result == spf_code::temperror || result == spf_code::permerror;
+}
+
+const char* sender_domain(const connection_context& context) {
+  const char* at = std::strchr(context.sender_addr, '@');
+  return at != nullptr ? at + 1 : context.sender_addr;
 }
 
 void use_cached(connection_context& context, const spam_config_record& config, int32_t value) {
   count_spf_evaluation(value, spf_source::cached);
-  log_line(LOG_INFO, "SPF %s (cached): %s, %s, %s, %s",
-           SPF_strresult(static_cast<SPF_result_t>(value)), context.client_addr,
+  log_line(LOG_INFO, "SPF %s (cached): %s, %s, %s, %s", spf_result_text(value), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
   flag_spf_fail(context, config, spf_fail_seen::cached, value);
   context.spf_result = value;
 }
 
 void use_fresh(connection_context& context, const spam_config_record& config, bool use_cache,
-               SPF_result_t result) {
+               const spf_evaluation& outcome) {
+  int32_t result = outcome.result;
   count_spf_evaluation(result, spf_source::fresh);
-  log_line(LOG_NOTICE, "SPF %s: %s, %s, %s, %s", SPF_strresult(result), context.client_addr,
+  log_line(LOG_NOTICE, "SPF %s: %s, %s, %s, %s", spf_result_text(result), context.client_addr,
            context.client_name, context.helo_name, context.mail_from);
-  if (result >= SPF_RESULT_NEUTRAL && result <= SPF_RESULT_SOFTFAIL) {
-    context.spf_result = result;
-    if (use_cache) cache_result(context, config, result);
+  if (is_error_result(result) && outcome.problem[0] != '\0') {
+    log_line(LOG_INFO, "SPF %s for %s: %s", spf_result_text(result), sender_domain(context),
+             outcome.problem);
+  }
+  if (result >= spf_code::neutral && result <= spf_code::permerror) context.spf_result = result;
+  if (use_cache && cacheable(outcome)) {
+    spf_cache_insert(context.spf_cache_key, config.ttl, result, now_seconds());
   }
   flag_spf_fail(context, config, spf_fail_seen::fresh, result);
 }
 
-// The message gets no SPF result: spf_result stays 5 and nothing is cached,
-// as for a temporary error; the line names the sender's domain and why.
-void report_fault(const connection_context& context, const spf_evaluation& outcome) {
-  const char* at = std::strchr(context.sender_addr, '@');
-  const char* domain = at != nullptr ? at + 1 : context.sender_addr;
+// The check failed for this message, not the sender's policy: temperror,
+// nothing cached; the line names the sender's domain and why.
+void report_fault(connection_context& context, const spam_config_record& config,
+                  const spf_evaluation& outcome) {
   char cause[96];
   switch (outcome.fault) {
     case spf_fault::died:
@@ -85,7 +95,7 @@ void report_fault(const connection_context& context, const spf_evaluation& outco
       break;
     case spf_fault::timed_out:
       (void)std::snprintf(cause, sizeof cause, "no answer within %d s, evaluation ended",
-                          settings_of(context).spftimeout);
+                          config.spftimeout);
       count(metric::spf_fault_timed_out);
       break;
     default:
@@ -93,7 +103,8 @@ void report_fault(const connection_context& context, const spf_evaluation& outco
       count(metric::spf_fault_unavailable);
       break;
   }
-  log_line(LOG_ERR, "[ERROR] SPF evaluation for %s failed: %s", domain, cause);
+  log_line(LOG_ERR, "[ERROR] SPF evaluation for %s failed: %s", sender_domain(context), cause);
+  context.spf_result = spf_code::temperror;
 }
 
 }  // namespace
@@ -113,35 +124,20 @@ spf_question spf_question_of(const connection_context& context, const spam_confi
   return question;
 }
 
-sfsistat apply_spf(connection_context& context, const spam_config_record& config,
-                   int32_t cached_value, const spf_evaluation& outcome) {
+void apply_spf(connection_context& context, const spam_config_record& config, int32_t cached_value,
+               const spf_evaluation& outcome) {
   if (cached_value != 0) {
     use_cached(context, config, cached_value);
-    return SMFIS_CONTINUE;
+  } else if (outcome.kind == spf_evaluation::answered) {
+    use_fresh(context, config, cache_in_use(context, config), outcome);
+  } else {
+    report_fault(context, config, outcome);
   }
-  bool use_cache = cache_in_use(context, config);
-  switch (outcome.kind) {
-    case spf_evaluation::no_server:
-      log_line(LOG_ERR, "[ERROR] SPF initialize failed");
-      return SMFIS_ACCEPT;
-    case spf_evaluation::query_error:
-      log_line(LOG_INFO, "SPF none: %s, %s, %s, %s", context.client_addr, context.client_name,
-               context.helo_name, context.mail_from);
-      count_spf_evaluation(spf_none, spf_source::fresh);
-      if (use_cache) cache_result(context, config, spf_none);
-      return SMFIS_CONTINUE;
-    case spf_evaluation::answered:
-      use_fresh(context, config, use_cache, static_cast<SPF_result_t>(outcome.result));
-      return SMFIS_CONTINUE;
-    case spf_evaluation::failed: report_fault(context, outcome); return SMFIS_CONTINUE;
-    case spf_evaluation::nothing: break;
-  }
-  return SMFIS_CONTINUE;
 }
 
-sfsistat spf_step(SMFICTX* /*ctx*/, connection_context& context, const spam_config_record& config) {
+void spf_step(connection_context& context, const spam_config_record& config) {
   int32_t cached_value = spf_cached_value(context, config);
   spf_evaluation outcome;
   if (cached_value == 0) outcome = ask_spf(spf_question_of(context, config))->answer();
-  return apply_spf(context, config, cached_value, outcome);
+  apply_spf(context, config, cached_value, outcome);
 }

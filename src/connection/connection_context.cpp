@@ -1,8 +1,8 @@
 #include "connection/connection_context.hpp"
 
-sfsistat take_dns_answers(connection_context& context) {
-  if (context.message == nullptr || !context.message->dns) return SMFIS_CONTINUE;
-  return context.message->dns->take(context);
+void take_dns_answers(connection_context& context) {
+  if (context.message == nullptr || !context.message->dns) return;
+  context.message->dns->take(context);
 }
 
 void release_context(connection_context* context) {

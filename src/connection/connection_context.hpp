@@ -31,9 +31,8 @@ class pending_answers {
  public:
   virtual ~pending_answers() = default;
   // Waits for the answers and uses them (log lines, flags, SPF result);
-  // later calls only repeat the first one's status: SMFIS_ACCEPT when the
-  // message is to pass unfiltered, else SMFIS_CONTINUE.
-  virtual sfsistat take(connection_context& context) = 0;
+  // later calls do nothing.
+  virtual void take(connection_context& context) = 0;
 };
 
 class message_record {
@@ -74,7 +73,8 @@ struct connection_context {
   char* subject;            // first Subject header (malloc'd), or null
   uint32_t to_seen;         // a To header was seen
   uint32_t cc_seen;         // a CC header was seen
-  int32_t spf_result;       // 1 neutral, 2 pass, 3 fail, 4 softfail, 5 none
+  int32_t spf_result;       // spf_code: 1 neutral, 2 pass, 3 fail, 4 softfail, 5 none,
+                            // 6 temperror, 7 permerror (spf/spf_result.hpp)
 
   // Verdict flags, each 0 or 1. Within each group: HELO, To/CC, SPF, DDNS,
   // harmful attachment, DNS blocklist. connection/verdicts.hpp maps a check
@@ -105,9 +105,9 @@ inline const spam_config_record& settings_of(const connection_context& context) 
   return **context.settings;
 }
 
-// Takes the current message's DNS answers (see pending_answers);
-// SMFIS_CONTINUE when there is no message or nothing was asked.
-sfsistat take_dns_answers(connection_context& context);
+// Takes the current message's DNS answers (see pending_answers); nothing
+// when there is no message or nothing was asked.
+void take_dns_answers(connection_context& context);
 
 // Frees the subject, the message record, the settings snapshot and the
 // context itself. Null does nothing.

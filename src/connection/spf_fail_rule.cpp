@@ -1,10 +1,9 @@
 #include "connection/spf_fail_rule.hpp"
 
 #include "connection/verdicts.hpp"
+#include "spf/spf_result.hpp"
 
 namespace {
-
-constexpr int32_t spf_fail = 3;  // libspf2's SPF_RESULT_FAIL
 
 bool raises_flag(const spam_config_record& config, spf_fail_seen seen) {
   switch (seen) {
@@ -19,7 +18,7 @@ bool raises_flag(const spam_config_record& config, spf_fail_seen seen) {
 
 void flag_spf_fail(connection_context& context, const spam_config_record& config,
                    spf_fail_seen seen, int32_t result) {
-  if (result == spf_fail && raises_flag(config, seen)) {
+  if (result == spf_code::fail && raises_flag(config, seen)) {
     raise_verdict(context, spam_check::spf, config.spf);
   }
 }

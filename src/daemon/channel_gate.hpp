@@ -5,6 +5,8 @@
 // - metrics ('M' and the text): only when the monitor has a metrics file to
 //   write, and only once the process is "serving"; the text is not empty
 //   and holds no NUL byte.
+// - spawner ('S' alone): once the process is "serving" (SPF questions come
+//   from the connections it serves), as often as it asks.
 // Anything else (an empty or truncated packet, an unknown request, a second
 // ready, metrics too early or without a file) is a fault: the monitor logs
 // one line with the reason and closes the channel; the filter process
@@ -13,7 +15,7 @@
 
 #include <string_view>
 
-enum class channel_action { mark_ready, write_metrics, fault };
+enum class channel_action { mark_ready, write_metrics, start_spawner, fault };
 
 struct channel_verdict {
   channel_action action;

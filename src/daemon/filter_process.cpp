@@ -17,6 +17,7 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/monitor_channel.hpp"
 #include "daemon/reload_thread.hpp"
+#include "daemon/spawner_supply.hpp"
 #include "daemon/settings_reload.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "sandbox/drop_privileges.hpp"
@@ -48,15 +49,6 @@ void load_rules(bool error_reported) {
   }
 }
 
-// The spawner must be forked while this process has one thread; it runs as
-// this process's user, which needs no switch any more.
-void start_spf_evaluation() {
-  std::optional<unprivileged_account> account = find_unprivileged_account(nullptr);
-  if (!account || !start_evaluation_processes(*account)) {
-    log_line(LOG_CRIT, "SPF evaluation processes cannot be started: no SPF results");
-  }
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer's leak check at exit stops this process's threads from a
 // tracer child (clone, ptrace), which neither the list nor a non-dumpable
@@ -77,7 +69,8 @@ void run_filter_process(const filter_plan& plan) {
   if (!drop_privileges(plan.account)) give_up("give up its privileges");
   load_rules(plan.rule_error_reported);
   (void)install_spam_settings(paths::spam_config_file);
-  start_spf_evaluation();
+  use_monitor_for_spawners(monitor_end);
+  start_evaluation_processes(spawner_from_monitor);
   prepare_spf_cache(*current_spam_settings());
   if (!load_system_call_list()) {
     // Without seccomp at all (a kernel built without it, valgrind) the

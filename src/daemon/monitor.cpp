@@ -24,6 +24,7 @@
 #include "daemon/filter_process.hpp"
 #include "daemon/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
+#include "spf/evaluator_spawner.hpp"
 
 namespace {
 
@@ -132,12 +133,50 @@ class monitor {
       switch (verdict.action) {
         case channel_action::mark_ready: report_daemon_ready(); break;
         case channel_action::write_metrics: write_metrics(packet.data.substr(1)); break;
+        case channel_action::start_spawner: hand_over_spawner(); break;
         case channel_action::fault:
           log_line(LOG_ERR, "filter process %ld: %s; its channel is closed",
                    static_cast<long>(filter_), verdict.fault_reason);
           close_channel();
           break;
       }
+    }
+  }
+
+  // A new SPF spawner for the filter process, in place of the one it had:
+  // one spawner at a time. The monitor keeps no end of its channel. The
+  // monitor's signals stay blocked across the fork, so none of its
+  // handlers runs in the child before the child ignores them.
+  void hand_over_spawner() {
+    if (spawner_ > 0) (void)kill(spawner_, SIGKILL);
+    spawner_ = -1;
+    sigset_t held = signals_of({SIGTERM, SIGHUP, SIGINT, SIGCHLD, SIGUSR1, SIGUSR2});
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    pid_t pid = -1;
+    int end = start_spf_spawner(plan_.account, pid);
+    int error = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (end < 0) {
+      log_line(LOG_ERR, "SPF spawner cannot be started: %s", error_text(error));
+    } else {
+      spawner_ = pid;
+    }
+    (void)send_spawner_reply(channel_, end);
+    if (end >= 0) close(end);
+  }
+
+  // A spawner ends with status 0 when the filter process closed its
+  // channel; any other end is worth a line. The next SPF question that
+  // needs it asks for a new one.
+  void spawner_ended(int wait_status) {
+    auto pid = static_cast<long>(spawner_);
+    spawner_ = -1;
+    if (WIFSIGNALED(wait_status)) {
+      std::string name = signal_name(WTERMSIG(wait_status));
+      log_line(LOG_ERR, "SPF spawner %ld ended by signal %s", pid, name.c_str());
+    } else if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) != 0) {
+      log_line(LOG_ERR, "SPF spawner %ld exited with status %d", pid, WEXITSTATUS(wait_status));
     }
   }
 
@@ -171,13 +210,18 @@ class monitor {
     }
   }
 
-  // Reaps every child that ended (the Sendmail restart process too, which
-  // shut-down would otherwise wait for); acts on the filter process's end.
+  // Reaps every child that ended (the Sendmail restart process and old SPF
+  // spawners too); acts on the end of the filter process and of the
+  // current spawner.
   void reap_children() {
     int wait_status;
     pid_t ended;
     while ((ended = waitpid(-1, &wait_status, WNOHANG)) > 0) {
-      if (ended == filter_) filter_ended(wait_status);
+      if (ended == filter_) {
+        filter_ended(wait_status);
+      } else if (ended == spawner_) {
+        spawner_ended(wait_status);
+      }
     }
   }
 
@@ -207,6 +251,7 @@ class monitor {
 
   const monitor_plan& plan_;
   pid_t filter_ = -1;
+  pid_t spawner_ = -1;  // the SPF spawner handed over last, until reaped
   bool first_filter_ = true;
   int channel_ = -1;
   std::optional<channel_gate> gate_;

@@ -10,7 +10,11 @@
 //   SIGUSR1 and SIGUSR2 need no passing on: their handler writes into the
 //   wake-up pipe that the filter process's reload thread reads.
 // - the channel (monitor_channel.hpp): ready lets the launcher go (the first
-//   filter process only); metrics are written to the metrics file.
+//   filter process only); metrics are written to the metrics file; a
+//   spawner request is answered with a new SPF spawner
+//   (spf/evaluator_spawner.hpp), forked here as the filter process's
+//   account, whose channel end goes to the filter process; the previous
+//   spawner, if any, is killed first, so there is one at a time.
 // - the end of the filter process. One that exits returns its status (a stop,
 //   or a start-up failure). One killed by a signal is replaced at once, on
 //   the same socket, without touching Sendmail: LOG_CRIT "filter process %ld
@@ -19,7 +23,11 @@
 //   signal %s; more than 5 within 60 s, stopping"; so does one killed while
 //   the daemon stops ("... signal %s while stopping").
 //
-// Other log lines: LOG_ERR "filter process %ld: %s; its channel is closed"
+// Other log lines: LOG_ERR "SPF spawner cannot be started: %s";
+// LOG_ERR "SPF spawner %ld ended by signal %s" and "SPF spawner %ld exited
+// with status %d" for the current spawner (one that ends because the filter
+// process closed its channel exits 0 and is not logged);
+// LOG_ERR "filter process %ld: %s; its channel is closed"
 // for a request the monitor does not serve; LOG_ERR "metrics file %s: %s"
 // when the file cannot be written (not repeated while the reason stays);
 // LOG_CRIT "filter process cannot be started: %s".

@@ -5,6 +5,8 @@
 #include <sys/uio.h>
 
 #include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 bool open_monitor_channel(int ends[2]) {
   return socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0;
@@ -44,4 +46,55 @@ received_packet receive_request(int fd) {
   }
   packet.data.clear();
   return packet;
+}
+
+bool send_spawner_reply(int fd, int attached) {
+  char kind = spawner_request;
+  iovec data{&kind, 1};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  if (attached >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &attached, sizeof attached);
+  }
+  ssize_t sent;
+  do {
+    sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (sent < 0 && errno == EINTR);
+  return sent == 1;
+}
+
+bool receive_spawner_reply(int fd, int& attached) {
+  attached = -1;
+  char kind = 0;
+  iovec data{&kind, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t received;
+  do {
+    received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+  } while (received < 0 && errno == EINTR);
+  if (received < 0) return false;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
+      header->cmsg_len == CMSG_LEN(sizeof(int))) {
+    std::memcpy(&attached, CMSG_DATA(header), sizeof attached);
+  }
+  bool reply = received == 1 && kind == spawner_request && (message.msg_flags & MSG_CTRUNC) == 0;
+  if (!reply && attached >= 0) {
+    close(attached);
+    attached = -1;
+  }
+  return reply;
 }

@@ -17,6 +17,7 @@
 #include "message/reply_text.hpp"
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "spf/spf_result.hpp"
 
 namespace {
 
@@ -122,21 +123,29 @@ void tag_subject(SMFICTX* ctx, const connection_context& context) {
 void format_received_spf(char* out, std::size_t out_size, const connection_context& c) {
   bounded_text value(out, out_size);
   switch (c.spf_result) {
-    case 2:
+    case spf_code::pass:
       value << "Pass (" << c.receiver_host << ": domain of " << c.sender_addr << "\n\tdesignates "
             << c.client_addr << " as permitted sender";
       break;
-    case 3:
+    case spf_code::fail:
       value << "Fail (" << c.receiver_host << ": domain of " << c.sender_addr
             << "\n\tdoes not designate " << c.client_addr << " as permitted sender";
       break;
-    case 4:
+    case spf_code::softfail:
       value << "SoftFail (" << c.receiver_host << ": transitioning domain of " << c.sender_addr
             << "\n\tdoes not designate " << c.client_addr << " as permitted sender";
       break;
-    case 1:
+    case spf_code::neutral:
       value << "Neutral (" << c.receiver_host << ": " << c.client_addr
             << " is neither permitted\n\tnor denied by domain of " << c.sender_addr;
+      break;
+    case spf_code::temperror:
+      value << "TempError (" << c.receiver_host << ": domain of " << c.sender_addr
+            << "\n\tcould not be checked: transient error in processing";
+      break;
+    case spf_code::permerror:
+      value << "PermError (" << c.receiver_host << ": domain of " << c.sender_addr
+            << "\n\tpublishes an SPF policy that cannot be interpreted";
       break;
     default:
       value << "None (" << c.receiver_host << ": domain of " << c.sender_addr

@@ -28,5 +28,9 @@ enum class spam_verdict { pass, rejected };
 spam_verdict apply_spam_actions(SMFICTX* ctx, const connection_context& context);
 
 // The value of the "Received-SPF" header for the context's SPF result, cut
-// to out_size - 1 characters.
+// to out_size - 1 characters. Each result has its own words (RFC 7208's
+// result names: Pass, Fail, SoftFail, Neutral, TempError, PermError, None),
+// in one layout: the word, a comment naming the receiving host, then
+// receiver=, client-ip=, envelope-from= and helo=, folded with tabs.
+// 0 and any number outside 1 to 7 give the None text.
 void format_received_spf(char* out, std::size_t out_size, const connection_context& context);

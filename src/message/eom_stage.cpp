@@ -2,10 +2,9 @@
 //
 // libmilter calls it once per message after the last body chunk, on the
 // connection's worker thread. It first takes the answers of the message's
-// DNS questions (checks/dns_questions.hpp); when SPF could not be set up the
-// message passes here (SMFIS_ACCEPT) without spam actions or copying. The
-// spam phase runs next (eom_actions); a
-// message it refuses ends here with SMFIS_REJECT. Every other message goes on
+// DNS questions (checks/dns_questions.hpp), whatever they answer. The spam
+// phase runs next (eom_actions); a message it refuses ends here with
+// SMFIS_REJECT. Every other message goes on
 // to the copying, whose status is the callback's result. The message record
 // is left for the next MAIL FROM, abort or close to destroy. A queue id that
 // the MTA did not give at MAIL FROM is taken from the end of the message.
@@ -41,7 +40,7 @@ sfsistat teslo_eom(SMFICTX* ctx) {
     if (context == nullptr) return SMFIS_TEMPFAIL;
     count(metric::messages_ended);
     take_late_queue_id(ctx, context->message);
-    if (take_dns_answers(*context) == SMFIS_ACCEPT) return SMFIS_ACCEPT;
+    take_dns_answers(*context);
     if (apply_spam_actions(ctx, *context) == spam_verdict::rejected) return SMFIS_REJECT;
     return copy_phase(ctx, *context);
   });

@@ -59,7 +59,7 @@ sfsistat teslo_envrcpt(SMFICTX* ctx, char** argv) {
       }
       // The SPF result is needed here: the message's DNS answers are
       // taken now rather than at its end.
-      (void)take_dns_answers(*context);
+      take_dns_answers(*context);
       flag_spf_fail(*context, config, spf_fail_seen::per_recipient, context->spf_result);
     }
     if (context->message != nullptr)

@@ -68,7 +68,7 @@ inline constexpr std::size_t metric_count =
 // Where an SPF result came from.
 enum class spf_source : std::size_t { fresh, cached };
 
-// SPF results as libspf2 numbers them: 0 invalid, 1 neutral, 2 pass, 3 fail,
+// SPF results as spf/spf_result.hpp numbers them: 0 invalid, 1 neutral, 2 pass, 3 fail,
 // 4 softfail, 5 none, 6 temperror, 7 permerror.
 inline constexpr std::size_t spf_result_count = 8;
 inline constexpr std::size_t check_count = 6;   // spam_check

@@ -107,13 +107,12 @@ syscall_list filter_process_calls() {
        // not in the list; glibc tries clone3 first and falls back on ENOSYS.
        {"clone", syscall_rule::allow_if_masked, 0, CLONE_THREAD, 0, CLONE_THREAD | namespace_flags},
        {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
-       // Sendmail's connections, the log socket, the SPF spawner.
+       // Sendmail's connections, the log socket; the SPF processes through
+       // their pidfds (the monitor forks their spawner and waits for it).
        {"accept"},
        {"accept4"},
        {"socket", syscall_rule::allow_if_arg, 0, AF_UNIX},
        {"pidfd_send_signal"},
-       {"wait4"},
-       {"waitid"},
        {"rt_sigtimedwait"},
        {"sched_getaffinity"},
        {"pipe2"},

@@ -1,6 +1,6 @@
 // The system-call lists of teslo's sandboxed processes.
 //
-// spf_evaluator_calls: a process that evaluates SPF with libspf2. It talks on
+// spf_evaluator_calls: a process that evaluates SPF (check_host). It talks on
 // its channel, asks DNS over UDP and TCP (socket, connect, send, receive,
 // poll), allocates memory and reads clocks, and may signal itself (abort).
 // Opening a file is answered with EACCES (glibc would re-read a changed
@@ -16,12 +16,12 @@
 // filter_process_calls: the process that serves Sendmail's connections. The
 // evaluator's list plus threads (clone with CLONE_THREAD and no namespace
 // flag; no new process), accepting connections, UNIX sockets (the log),
-// read-only opening of files (the reloads), signalling its SPF processes
-// through pidfds and waiting for the spawner at stop. It can neither execute
-// a program, start a process, trace, mount, change its identity, load a
-// module or a BPF program, touch the kernel keyring nor change personality;
-// removing a file is answered with EACCES. Loaded after the spawner started,
-// before the first thread.
+// read-only opening of files (the reloads) and signalling its SPF processes
+// through pidfds; it has no child to wait for (the monitor forks the SPF
+// spawner). It can neither execute a program, start a process, trace,
+// mount, change its identity, load a module or a BPF program, touch the
+// kernel keyring nor change personality; removing a file is answered with
+// EACCES. Loaded before the first thread.
 #pragma once
 
 #include "sandbox/syscall_filter.hpp"

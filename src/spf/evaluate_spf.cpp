@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <resolv.h>
 
 #include "dns/resolver_source.hpp"
 #include "spf/check_host.hpp"
@@ -17,8 +18,12 @@ using clock_type = std::chrono::steady_clock;
 // its temperror arrives before the asker stops waiting.
 constexpr std::chrono::milliseconds answer_margin{300};
 
+// The calling thread's resolver state, read from /etc/resolv.conf at its
+// first use unless the process did so already (the evaluation process does,
+// before its system-call list forbids opening files).
 std::unique_ptr<dns_source> make_resolver_source(clock_type::time_point deadline) {
-  return std::make_unique<resolver_source>(deadline);
+  if ((_res.options & RES_INIT) == 0) (void)res_init();
+  return std::make_unique<resolver_source>(&_res, deadline);
 }
 
 std::atomic<spf_dns_maker> dns_maker{make_resolver_source};

@@ -5,6 +5,9 @@
 // the limit fails, and the result is then a temperror rather than no
 // answer at all.
 //
+// The answer is always "answered", with the macro letters the evaluation
+// expanded; temperror and permerror carry what went wrong as the problem.
+//
 // The daemon never calls this in the process that serves Sendmail: it runs
 // in an evaluation process (spf/evaluator_process.hpp), where a fault costs
 // one answer. Unit tests and fuzz targets call it directly.

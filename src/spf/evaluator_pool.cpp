@@ -60,6 +60,19 @@ int remaining_ms(clock_type::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// True when `fd` has something to read or its other end is gone: for an
+// idle process's channel, a process that died or speaks unasked; for the
+// spawner's, a note waiting or a spawner that ended.
+bool has_news(int fd) {
+  pollfd watch{fd, POLLIN, 0};
+  return poll(&watch, 1, 0) != 0;
+}
+
+bool hung_up(int fd) {
+  pollfd watch{fd, POLLIN, 0};
+  return poll(&watch, 1, 0) > 0 && (watch.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 // Waits for `fd` to be readable until `deadline`; false when it passed.
 bool readable_by(int fd, clock_type::time_point deadline) {
   for (;;) {
@@ -73,11 +86,10 @@ bool readable_by(int fd, clock_type::time_point deadline) {
 
 class evaluator_pool {
  public:
-  // Takes over a new spawner (after stop, or at the first start).
-  void start(int spawner, pid_t spawner_pid) {
+  // From now on a spawner comes from `supply` (null: none comes).
+  void start(spawner_supply supply) {
     std::lock_guard hold(lock_);
-    spawner_ = spawner;
-    spawner_pid_ = spawner_pid;
+    supply_ = supply;
   }
 
   std::optional<evaluator> take() {
@@ -85,17 +97,24 @@ class evaluator_pool {
     std::optional<evaluator> found;
     {
       std::lock_guard hold(lock_);
+      // A spawner that ended took its processes with it.
+      if (spawner_ >= 0 && hung_up(spawner_)) lose_spawner_locked();
       auto now = clock_type::now();
       while (!idle_.empty() && now - idle_.front().idle_since > idle_lifetime) {
         retired.push_back(idle_.front());
         idle_.pop_front();
       }
-      if (!idle_.empty()) {
-        found = idle_.back();
+      while (!found && !idle_.empty()) {
+        evaluator one = idle_.back();
         idle_.pop_back();
-      } else {
-        found = spawn_locked();
+        if (has_news(one.channel)) {
+          kill_process(one);
+          retired.push_back(one);
+        } else {
+          found = one;
+        }
       }
+      if (!found) found = spawn_locked();
     }
     for (const evaluator& old : retired) close_evaluator(old);
     return found;
@@ -145,37 +164,34 @@ class evaluator_pool {
 
   void stop() {
     std::lock_guard hold(lock_);
-    for (const evaluator& one : idle_) {
-      kill_process(one);
-      close_evaluator(one);
-    }
-    idle_.clear();
+    supply_ = nullptr;
+    lose_spawner_locked();
     ended_.clear();
-    // The spawner ends when its channel closes, and its evaluation
-    // processes with it (their parent-death signal).
-    if (spawner_ >= 0) close(spawner_);
-    spawner_ = -1;
-    if (spawner_pid_ > 0) (void)waitpid(spawner_pid_, nullptr, 0);
-    spawner_pid_ = -1;
   }
 
  private:
+  // A new evaluation process from the spawner; a spawner found gone is
+  // replaced from the supply once.
   std::optional<evaluator> spawn_locked() {
-    if (spawner_ < 0) return std::nullopt;
-    char request = spawn_request;
-    if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
-      lose_spawner_locked();
-      return std::nullopt;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (spawner_ < 0 && supply_ != nullptr) spawner_ = supply_();
+      if (spawner_ < 0) return std::nullopt;
+      char request = spawn_request;
+      if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
+        lose_spawner_locked();
+        continue;
+      }
+      auto deadline = clock_type::now() + spawn_wait;
+      evaluator fresh;
+      for (;;) {
+        if (!readable_by(spawner_, deadline)) return std::nullopt;
+        std::optional<spawner_note> note = read_note_locked(&fresh);
+        if (!note) break;  // the spawner is gone
+        if (note->kind == spawner_note::spawned) return fresh;
+        if (note->kind == spawner_note::spawn_failed) return std::nullopt;
+      }
     }
-    auto deadline = clock_type::now() + spawn_wait;
-    evaluator fresh;
-    for (;;) {
-      if (!readable_by(spawner_, deadline)) return std::nullopt;
-      std::optional<spawner_note> note = read_note_locked(&fresh);
-      if (!note) return std::nullopt;
-      if (note->kind == spawner_note::spawned) return fresh;
-      if (note->kind == spawner_note::spawn_failed) return std::nullopt;
-    }
+    return std::nullopt;
   }
 
   // Reads one note; an ended note is kept for end_status. A spawned note's
@@ -224,14 +240,21 @@ class evaluator_pool {
     return note;
   }
 
+  // The spawner's channel is closed, and the idle processes, which end with
+  // the spawner (their parent-death signal), are ended and dropped.
   void lose_spawner_locked() {
     if (spawner_ >= 0) close(spawner_);
     spawner_ = -1;
+    for (const evaluator& one : idle_) {
+      kill_process(one);
+      close_evaluator(one);
+    }
+    idle_.clear();
   }
 
   std::mutex lock_;
+  spawner_supply supply_ = nullptr;
   int spawner_ = -1;
-  pid_t spawner_pid_ = -1;
   std::deque<evaluator> idle_;
   std::deque<std::pair<pid_t, int>> ended_;
 };
@@ -310,13 +333,9 @@ std::unique_ptr<pending_spf> ask_process(const spf_question& question) {
 
 }  // namespace
 
-bool start_evaluation_processes(const unprivileged_account& account) {
+void start_evaluation_processes(spawner_supply supply) {
+  the_pool().start(supply);
   set_spf_question_taker(ask_process);
-  pid_t spawner_pid = -1;
-  int spawner = start_spf_spawner(account, spawner_pid);
-  if (spawner < 0) return false;
-  the_pool().start(spawner, spawner_pid);
-  return true;
 }
 
 void stop_evaluation_processes() { the_pool().stop(); }

@@ -16,10 +16,9 @@ constexpr unsigned alarm_margin_seconds = 5;
 }  // namespace
 
 void serve_spf_questions(int channel) {
-  // glibc keeps /etc/resolv.conf as read here and only checks later that
-  // the file has not changed; libspf2's per-thread res_ninit then opens
-  // nothing. A changed file cannot be read again under the list below: that
-  // evaluation fails, the process ends, and its successor reads it anew.
+  // /etc/resolv.conf is read here, once, into the resolver state every
+  // evaluation of this process asks with (evaluate_spf); nothing is opened
+  // under the list below. A process reads a changed file when it starts.
   (void)res_init();
   if (!load_syscall_filter(spf_evaluator_calls())) _exit(2);
   spf_question question{};

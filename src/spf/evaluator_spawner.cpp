@@ -102,11 +102,26 @@ void report_ended(int channel) {
   }
 }
 
-[[noreturn]] void serve_spawn_requests(int channel, const unprivileged_account& account) {
-  (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-  (void)prctl(PR_SET_NAME, "teslo-spawner", 0, 0, 0);
+// The parent's handlers write into descriptors that are closed here and
+// whose numbers may come back as channels: none of them may run here.
+void ignore_parent_signals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int number : {SIGTERM, SIGHUP, SIGINT, SIGUSR1, SIGUSR2, SIGPIPE}) {
+    (void)sigaction(number, &ignore, nullptr);
+  }
+}
+
+[[noreturn]] void serve_spawn_requests(int channel, const unprivileged_account& account,
+                                       pid_t parent) {
+  ignore_parent_signals();
   close_others(channel);
   if (!drop_privileges(account)) _exit(1);
+  // After the identity change, which clears it; a parent already gone
+  // leaves nobody to serve.
+  (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+  if (getppid() != parent) _exit(0);
+  (void)prctl(PR_SET_NAME, "teslo-spawner", 0, 0, 0);
 
   sigset_t child_signal;
   sigset_t old_mask;
@@ -137,10 +152,11 @@ void report_ended(int channel) {
 int start_spf_spawner(const unprivileged_account& account, pid_t& spawner_pid) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return -1;
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
     close(ends[0]);
-    serve_spawn_requests(ends[1], account);
+    serve_spawn_requests(ends[1], account, parent);
   }
   int error = errno;
   close(ends[1]);

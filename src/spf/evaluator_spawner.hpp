@@ -1,12 +1,15 @@
-// The spawner: a small process that starts SPF evaluation processes.
+// The spawner of SPF evaluation processes.
 //
-// The serving process has many threads, and a process forked from it could
-// inherit a lock some other thread held; so at start-up, while the daemon
-// still has one thread, it forks this spawner, which stays single-threaded
-// and forks every evaluation process from then on. The spawner gives up
-// root at once (the account of sandbox/unprivileged_user.hpp), closes every
-// descriptor but its channel and the standard ones, loads its own
-// system-call list and then serves requests on its channel (SOCK_SEQPACKET):
+// The serving process has many threads and may not create processes (its
+// system-call list), so the root monitor (daemon/monitor.hpp), which stays
+// single-threaded, forks this spawner and hands the serving process its
+// channel; the spawner stays single-threaded and forks every evaluation
+// process from then on. At once it ignores the signals its parent handles
+// (their handlers would write into descriptors it closes), closes every
+// descriptor but its channel and the standard ones, gives up root for good
+// (the account of sandbox/unprivileged_user.hpp), asks for SIGKILL should its
+// parent end, loads its own system-call list and then serves requests on
+// its channel (SOCK_SEQPACKET):
 //
 //   request:   one byte, spawn_request
 //   replies:   spawner_note{spawned, pid}, with the new process's end of a
@@ -15,8 +18,9 @@
 //              spawner_note{ended, pid, wait status} whenever one of its
 //              evaluation processes has ended, unasked.
 //
-// The spawner and its evaluation processes end when the daemon's main thread
-// does (parent-death signal) or when the channel closes.
+// The spawner ends (exit status 0) when its channel closes, and its
+// evaluation processes with it (their parent-death signal); it exits 1 when
+// it cannot give up root or load its list.
 #pragma once
 
 #include <sys/types.h>

@@ -4,16 +4,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 
-#include <sys/types.h>
-
-#include <netinet/in.h>
-
-#include <arpa/nameser.h>
-
-extern "C" {
-#include <spf2/spf.h>
-}
+#include "spf/spf_result.hpp"
 
 namespace {
 
@@ -48,17 +41,25 @@ bool receive_question(int channel, spf_question& question) {
 }
 
 bool send_answer(int channel, const spf_evaluation& outcome) {
-  spf_answer_packet packet{static_cast<uint8_t>(outcome.kind), outcome.result};
+  spf_answer_packet packet{};
+  packet.kind = static_cast<uint8_t>(outcome.kind);
+  packet.result = outcome.result;
+  packet.macro_letters = outcome.macro_letters;
+  std::memcpy(packet.problem, outcome.problem, sizeof packet.problem);
+  packet.problem[sizeof packet.problem - 1] = '\0';
   return send_packet(channel, packet);
 }
 
 bool receive_answer(int channel, spf_evaluation& outcome) {
   spf_answer_packet packet{};
   if (!receive_packet(channel, packet)) return false;
-  if (packet.kind > spf_evaluation::answered) return false;
-  if (packet.result < SPF_RESULT_INVALID || packet.result > SPF_RESULT_PERMERROR) return false;
+  if (packet.kind != spf_evaluation::answered) return false;
+  if (packet.result < spf_code::invalid || packet.result > spf_code::permerror) return false;
+  if (std::memchr(packet.problem, '\0', sizeof packet.problem) == nullptr) return false;
   outcome = spf_evaluation{};
-  outcome.kind = static_cast<spf_evaluation::kind_t>(packet.kind);
+  outcome.kind = spf_evaluation::answered;
   outcome.result = packet.result;
+  outcome.macro_letters = packet.macro_letters;
+  std::memcpy(outcome.problem, packet.problem, sizeof outcome.problem);
   return true;
 }

@@ -1,7 +1,8 @@
 // One SPF question and its answer, as plain data: what an evaluation needs
 // from the message (client, HELO name, envelope sender, receiving host) and
-// what it gives back. Both cross the channel to an evaluation process as
-// they are, so they hold fixed-size texts only.
+// what it gives back. The question crosses the channel to an evaluation
+// process as it is, the answer as its answer packet
+// (spf/evaluator_wire.hpp), so both hold fixed-size texts only.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +27,13 @@ enum class spf_fault : uint8_t {
 
 struct spf_evaluation {
   enum kind_t : uint8_t {
-    nothing,      // no request could be made, or no response came
-    no_server,    // the SPF library could not be set up
-    query_error,  // the query returned an error code
-    answered,     // `result` holds the SPF result
-    failed        // `fault` says why there is no answer
-  } kind = nothing;
+    answered,  // `result` holds the SPF result (spf/spf_result.hpp)
+    failed     // `fault` says why there is no answer
+  } kind = failed;
   int32_t result = 0;
+  // answered: the macro letters expanded (spf/check_host.hpp, macro_bit)
+  uint32_t macro_letters = 0;
+  char problem[96] = {};  // answered with temperror or permerror: what went wrong
   spf_fault fault = spf_fault::none;
   int signal = 0;  // with died: the signal that ended the process, or 0
 };

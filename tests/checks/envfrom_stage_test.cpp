@@ -384,7 +384,7 @@ int listing_resolver(const char* /*name*/, addrinfo** answers) {
 
 TEST_F(envfrom_test, blocklist_and_spf_answers_are_logged_in_order) {
   loaded_config config("dnsbldou bl.example\ndnsblserv header\nspf header\n");
-  spf_server_maker previous_maker = set_spf_server_maker(offline_answers::make_zone_server);
+  spf_dns_maker previous_maker = set_spf_dns_maker(offline_answers::make_zone_dns);
   dnsbl_resolver previous_resolver =
       set_dnsbl_resolver({listing_resolver, offline_answers::release_answers});
   fake_milter::log_capture logs;
@@ -392,7 +392,7 @@ TEST_F(envfrom_test, blocklist_and_spf_answers_are_logged_in_order) {
   open(smtp);
   EXPECT_EQ(answered_envfrom(smtp, {"<alice@pass.example>"}), SMFIS_CONTINUE);
   set_dnsbl_resolver(previous_resolver);
-  set_spf_server_maker(previous_maker);
+  set_spf_dns_maker(previous_maker);
 
   EXPECT_EQ(message_flags(context(smtp)), "dnsbl_header");
   EXPECT_EQ(context(smtp).spf_result, 2);

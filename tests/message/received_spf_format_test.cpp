@@ -38,6 +38,18 @@ void reference(char* out, std::size_t size, const connection_context& c) {
                            "Neutral (%s: %s is neither permitted\n\tnor denied by domain of %s",
                            c.receiver_host, c.client_addr, c.sender_addr);
       break;
+    case 6:
+      used = std::snprintf(head, sizeof head,
+                           "TempError (%s: domain of %s\n\tcould not be checked: transient error "
+                           "in processing",
+                           c.receiver_host, c.sender_addr);
+      break;
+    case 7:
+      used = std::snprintf(head, sizeof head,
+                           "PermError (%s: domain of %s\n\tpublishes an SPF policy that cannot be "
+                           "interpreted",
+                           c.receiver_host, c.sender_addr);
+      break;
     default:
       used = std::snprintf(head, sizeof head,
                            "None (%s: domain of %s\n\tdoes not designate permitted sender hosts",
@@ -76,7 +88,7 @@ connection_context* filled(std::size_t length, char fill) {
 }  // namespace
 
 TEST(received_spf_format, equals_the_printf_wording_for_every_result_length_and_buffer) {
-  const int results[] = {0, 1, 2, 3, 4, 5, 7};
+  const int results[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, -1};
   const std::size_t lengths[] = {1, 9, 60, 127, 255};
   const std::size_t sizes[] = {1, 2, 17, 100, 256, 511, 512, 2000};
   for (int result : results) {

@@ -4,18 +4,21 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
 #include "sandbox/unprivileged_user.hpp"
 #include "spf/evaluate_spf.hpp"
 #include "spf/evaluator_pool.hpp"
+#include "spf/evaluator_spawner.hpp"
 #include "spf/spf_asker.hpp"
 #include "spf/spf_result.hpp"
 
@@ -74,6 +77,23 @@ std::unique_ptr<dns_source> prctl_calling_dns(clock_type::time_point deadline) {
   return offline_answers::make_zone_dns(deadline);
 }
 
+// The spawners, forked here as the monitor forks them in the daemon.
+std::vector<pid_t> spawners;
+
+int local_spawner() {
+  auto account = find_unprivileged_account(nullptr);
+  pid_t pid = -1;
+  int channel = account ? start_spf_spawner(*account, pid) : -1;
+  if (channel >= 0) spawners.push_back(pid);
+  return channel;
+}
+
+// Waits for the spawners, which end once their channel is closed.
+void reap_spawners() {
+  for (pid_t pid : spawners) (void)waitpid(pid, nullptr, 0);
+  spawners.clear();
+}
+
 class evaluator_pool_test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,6 +102,7 @@ class evaluator_pool_test : public ::testing::Test {
   }
   void TearDown() override {
     stop_evaluation_processes();
+    reap_spawners();
     set_spf_question_taker(nullptr);
     set_spf_dns_maker(previous_);
   }
@@ -89,9 +110,7 @@ class evaluator_pool_test : public ::testing::Test {
   // Evaluation processes forked from now on use `maker`.
   void start(spf_dns_maker maker = offline_answers::make_zone_dns) {
     previous_ = set_spf_dns_maker(maker);
-    auto account = find_unprivileged_account(nullptr);
-    ASSERT_TRUE(account.has_value());
-    ASSERT_TRUE(start_evaluation_processes(*account));
+    start_evaluation_processes(local_spawner);
   }
 
  private:
@@ -142,7 +161,20 @@ TEST_F(evaluator_pool_test, the_process_is_unprivileged_and_filtered) {
       EXPECT_EQ(outcome.signal, c.signal) << c.what;
     }
     stop_evaluation_processes();
+    reap_spawners();
   }
+}
+
+TEST_F(evaluator_pool_test, a_spawner_that_died_is_replaced_for_the_next_question) {
+  start();
+  ASSERT_EQ(ask("alice@pass.example").result, spf_code::pass);  // an idle process is left
+  ASSERT_EQ(spawners.size(), 1U);
+  ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
+  (void)waitpid(spawners[0], nullptr, 0);
+  spf_evaluation next = ask("alice@pass.example");
+  EXPECT_EQ(next.kind, spf_evaluation::answered);
+  EXPECT_EQ(next.result, spf_code::pass);
+  EXPECT_EQ(spawners.size(), 2U);
 }
 
 TEST_F(evaluator_pool_test, an_abandoned_question_frees_its_process) {
