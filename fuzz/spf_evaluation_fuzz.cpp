@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   zone.add_ptr("7.2.0.192.in-addr.arpa", "a.f.test");
 
   spf_request request;
-  if (!parse_ip_address(field[6], request.client)) (void)parse_ip_address("192.0.2.7", request.client);
+  if (!parse_ip_address(field[6], request.client))
+    (void)parse_ip_address("192.0.2.7", request.client);
   request.sender = field[4] + "@f.test";
   request.helo = field[5];
   request.receiver = "mx.local";

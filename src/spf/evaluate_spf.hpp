@@ -24,7 +24,8 @@ spf_evaluation evaluate_spf(const spf_question& question);
 // Makes the DNS source of one evaluation, answering until `deadline`. The
 // default asks the system resolver; unit tests put an in-memory zone in its
 // place.
-using spf_dns_maker = std::unique_ptr<dns_source> (*)(std::chrono::steady_clock::time_point deadline);
+using spf_dns_maker =
+    std::unique_ptr<dns_source> (*)(std::chrono::steady_clock::time_point deadline);
 
 // Replaces the maker (nullptr restores the resolver one); returns the old one.
 // Only for tests and benchmarks, before any evaluation runs.

@@ -257,8 +257,9 @@ TEST_F(spf_step_test, an_error_result_logs_what_went_wrong) {
   connection_context context = make_context({"192.0.2.7", "alice@broken.example"});
   spf_step(context, spam_config);
   EXPECT_EQ(context.spf_result, 6);
-  EXPECT_TRUE(logs_.contains(LOG_INFO, "SPF temperror for broken.example: DNS failure fetching "
-                                       "the record of broken.example"))
+  EXPECT_TRUE(logs_.contains(LOG_INFO,
+                             "SPF temperror for broken.example: DNS failure fetching "
+                             "the record of broken.example"))
       << ::testing::PrintToString(logs_.texts());
 }
 
