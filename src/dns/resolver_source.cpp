@@ -125,7 +125,7 @@ resolver_source::question& resolver_source::entry(const std::string& name, dns_t
 dns_reply resolver_source::answer(question& asked, const std::string& name, dns_type type) {
   udp_query& udp = *asked.udp;
   auto per_try = std::chrono::seconds(std::max(1, state_->retrans));
-  if (udp.await(std::min(udp.sent_at() + per_try, deadline_))) {
+  if (udp.await(std::min(udp.sent_at() + per_try, deadline_)) == udp_query::outcome::answered) {
     if (answer_truncated(udp.answer())) return over_tcp(udp, name, type);
     dns_reply reply = parse_answer(udp.answer(), name, type);
     if (reply.status != dns_reply::failed) return reply;
@@ -153,7 +153,9 @@ dns_reply resolver_source::ask_again(udp_query& udp, const std::string& name, dn
   } else {
     // Not one round of res_nsend fits: one more try of our own.
     udp.send_again();
-    if (!udp.await(deadline_)) return with_status(dns_reply::failed);
+    if (udp.await(deadline_) != udp_query::outcome::answered) {
+      return with_status(dns_reply::failed);
+    }
     message = udp.answer();
   }
   if (answer_truncated(message)) return over_tcp(udp, name, type);

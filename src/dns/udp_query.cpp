@@ -66,24 +66,27 @@ void udp_query::send_again() {
     (void)send(socket_, query_, static_cast<std::size_t>(query_length_), MSG_NOSIGNAL);
 }
 
-bool udp_query::await(clock_type::time_point until) {
-  if (socket_ < 0) return false;
+udp_query::outcome udp_query::await(clock_type::time_point until) {
+  if (socket_ < 0) return outcome::failed;
   answer_.resize(largest_answer);
   for (;;) {
     pollfd watch{socket_, POLLIN, 0};
     int ready = poll(&watch, 1, milliseconds_to(until));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    ssize_t length = recv(socket_, answer_.data(), answer_.size(), 0);
+    if (ready == 0) break;
+    ssize_t length = ready < 0 ? -1 : recv(socket_, answer_.data(), answer_.size(), 0);
     if (length < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (length < 0) break;
+    if (length < 0) {
+      answer_.clear();
+      return outcome::failed;
+    }
     std::span<const unsigned char> received(answer_.data(), static_cast<std::size_t>(length));
     if (!answers_query(received, query())) continue;
     answer_.resize(static_cast<std::size_t>(length));
-    return true;
+    return outcome::answered;
   }
   answer_.clear();
-  return false;
+  return outcome::timed_out;
 }
 
 std::chrono::system_clock::time_point udp_query::arrival_time() const {

@@ -45,9 +45,11 @@ class udp_query {
   void send_again();
 
   // Waits until `until` (not at all when it has passed) for the answer:
-  // true with it in answer(); false when none came in time or the socket
-  // failed (an ICMP error: nothing listens at the server's port).
-  [[nodiscard]] bool await(clock_type::time_point until);
+  // `answered` with it in answer(); `timed_out` when none came in time;
+  // `failed` when the socket failed (an ICMP error: nothing listens at the
+  // server's port) or nothing was sent.
+  enum class outcome { answered, timed_out, failed };
+  [[nodiscard]] outcome await(clock_type::time_point until);
   std::span<const unsigned char> answer() const;
 
   // When the answer's packet arrived, by the kernel's time stamp (wall
