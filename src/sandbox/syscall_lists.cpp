@@ -43,8 +43,39 @@ void add_channel_and_dns(syscall_list& list) {
   add_rules(list, {{"socket", syscall_rule::allow_if_arg, 0, AF_INET},
                    {"socket", syscall_rule::allow_if_arg, 0, AF_INET6},
                    {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD},
-                   // When a UDP answer arrived (checks/dnsbl_question.cpp).
+                   // When a UDP answer arrived (dns/udp_query.cpp, for the blocklist).
                    {"ioctl", syscall_rule::allow_if_arg, 1, SIOCGSTAMP}});
+}
+
+// The SPF evaluation's own needs besides the basics: its channel (send and
+// receive on a socket pair) and DNS as dns/resolver_source.hpp asks it:
+// UDP and TCP sockets of the Internet families, connected, with send,
+// receive and poll, the error of a TCP connect (SO_ERROR) and glibc's
+// request for ICMP errors (IP_RECVERR); closing them.
+void add_evaluation_channel_and_dns(syscall_list& list) {
+  add_rules(list, {{"sendto"},
+                   {"recvfrom"},
+                   {"connect"},
+                   {"poll"},
+                   {"getsockopt"},
+                   {"setsockopt"},
+                   {"close"},
+                   {"socket", syscall_rule::allow_if_arg, 0, AF_INET},
+                   {"socket", syscall_rule::allow_if_arg, 0, AF_INET6}});
+}
+
+// What libspf2's evaluation uses beyond that, while it is still the one
+// that evaluates: its resolver's checks of /etc/resolv.conf (the stat
+// family), glibc's TCP path (read, writev, getpeername) and answer size
+// check (FIONREAD), its messages on stderr, and the rest of the calls the
+// evaluation process has always been allowed.
+void add_libspf2_calls(syscall_list& list) {
+  add_rules(list, {{"read"},       {"write"},   {"readv"},       {"writev"},   {"recvmsg"},
+                   {"recvmmsg"},   {"sendmsg"}, {"sendmmsg"},    {"shutdown"}, {"select"},
+                   {"pselect6"},   {"fcntl"},   {"getsockname"}, {"lseek"},    {"fstat"},
+                   {"newfstatat"}, {"stat"},    {"statx"},       {"bind"},     {"getpeername"},
+                   {"ppoll"}});
+  add_rules(list, {{"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD}});
 }
 
 // Files opened for reading only, and existence checks.
@@ -61,7 +92,10 @@ void add_file_reading(syscall_list& list) {
 syscall_list spf_evaluator_calls() {
   syscall_list list;
   add_process_basics(list);
-  add_channel_and_dns(list);
+  add_evaluation_channel_and_dns(list);
+  add_libspf2_calls(list);
+  // glibc re-reads a changed /etc/resolv.conf when a resolver state is
+  // initialised (res_ninit); that fails softly.
   add_rules(list, {{"open", syscall_rule::refuse, 0, 0, EACCES},
                    {"openat", syscall_rule::refuse, 0, 0, EACCES},
                    {"access", syscall_rule::refuse, 0, 0, EACCES},
