@@ -7,26 +7,35 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
 // A name in glibc's presentation form, as dn_expand and ns_parserr write it.
 using name_buffer = char[NS_MAXDNAME];
 
-bool same_name(const char* left, const char* right) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (; *left != '\0' && *right != '\0'; ++left, ++right) {
-    if (lower(*left) != lower(*right)) return false;
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_name(std::string_view left, std::string_view right) {
+  if (left.size() != right.size()) return false;
+  for (std::size_t at = 0; at < left.size(); ++at) {
+    if (left[at] != right[at] && ascii_lower(left[at]) != ascii_lower(right[at])) return false;
   }
-  return *left == *right;
+  return true;
 }
 
-// `name` in the form ns_parserr gives a question's name: through the wire
-// form and back, so that escapes and a final dot compare as equal.
-bool presentation_of(const std::string& name, name_buffer& out) {
+// Whether the asked name is the name ns_parserr gives for a question. Most
+// often the asked text is that name as it stands, but for its case and a
+// final dot; else both are compared as glibc writes them (through the wire
+// form and back), so that escapes compare as what they stand for.
+bool is_asked_name(const std::string& asked, const char* echoed) {
+  std::string_view plain(asked);
+  if (!plain.empty() && plain.back() == '.') plain.remove_suffix(1);
+  if (same_name(plain, echoed)) return true;
   unsigned char wire[NS_MAXCDNAME];
-  return ns_name_pton(name.c_str(), wire, sizeof wire) >= 0 &&
-         ns_name_ntop(wire, out, sizeof out) >= 0;
+  name_buffer canonical;
+  return ns_name_pton(asked.c_str(), wire, sizeof wire) >= 0 &&
+         ns_name_ntop(wire, canonical, sizeof canonical) >= 0 && same_name(canonical, echoed);
 }
 
 // The header as glibc lays it out, copied out of a message that may be
@@ -102,14 +111,11 @@ dns_reply parse_answer(std::span<const unsigned char> message, const std::string
                        dns_type type) {
   ns_msg handle;
   ns_rr question;
-  name_buffer asked;
-  if (!parse(message, handle) || !only_question(handle, question) ||
-      !presentation_of(name, asked)) {
-    return failure();
-  }
+  if (!parse(message, handle) || !only_question(handle, question)) return failure();
   if (ns_msg_getflag(handle, ns_f_qr) == 0 || ns_msg_getflag(handle, ns_f_opcode) != ns_o_query ||
       ns_msg_getflag(handle, ns_f_tc) != 0 || ns_rr_class(question) != ns_c_in ||
-      ns_rr_type(question) != static_cast<int>(type) || !same_name(ns_rr_name(question), asked)) {
+      ns_rr_type(question) != static_cast<int>(type) ||
+      !is_asked_name(name, ns_rr_name(question))) {
     return failure();
   }
   int rcode = ns_msg_getflag(handle, ns_f_rcode);

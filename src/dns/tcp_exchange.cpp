@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "dns/answer_parse.hpp"
@@ -90,9 +89,9 @@ std::vector<unsigned char> ask_server(const name_server& server,
                                       std::span<const unsigned char> query,
                                       clock_type::time_point deadline) {
   stream connection(server, deadline);
-  std::vector<unsigned char> message(NS_INT16SZ + query.size());
+  std::vector<unsigned char> message(NS_INT16SZ);
   ns_put16(static_cast<unsigned>(query.size()), message.data());
-  std::copy(query.begin(), query.end(), message.begin() + NS_INT16SZ);
+  message.insert(message.end(), query.data(), query.data() + query.size());
   unsigned char length[NS_INT16SZ];
   if (!connection.open() || !connection.write_all(message.data(), message.size()) ||
       !connection.read_all(length, sizeof length)) {

@@ -98,6 +98,12 @@ const parse_case parse_cases[] = {
     // The question.
     {"name in other case, final dot asked", a_answer, "A.Example.", dns_type::a,
      "found ip[192.0.2.1]"},
+    {"an escape in the asked name",
+     response(7, 0, "ab.example", t_a, {record(at_question, t_a, a("192.0.2.1"))}),
+     "a\\098.example", dns_type::a, "found ip[192.0.2.1]"},
+    {"a space in a label",
+     response(7, 0, "a b.example", t_a, {record(at_question, t_a, a("192.0.2.1"))}), "a b.example",
+     dns_type::a, "found ip[192.0.2.1]"},
     {"another name", a_answer, "b.example", dns_type::a, "failed"},
     {"a longer name", a_answer, "x.a.example", dns_type::a, "failed"},
     {"another type", a_answer, "a.example", dns_type::aaaa, "failed"},
