@@ -9,9 +9,11 @@
 //
 // Fast path: the system resolver asks with res_nquery and reads the A and
 // AAAA answers with the DNS layer's parser (dns/answer_parse.hpp) instead
-// of calling getaddrinfo. Kept for this figure: the lookup cost 21,644 instructions per
-// message through getaddrinfo and 4,714 this way, every check on
-// (bench/callgrind.sh, bench/README.md). What it answers is checked against
+// of calling getaddrinfo. Kept for this figure: the lookup cost 21,644
+// instructions per message through getaddrinfo and 4,714 this way, every
+// check on (bench/callgrind.sh, bench/README.md), when it still had a
+// parser of its own; glibc's parser adds about 2,400 to each answer read
+// (bench/dns_answer_bench). What it answers is checked against
 // a real DNS server in tests/integration/dnsbl_answers.test.sh; no test yet
 // compares it with getaddrinfo name by name.
 #pragma once
