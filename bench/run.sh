@@ -21,3 +21,6 @@ echo "== harmful-attachment body scan (body_scan_bench)"
 
 echo "== address and name lists (list_index_bench)"
 "$build_dir/bench/list_index_bench"
+
+echo "== one DNS answer read (dns_answer_bench)"
+"$build_dir/bench/dns_answer_bench"

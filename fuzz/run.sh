@@ -15,7 +15,7 @@ set -euo pipefail
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
 all_targets=(spam_config copy_rules sendmail_cf macro_file body_scanner addresses callbacks
-  spf_evaluation)
+  spf_evaluation dns_answer)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 
 #include "checks/dnsbl_listing.hpp"
+#include "dns/answer_parse.hpp"
 
 namespace {
 
@@ -53,51 +54,34 @@ class thread_resolver {
 
 thread_local thread_resolver worker_resolver;
 
-// Appends the addresses of one answer's A or AAAA records to `*link`.
-// False when the message is malformed.
-bool add_answers(const unsigned char* message, int length, int type, addrinfo*** link) {
-  if (length < NS_HFIXEDSZ) return false;
-  const unsigned char* end = message + length;
-  int questions = (message[4] << 8) | message[5];
-  int answers = (message[6] << 8) | message[7];
-  const unsigned char* at = message + NS_HFIXEDSZ;
-  for (; questions > 0; --questions) {
-    int skip = dn_skipname(at, end);
-    if (skip < 0 || end - at < skip + NS_QFIXEDSZ) return false;
-    at += skip + NS_QFIXEDSZ;
+// Appends one address as an addrinfo node (the address in the same block)
+// at `*link`; false when memory runs out.
+bool append_address(const ip_address& address, addrinfo*** link) {
+  auto* node = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo) + sizeof(sockaddr_in6)));
+  if (node == nullptr) return false;
+  auto* place = reinterpret_cast<sockaddr*>(node + 1);
+  if (address.v6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(place);
+    v6->sin6_family = AF_INET6;
+    std::memcpy(&v6->sin6_addr, address.bytes.data(), NS_IN6ADDRSZ);
+    node->ai_addrlen = sizeof(sockaddr_in6);
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(place);
+    v4->sin_family = AF_INET;
+    std::memcpy(&v4->sin_addr, address.bytes.data(), NS_INADDRSZ);
+    node->ai_addrlen = sizeof(sockaddr_in);
   }
-  for (; answers > 0; --answers) {
-    int skip = dn_skipname(at, end);
-    if (skip < 0 || end - at < skip + NS_RRFIXEDSZ) return false;
-    at += skip;
-    int record_type = (at[0] << 8) | at[1];
-    int record_class = (at[2] << 8) | at[3];
-    int data_length = (at[8] << 8) | at[9];
-    at += NS_RRFIXEDSZ;
-    if (end - at < data_length) return false;
-    int want_length = type == ns_t_a ? NS_INADDRSZ : NS_IN6ADDRSZ;
-    if (record_type == type && record_class == ns_c_in && data_length == want_length) {
-      auto* node = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo) + sizeof(sockaddr_in6)));
-      if (node == nullptr) return false;
-      auto* address = reinterpret_cast<sockaddr*>(node + 1);
-      if (type == ns_t_a) {
-        auto* v4 = reinterpret_cast<sockaddr_in*>(address);
-        v4->sin_family = AF_INET;
-        std::memcpy(&v4->sin_addr, at, NS_INADDRSZ);
-        node->ai_addrlen = sizeof(sockaddr_in);
-      } else {
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(address);
-        v6->sin6_family = AF_INET6;
-        std::memcpy(&v6->sin6_addr, at, NS_IN6ADDRSZ);
-        node->ai_addrlen = sizeof(sockaddr_in6);
-      }
-      node->ai_family = address->sa_family;
-      node->ai_socktype = SOCK_STREAM;
-      node->ai_addr = address;
-      **link = node;
-      *link = &node->ai_next;
-    }
-    at += data_length;
+  node->ai_family = place->sa_family;
+  node->ai_socktype = SOCK_STREAM;
+  node->ai_addr = place;
+  **link = node;
+  *link = &node->ai_next;
+  return true;
+}
+
+bool append_addresses(const dns_reply& reply, addrinfo*** link) {
+  for (const ip_address& address : reply.addresses) {
+    if (!append_address(address, link)) return false;
   }
   return true;
 }
@@ -124,15 +108,17 @@ int system_resolve(const char* name, addrinfo** answers) {
   unsigned char message[NS_PACKETSZ * 4];
   addrinfo** link = answers;
   bool failed = false;
-  for (int type : {ns_t_a, ns_t_aaaa}) {
-    int length = res_nquery(state, name, ns_c_in, type, message, sizeof message);
+  for (dns_type type : {dns_type::a, dns_type::aaaa}) {
+    int length = res_nquery(state, name, ns_c_in, static_cast<int>(type), message, sizeof message);
     if (length < 0) {
       if (state->res_h_errno == NO_DATA) continue;
       // No such name; anything else is a failure or timeout.
       failed = state->res_h_errno != HOST_NOT_FOUND;
       break;
     }
-    if (!add_answers(message, std::min<int>(length, sizeof message), type, &link)) {
+    std::span<const unsigned char> answer(message, std::min<std::size_t>(length, sizeof message));
+    dns_reply reply = parse_answer(answer, name, type);
+    if (reply.status == dns_reply::failed || !append_addresses(reply, &link)) {
       failed = true;
       break;
     }
@@ -172,10 +158,14 @@ bool dnsbl_uses_system_resolver() { return &current_dnsbl_resolver() == &system_
 
 res_state dnsbl_thread_resolver() { return worker_resolver.get(); }
 
-bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers) {
-  *answers = nullptr;
-  addrinfo** link = answers;
-  return add_answers(message, length, type, &link);
+addrinfo* dnsbl_answers_of(const dns_reply& reply) {
+  addrinfo* answers = nullptr;
+  addrinfo** link = &answers;
+  if (!append_addresses(reply, &link)) {
+    system_release(answers);
+    return nullptr;
+  }
+  return answers;
 }
 
 void dnsbl_release_answers(addrinfo* answers) { system_release(answers); }

@@ -7,16 +7,20 @@
 // atomically; a replaced resolver is kept until the process ends, since an
 // abandoned lookup may still be using it. Takes no lock while it asks.
 //
-// Fast path: the system resolver asks with res_nquery and parses the A and
-// AAAA answers itself (its own DNS wire parser) instead of calling
-// getaddrinfo. Kept for this figure: the lookup cost 21,644 instructions per
-// message through getaddrinfo and 4,714 this way, every check on
-// (bench/callgrind.sh, bench/README.md). What it answers is checked against
+// Fast path: the system resolver asks with res_nquery and reads the A and
+// AAAA answers with the DNS layer's parser (dns/answer_parse.hpp) instead
+// of calling getaddrinfo. Kept for this figure: the lookup cost 21,644
+// instructions per message through getaddrinfo and 4,714 this way, every
+// check on (bench/callgrind.sh, bench/README.md), when it still had a
+// parser of its own; glibc's parser adds about 2,400 to each answer read
+// (bench/dns_answer_bench). What it answers is checked against
 // a real DNS server in tests/integration/dnsbl_answers.test.sh; no test yet
 // compares it with getaddrinfo name by name.
 #pragma once
 
 #include <resolv.h>
+
+#include "dns/dns_reply.hpp"
 
 struct addrinfo;
 
@@ -38,10 +42,10 @@ dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver);
 
 // For a question sent ahead (checks/dnsbl_question.hpp): whether the system
 // resolver is the one in force; the calling thread's resolver state (null
-// when /etc/resolv.conf cannot be taken); the addresses of one answer
-// message's A or AAAA records, as the system resolver parses them (false
-// when the message is malformed); and their release.
+// when /etc/resolv.conf cannot be taken); the addresses of a parsed answer
+// as the system resolver gives them (null when there are none); and their
+// release.
 bool dnsbl_uses_system_resolver();
 res_state dnsbl_thread_resolver();
-bool dnsbl_parse_answer(const unsigned char* message, int length, int type, addrinfo** answers);
+addrinfo* dnsbl_answers_of(const dns_reply& reply);
 void dnsbl_release_answers(addrinfo* answers);

@@ -43,8 +43,29 @@ void add_channel_and_dns(syscall_list& list) {
   add_rules(list, {{"socket", syscall_rule::allow_if_arg, 0, AF_INET},
                    {"socket", syscall_rule::allow_if_arg, 0, AF_INET6},
                    {"ioctl", syscall_rule::allow_if_arg, 1, FIONREAD},
-                   // When a UDP answer arrived (checks/dnsbl_question.cpp).
+                   // When a UDP answer arrived (dns/udp_query.cpp, for the blocklist).
                    {"ioctl", syscall_rule::allow_if_arg, 1, SIOCGSTAMP}});
+}
+
+// The SPF evaluation's own needs besides the basics: its channel (send and
+// receive on a socket pair) and DNS as dns/resolver_source.hpp asks it:
+// UDP and TCP sockets of the Internet families, connected, with send,
+// receive and poll, the error of a TCP connect (SO_ERROR) and glibc's
+// request for ICMP errors (IP_RECVERR); closing them. res_nsend, which
+// asks again what UDP did not settle, writes a TCP question with writev
+// and reads its answer with read.
+void add_evaluation_channel_and_dns(syscall_list& list) {
+  add_rules(list, {{"read"},
+                   {"writev"},
+                   {"sendto"},
+                   {"recvfrom"},
+                   {"connect"},
+                   {"poll"},
+                   {"getsockopt"},
+                   {"setsockopt"},
+                   {"close"},
+                   {"socket", syscall_rule::allow_if_arg, 0, AF_INET},
+                   {"socket", syscall_rule::allow_if_arg, 0, AF_INET6}});
 }
 
 // Files opened for reading only, and existence checks.
@@ -61,7 +82,9 @@ void add_file_reading(syscall_list& list) {
 syscall_list spf_evaluator_calls() {
   syscall_list list;
   add_process_basics(list);
-  add_channel_and_dns(list);
+  add_evaluation_channel_and_dns(list);
+  // Nothing is opened after the start (the resolver state is read before
+  // the list is loaded); should glibc try, it is refused softly.
   add_rules(list, {{"open", syscall_rule::refuse, 0, 0, EACCES},
                    {"openat", syscall_rule::refuse, 0, 0, EACCES},
                    {"access", syscall_rule::refuse, 0, 0, EACCES},

@@ -1,8 +1,9 @@
 // The system-call lists of teslo's sandboxed processes.
 //
 // spf_evaluator_calls: a process that evaluates SPF (check_host). It talks on
-// its channel, asks DNS over UDP and TCP (socket, connect, send, receive,
-// poll), allocates memory and reads clocks, and may signal itself (abort).
+// its channel, asks DNS over UDP and TCP as dns/resolver_source.hpp does
+// (socket, connect, send, receive, poll, two socket options), allocates
+// memory and reads clocks, and may signal itself (abort).
 // Opening a file is answered with EACCES (glibc would re-read a changed
 // /etc/resolv.conf; the process reads it once before the list is loaded),
 // and it can neither start a process or thread nor execute a program.
