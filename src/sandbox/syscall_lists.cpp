@@ -55,9 +55,7 @@ void add_channel_and_dns(syscall_list& list) {
 // asks again what UDP did not settle, writes a TCP question with writev
 // and reads its answer with read.
 void add_evaluation_channel_and_dns(syscall_list& list) {
-  add_rules(list, {{"read"},
-                   {"writev"},
-                   {"sendto"},
+  add_rules(list, {{"sendto"},
                    {"recvfrom"},
                    {"connect"},
                    {"poll"},

@@ -8,17 +8,20 @@
 #include <cstdlib>
 #include <sys/socket.h>
 
+#include <mutex>
+
 #include "spf/check_host.hpp"
 #include "spf/zone_dns.hpp"
 
 namespace {
 
 zone_dns spf_zone;
+std::mutex spf_zone_lock;  // evaluations on several threads ask the one zone
 
-// Each evaluation asks the one zone.
 class zone_view : public dns_source {
  public:
   dns_reply lookup(const std::string& name, dns_type type) override {
+    std::lock_guard hold(spf_zone_lock);
     return spf_zone.lookup(name, type);
   }
 };
