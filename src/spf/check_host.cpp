@@ -110,6 +110,7 @@ class evaluation {
   macro_values values_;
   int terms_ = 0;
   int voids_ = 0;
+  int ahead_left_ = term_limit;  // questions of terms that may still be asked ahead
   uint32_t letters_ = 0;
   int32_t error_ = 0;
   std::string problem_;
@@ -283,12 +284,15 @@ evaluation::match evaluation::exists(const spf_term& term, const std::string& do
 }
 
 // The questions of the record's terms that do not depend on an earlier
-// answer are sent together, before the first term is evaluated; at most as
-// many as the term limit still allows.
+// answer are sent together, before the first term is evaluated: at most as
+// many as the term limit still allows, and at most 10 in the whole
+// evaluation, so that the questions a match makes needless stay as few as
+// the terms the limit allows.
 void evaluation::ask_ahead(const spf_record& record, const std::string& domain) {
-  int budget = term_limit - terms_;
+  int budget = std::min(term_limit - terms_, ahead_left_);
   auto ask = [&](const std::string& spec, dns_type type) {
     if (budget-- <= 0) return;
+    --ahead_left_;
     if (lowered(spec).find("%{p") != std::string::npos) return;
     uint32_t ignored = 0;  // a question asked ahead is not yet a use of its letters
     std::string name = target(spec, domain, ignored);
@@ -301,7 +305,10 @@ void evaluation::ask_ahead(const spf_record& record, const std::string& domain) 
       case spf_mechanism::mx: ask(term.domain_spec, dns_type::mx); break;
       case spf_mechanism::exists: ask(term.domain_spec, dns_type::a); break;
       case spf_mechanism::ptr:
-        if (budget-- > 0) dns_.ask_ahead(reverse_lookup_name(client_), dns_type::ptr);
+        if (budget-- > 0) {
+          --ahead_left_;
+          dns_.ask_ahead(reverse_lookup_name(client_), dns_type::ptr);
+        }
         break;
       default: break;
     }
