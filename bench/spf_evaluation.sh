@@ -9,21 +9,26 @@
 #      record, in round trips of 50 ms (its record, the include's record and
 #      the MX names, the exchange's address: three when independent
 #      questions travel together).
-# The two programs take turns, RUNS times each.
+# The two programs take turns, RUNS times each. With --instructions, section
+# 1 also counts instructions per evaluation under callgrind (repeatable
+# where CPU time on a shared machine is not).
 #
-# usage: sudo bench/spf_evaluation.sh --baseline OLD_SPF_EVALUATION_BENCH [--runs N] [--build-dir DIR]
+# usage: sudo bench/spf_evaluation.sh --baseline OLD_SPF_EVALUATION_BENCH [--runs N]
+#            [--instructions] [--build-dir DIR]
 set -u
 
 SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="$SOURCE_DIR/build-bench"
 BASELINE=""
 RUNS=3
+INSTRUCTIONS=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --baseline) BASELINE="$(realpath "$2")"; shift ;;
     --runs) RUNS="$2"; shift ;;
+    --instructions) INSTRUCTIONS=1 ;;
     --build-dir) BUILD_DIR="$2"; shift ;;
-    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "spf_evaluation.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -38,6 +43,7 @@ if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
 fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
 args=(--runs "$RUNS" --build-dir "$BUILD_DIR")
+[ "$INSTRUCTIONS" = 1 ] && args+=(--instructions)
 [ -n "$BASELINE" ] && args+=(--baseline "$BASELINE")
 sandbox_enter "${args[@]}"
 
@@ -69,6 +75,23 @@ for ((n = 1; n <= RUNS; n++)); do
     done
   done
 done
+# instructions LABEL BINARY SENDER: instructions per evaluation (200 of
+# them, less one evaluation's worth of start-up measured with 1).
+instructions() {
+  local total one
+  total="$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$2" "$3" 192.0.2.7 201 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p')"
+  one="$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$2" "$3" 192.0.2.7 1 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p')"
+  printf '  %-9s %-22s instructions per evaluation %d\n' "$1" "$3" $(((total - one) / 200))
+}
+if [ "$INSTRUCTIONS" = 1 ]; then
+  for program in "${programs[@]}"; do
+    for sender in x@plain.bench.test x@mixed.bench.test; do
+      instructions "${program%%:*}" "${program#*:}" "$sender"
+    done
+  done
+fi
 sandbox_kill_pid "$SANDBOX_DNS_PID" 5
 
 echo "== 2. DNS answering after 50 ms: wall time of the include-and-mx record"
