@@ -200,8 +200,8 @@ assert_eq "the configuration is the group teslo's, not others'" \
 # blocklist; the installed, sandboxed daemon must reach it through
 # /etc/resolv.conf (a resolver that cannot read it would ask 127.0.0.1 too,
 # so the answers below also prove that the sandbox lets it read the file).
-# libspf2 passes loopback clients whatever the record says: SPF mail comes
-# from 192.0.2.1, an address of the container's own loopback device.
+# SPF mail comes from 192.0.2.1, an address of the container's own loopback
+# device, which the records name.
 ct 'cp /etc/mail/orvane/orvane.conf /root/orvane.conf.before
     cp /etc/mail/access /root/access.before
     printf "Connect:192.0.2.1\tRELAY\n" >> /etc/mail/access
