@@ -241,7 +241,8 @@ TEST_F(spf_step_test, pass_raises_no_flag) {
 
 TEST_F(spf_step_test, result_of_one_domain_never_serves_another) {
   // Same client, domains that share a long prefix: each gets its own result.
-  std::string label = std::string(60, 'x') + '.' + std::string(60, 'y') + '.' + std::string(60, 'z');
+  std::string label =
+      std::string(60, 'x') + '.' + std::string(60, 'y') + '.' + std::string(60, 'z');
   add_txt((label + ".pass.example").c_str(), "v=spf1 ip4:192.0.2.0/24 -all");
   add_txt((label + ".pass.example.net").c_str(), "v=spf1 -all");
   connection_context first = make_context({"192.0.2.7", ("a@" + label + ".pass.example").c_str()});
