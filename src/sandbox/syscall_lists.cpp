@@ -66,6 +66,16 @@ void add_evaluation_channel_and_dns(syscall_list& list) {
                    {"socket", syscall_rule::allow_if_arg, 0, AF_INET6}});
 }
 
+// Sanitizer builds (never installed): UBSan's check of a polymorphic
+// object's type (the evaluation's DNS source) probes memory by writing it
+// to a pipe. The spawner's list allows it too, since an evaluation process
+// runs under both.
+void add_sanitizer_probes([[maybe_unused]] syscall_list& list) {
+#if defined(__SANITIZE_ADDRESS__)
+  add_rules(list, {{"pipe2"}, {"write"}});
+#endif
+}
+
 // Files opened for reading only, and existence checks.
 void add_file_reading(syscall_list& list) {
   add_rules(list, {{"open", syscall_rule::allow_if_clear, 1, write_flags},
@@ -81,11 +91,7 @@ syscall_list spf_evaluator_calls() {
   syscall_list list;
   add_process_basics(list);
   add_evaluation_channel_and_dns(list);
-#if defined(__SANITIZE_ADDRESS__)
-  // Sanitizer builds (never installed): UBSan's check of a polymorphic
-  // object's type (the DNS source) probes memory by writing it to a pipe.
-  add_rules(list, {{"pipe2"}, {"write"}});
-#endif
+  add_sanitizer_probes(list);
   // Nothing is opened after the start (the resolver state is read before
   // the list is loaded); should glibc try, it is refused softly.
   add_rules(list, {{"open", syscall_rule::refuse, 0, 0, EACCES},
@@ -99,6 +105,7 @@ syscall_list spf_evaluator_calls() {
 syscall_list spf_spawner_calls() {
   syscall_list list;
   add_process_basics(list);
+  add_sanitizer_probes(list);
   add_channel_and_dns(list);
   add_file_reading(list);
   add_rules(list, {{"clone", syscall_rule::allow_if_clear, 0, namespace_flags},
