@@ -11,7 +11,8 @@ trap 'exit 143' TERM
 
 packages=(
   build-essential cmake pkg-config
-  libmilter-dev libspf2-dev libxml++2.6-dev libseccomp-dev libgtest-dev googletest
+  libmilter-dev libspf2-dev libxml++2.6-dev libseccomp-dev libgmime-3.0-dev libarchive-dev
+  libgtest-dev googletest
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib python3-prometheus-client
   iproute2 procps util-linux libio-socket-inet6-perl
   mandoc systemd systemd-container

@@ -18,6 +18,7 @@
 #include "daemon/monitor_channel.hpp"
 #include "daemon/reload_thread.hpp"
 #include "daemon/settings_reload.hpp"
+#include "message/part_header.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "sandbox/drop_privileges.hpp"
 #include "sandbox/syscall_filter.hpp"
@@ -79,6 +80,7 @@ void run_filter_process(const filter_plan& plan) {
   (void)install_spam_settings(paths::spam_config_file);
   start_spf_evaluation();
   prepare_spf_cache(*current_spam_settings());
+  init_mime_library();  // GMime reads its tables before the list is in force
   if (!load_system_call_list()) {
     // Without seccomp at all (a kernel built without it, valgrind) the
     // process still serves as an unprivileged user with no_new_privs, and
