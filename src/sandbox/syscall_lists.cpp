@@ -70,7 +70,7 @@ syscall_list spf_evaluator_calls() {
   return list;
 }
 
-syscall_list spf_spawner_calls() {
+syscall_list spawner_calls() {
   syscall_list list;
   add_process_basics(list);
   add_channel_and_dns(list);

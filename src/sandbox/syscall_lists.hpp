@@ -7,7 +7,7 @@
 // /etc/resolv.conf; the process reads it once before the list is loaded),
 // and it can neither start a process or thread nor execute a program.
 //
-// spf_spawner_calls: the process that forks evaluators. The evaluator's list
+// spawner_calls: the process that forks evaluators. The evaluator's list
 // plus fork (no namespaces), waiting for its children, socket pairs for
 // their channels, read-only opening of files (an evaluator reads the
 // resolver's files before it loads its own list), closing inherited
@@ -27,5 +27,5 @@
 #include "sandbox/syscall_filter.hpp"
 
 syscall_list spf_evaluator_calls();
-syscall_list spf_spawner_calls();
+syscall_list spawner_calls();
 syscall_list filter_process_calls();

@@ -2,24 +2,19 @@
 #include "spf/evaluator_pool.hpp"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "spf/evaluator_spawner.hpp"
+#include "sandbox/process_spawner.hpp"
+#include "sandbox/spawner_client.hpp"
+#include "spf/evaluator_process.hpp"
 #include "spf/evaluator_wire.hpp"
 #include "spf/spf_asker.hpp"
 
@@ -31,29 +26,18 @@ using std::chrono::milliseconds;
 constexpr std::size_t idle_kept = 256;
 constexpr auto idle_lifetime = std::chrono::seconds(60);
 constexpr int questions_per_process = 1000;
-constexpr milliseconds spawn_wait{2000};
-// How long a question whose process died waits for the spawner's report of
-// how it ended.
-constexpr milliseconds end_report_wait{500};
-constexpr milliseconds end_report_slice{5};
-constexpr std::size_t end_reports_kept = 64;
+
+const spawned_role evaluator_role{"teslo-spawner", "teslo-spf", serve_spf_questions};
 
 struct evaluator {
-  pid_t pid = -1;
-  int channel = -1;
-  int process = -1;  // pidfd
+  spawned_worker worker;
   int questions = 0;
   clock_type::time_point idle_since{};
 };
 
-void kill_process(const evaluator& one) {
-  (void)syscall(SYS_pidfd_send_signal, one.process, SIGKILL, nullptr, 0);
-}
+void kill_process(const evaluator& one) { kill_worker(one.worker); }
 
-void close_evaluator(const evaluator& one) {
-  close(one.channel);
-  close(one.process);
-}
+void close_evaluator(const evaluator& one) { close_worker(one.worker); }
 
 int remaining_ms(clock_type::time_point deadline) {
   auto left = std::chrono::duration_cast<milliseconds>(deadline - clock_type::now()).count();
@@ -74,11 +58,7 @@ bool readable_by(int fd, clock_type::time_point deadline) {
 class evaluator_pool {
  public:
   // Takes over a new spawner (after stop, or at the first start).
-  void start(int spawner, pid_t spawner_pid) {
-    std::lock_guard hold(lock_);
-    spawner_ = spawner;
-    spawner_pid_ = spawner_pid;
-  }
+  void start(int spawner, pid_t spawner_pid) { spawner_.start(spawner, spawner_pid); }
 
   std::optional<evaluator> take() {
     std::vector<evaluator> retired;
@@ -93,11 +73,13 @@ class evaluator_pool {
       if (!idle_.empty()) {
         found = idle_.back();
         idle_.pop_back();
-      } else {
-        found = spawn_locked();
       }
     }
     for (const evaluator& old : retired) close_evaluator(old);
+    if (!found) {
+      std::optional<spawned_worker> fresh = spawner_.spawn();
+      if (fresh) found = evaluator{*fresh};
+    }
     return found;
   }
 
@@ -121,119 +103,24 @@ class evaluator_pool {
 
   // The wait status of an evaluation process that ended, as the spawner
   // reports it; nothing when no report comes in time.
-  // The lock is held for a few milliseconds at a time, so that a crash
-  // does not hold up the questions of other messages.
-  std::optional<int> end_status(pid_t pid) {
-    auto deadline = clock_type::now() + end_report_wait;
-    for (;;) {
-      {
-        std::lock_guard hold(lock_);
-        for (const auto& [ended, status] : ended_) {
-          if (ended == pid) return status;
-        }
-        if (spawner_ < 0) return std::nullopt;
-        auto slice = std::min(deadline, clock_type::now() + end_report_slice);
-        if (readable_by(spawner_, slice)) {
-          if (!read_note_locked(nullptr)) return std::nullopt;
-          continue;
-        }
-      }
-      if (clock_type::now() >= deadline) return std::nullopt;
-      std::this_thread::yield();
-    }
-  }
+  std::optional<int> end_status(pid_t pid) { return spawner_.end_status(pid); }
 
   void stop() {
-    std::lock_guard hold(lock_);
-    for (const evaluator& one : idle_) {
-      kill_process(one);
-      close_evaluator(one);
+    {
+      std::lock_guard hold(lock_);
+      for (const evaluator& one : idle_) {
+        kill_process(one);
+        close_evaluator(one);
+      }
+      idle_.clear();
     }
-    idle_.clear();
-    ended_.clear();
-    // The spawner ends when its channel closes, and its evaluation
-    // processes with it (their parent-death signal).
-    if (spawner_ >= 0) close(spawner_);
-    spawner_ = -1;
-    if (spawner_pid_ > 0) (void)waitpid(spawner_pid_, nullptr, 0);
-    spawner_pid_ = -1;
+    spawner_.stop();
   }
 
  private:
-  std::optional<evaluator> spawn_locked() {
-    if (spawner_ < 0) return std::nullopt;
-    char request = spawn_request;
-    if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
-      lose_spawner_locked();
-      return std::nullopt;
-    }
-    auto deadline = clock_type::now() + spawn_wait;
-    evaluator fresh;
-    for (;;) {
-      if (!readable_by(spawner_, deadline)) return std::nullopt;
-      std::optional<spawner_note> note = read_note_locked(&fresh);
-      if (!note) return std::nullopt;
-      if (note->kind == spawner_note::spawned) return fresh;
-      if (note->kind == spawner_note::spawn_failed) return std::nullopt;
-    }
-  }
-
-  // Reads one note; an ended note is kept for end_status. A spawned note's
-  // descriptors go to `fresh` (or are closed when nobody asked).
-  std::optional<spawner_note> read_note_locked(evaluator* fresh) {
-    spawner_note note{};
-    iovec data{&note, sizeof note};
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t received;
-    do {
-      received = recvmsg(spawner_, &message, MSG_CMSG_CLOEXEC);
-    } while (received < 0 && errno == EINTR);
-    int fds[2] = {-1, -1};
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
-        header->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
-      std::memcpy(fds, CMSG_DATA(header), sizeof fds);
-    }
-    if (received != static_cast<ssize_t>(sizeof note)) {
-      for (int fd : fds) {
-        if (fd >= 0) close(fd);
-      }
-      lose_spawner_locked();
-      return std::nullopt;
-    }
-    if (note.kind == spawner_note::ended) {
-      ended_.emplace_back(note.pid, note.status);
-      if (ended_.size() > end_reports_kept) ended_.pop_front();
-    } else if (note.kind == spawner_note::spawned && fresh != nullptr && fds[0] >= 0 &&
-               fds[1] >= 0) {
-      fresh->pid = note.pid;
-      fresh->channel = fds[0];
-      fresh->process = fds[1];
-      return note;
-    } else if (note.kind == spawner_note::spawned) {
-      for (int fd : fds) {
-        if (fd >= 0) close(fd);
-      }
-      note.kind = spawner_note::spawn_failed;
-    }
-    return note;
-  }
-
-  void lose_spawner_locked() {
-    if (spawner_ >= 0) close(spawner_);
-    spawner_ = -1;
-  }
-
-  std::mutex lock_;
-  int spawner_ = -1;
-  pid_t spawner_pid_ = -1;
+  std::mutex lock_;  // the idle list
   std::deque<evaluator> idle_;
-  std::deque<std::pair<pid_t, int>> ended_;
+  spawner_client spawner_;
 };
 
 // Never destroyed: worker threads may still hold questions at exit.
@@ -258,7 +145,7 @@ class process_question final : public pending_spf {
     for (int attempt = 0; attempt < 2 && !sent_; ++attempt) {
       std::optional<evaluator> one = pool_.take();
       if (!one) return;
-      if (send_question(one->channel, question)) {
+      if (send_question(one->worker.channel, question)) {
         process_ = *one;
         sent_ = true;
       } else {
@@ -280,20 +167,20 @@ class process_question final : public pending_spf {
   spf_evaluation answer() override {
     if (!sent_) return fault(spf_fault::unavailable);
     sent_ = false;
-    if (!readable_by(process_.channel, deadline_)) {
+    if (!readable_by(process_.worker.channel, deadline_)) {
       kill_process(process_);
       close_evaluator(process_);
       return fault(spf_fault::timed_out);
     }
     spf_evaluation outcome;
-    if (receive_answer(process_.channel, outcome)) {
+    if (receive_answer(process_.worker.channel, outcome)) {
       pool_.give_back(process_);
       return outcome;
     }
     // Closed or garbled: the process is finished either way.
     kill_process(process_);
     close_evaluator(process_);
-    std::optional<int> status = pool_.end_status(process_.pid);
+    std::optional<int> status = pool_.end_status(process_.worker.pid);
     return fault(spf_fault::died, status && WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
   }
 
@@ -313,7 +200,7 @@ std::unique_ptr<pending_spf> ask_process(const spf_question& question) {
 bool start_evaluation_processes(const unprivileged_account& account) {
   set_spf_question_taker(ask_process);
   pid_t spawner_pid = -1;
-  int spawner = start_spf_spawner(account, spawner_pid);
+  int spawner = start_process_spawner(account, evaluator_role, spawner_pid);
   if (spawner < 0) return false;
   the_pool().start(spawner, spawner_pid);
   return true;

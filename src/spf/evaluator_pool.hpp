@@ -1,6 +1,6 @@
 // The daemon's SPF evaluation processes, seen from the serving process.
 //
-// start_evaluation_processes forks the spawner (spf/evaluator_spawner.hpp)
+// start_evaluation_processes forks the spawner (sandbox/process_spawner.hpp)
 // and from then on sends every SPF question to an evaluation process: an
 // idle one, or a new one from the spawner when none is idle. A question
 // holds its process until its answer is taken (or it is abandoned). Then:

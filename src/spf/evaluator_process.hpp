@@ -1,6 +1,6 @@
 // The life of one SPF evaluation process.
 //
-// Forked by the spawner (spf/evaluator_spawner.hpp) with its privileges
+// Forked by the spawner (sandbox/process_spawner.hpp) with its privileges
 // already dropped. It reads the resolver's configuration once, loads its own
 // system-call list (sandbox/syscall_lists.hpp: DNS, memory, time and its
 // channel; no file opening, no new process, no program) and then answers one

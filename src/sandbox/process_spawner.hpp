@@ -1,9 +1,10 @@
-// The spawner: a small process that starts SPF evaluation processes.
+// A spawner: a small process that starts sandboxed worker processes of one
+// role (the SPF evaluation processes, the archive listers).
 //
 // The serving process has many threads, and a process forked from it could
 // inherit a lock some other thread held; so at start-up, while the daemon
-// still has one thread, it forks this spawner, which stays single-threaded
-// and forks every evaluation process from then on. The spawner gives up
+// still has one thread, it forks one spawner per role, which stays
+// single-threaded and forks every worker of that role from then on. The spawner gives up
 // root at once (the account of sandbox/unprivileged_user.hpp), closes every
 // descriptor but its channel and the standard ones, loads its own
 // system-call list and then serves requests on its channel (SOCK_SEQPACKET):
@@ -13,10 +14,13 @@
 //              socket pair and a pidfd of it attached (SCM_RIGHTS);
 //              spawner_note{spawn_failed};
 //              spawner_note{ended, pid, wait status} whenever one of its
-//              evaluation processes has ended, unasked.
+//              workers has ended, unasked.
 //
-// The spawner and its evaluation processes end when the daemon's main thread
-// does (parent-death signal) or when the channel closes.
+// A new worker restores the signal mask and SIGCHLD handling, keeps only its
+// end of the socket pair and the standard descriptors, and runs the role's
+// serve function, which loads the worker's own system-call list. The
+// spawner and its workers end when the daemon's main thread does
+// (parent-death signal) or when the channel closes.
 #pragma once
 
 #include <sys/types.h>
@@ -33,6 +37,15 @@ struct spawner_note {
   int32_t status;  // ended: as waitpid gives it
 };
 
+// What the workers of a spawner are.
+struct spawned_role {
+  const char* spawner_name;  // the spawner's process name (PR_SET_NAME)
+  const char* worker_name;   // each worker's
+  // Serves the worker's channel; never returns.
+  [[noreturn]] void (*serve)(int channel);
+};
+
 // Forks the spawner (running as `account`); returns the daemon's end of its
 // channel and sets `pid`, or returns -1 with errno.
-int start_spf_spawner(const unprivileged_account& account, pid_t& pid);
+int start_process_spawner(const unprivileged_account& account, const spawned_role& role,
+                          pid_t& pid);

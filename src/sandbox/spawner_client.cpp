@@ -1,0 +1,163 @@
+// The serving process's side of a spawner (see spawner_client.hpp).
+#include "sandbox/spawner_client.hpp"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds spawn_wait{2000};
+// How long a caller whose worker died waits for the spawner's report of how
+// it ended.
+constexpr milliseconds end_report_wait{500};
+constexpr milliseconds end_report_slice{5};
+constexpr std::size_t end_reports_kept = 64;
+
+int remaining_ms(clock_type::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - clock_type::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for `fd` to be readable until `deadline`; false when it passed.
+bool readable_by(int fd, clock_type::time_point deadline) {
+  for (;;) {
+    pollfd watch{fd, POLLIN, 0};
+    int ready = poll(&watch, 1, remaining_ms(deadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return true;  // the read that follows reports it
+  }
+}
+
+void close_all(const int (&fds)[2]) {
+  for (int fd : fds) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+}  // namespace
+
+void kill_worker(const spawned_worker& worker) {
+  (void)syscall(SYS_pidfd_send_signal, worker.process, SIGKILL, nullptr, 0);
+}
+
+void close_worker(const spawned_worker& worker) {
+  close(worker.channel);
+  close(worker.process);
+}
+
+void spawner_client::start(int spawner, pid_t spawner_pid) {
+  std::lock_guard hold(lock_);
+  spawner_ = spawner;
+  spawner_pid_ = spawner_pid;
+}
+
+std::optional<spawned_worker> spawner_client::spawn() {
+  std::lock_guard hold(lock_);
+  if (spawner_ < 0) return std::nullopt;
+  char request = spawn_request;
+  if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
+    lose_spawner_locked();
+    return std::nullopt;
+  }
+  auto deadline = clock_type::now() + spawn_wait;
+  spawned_worker fresh;
+  for (;;) {
+    if (!readable_by(spawner_, deadline)) return std::nullopt;
+    std::optional<spawner_note> note = read_note_locked(&fresh);
+    if (!note) return std::nullopt;
+    if (note->kind == spawner_note::spawned) return fresh;
+    if (note->kind == spawner_note::spawn_failed) return std::nullopt;
+  }
+}
+
+// The lock is held for a few milliseconds at a time, so that a crash does
+// not hold up the other callers.
+std::optional<int> spawner_client::end_status(pid_t pid) {
+  auto deadline = clock_type::now() + end_report_wait;
+  for (;;) {
+    {
+      std::lock_guard hold(lock_);
+      for (const auto& [ended, status] : ended_) {
+        if (ended == pid) return status;
+      }
+      if (spawner_ < 0) return std::nullopt;
+      auto slice = std::min(deadline, clock_type::now() + end_report_slice);
+      if (readable_by(spawner_, slice)) {
+        if (!read_note_locked(nullptr)) return std::nullopt;
+        continue;
+      }
+    }
+    if (clock_type::now() >= deadline) return std::nullopt;
+    std::this_thread::yield();
+  }
+}
+
+void spawner_client::stop() {
+  std::lock_guard hold(lock_);
+  ended_.clear();
+  // The spawner ends when its channel closes, and its workers with it
+  // (their parent-death signal).
+  if (spawner_ >= 0) close(spawner_);
+  spawner_ = -1;
+  if (spawner_pid_ > 0) (void)waitpid(spawner_pid_, nullptr, 0);
+  spawner_pid_ = -1;
+}
+
+// Reads one note; an ended note is kept for end_status. A spawned note's
+// descriptors go to `fresh` (or are closed when nobody asked).
+std::optional<spawner_note> spawner_client::read_note_locked(spawned_worker* fresh) {
+  spawner_note note{};
+  iovec data{&note, sizeof note};
+  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t received;
+  do {
+    received = recvmsg(spawner_, &message, MSG_CMSG_CLOEXEC);
+  } while (received < 0 && errno == EINTR);
+  int fds[2] = {-1, -1};
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
+      header->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
+    std::memcpy(fds, CMSG_DATA(header), sizeof fds);
+  }
+  if (received != static_cast<ssize_t>(sizeof note)) {
+    close_all(fds);
+    lose_spawner_locked();
+    return std::nullopt;
+  }
+  if (note.kind == spawner_note::ended) {
+    ended_.emplace_back(note.pid, note.status);
+    if (ended_.size() > end_reports_kept) ended_.pop_front();
+  } else if (note.kind == spawner_note::spawned && fresh != nullptr && fds[0] >= 0 && fds[1] >= 0) {
+    fresh->pid = note.pid;
+    fresh->channel = fds[0];
+    fresh->process = fds[1];
+  } else if (note.kind == spawner_note::spawned) {
+    close_all(fds);
+    note.kind = spawner_note::spawn_failed;
+  }
+  return note;
+}
+
+void spawner_client::lose_spawner_locked() {
+  if (spawner_ >= 0) close(spawner_);
+  spawner_ = -1;
+}
