@@ -30,10 +30,10 @@ struct archive_listing {
     failed,            // the lister gave no answer (`problem`: why)
   };
   status_t status = failed;
-  uint32_t members = 0;    // names read, all depths
-  std::string harmful;     // first member with a listed extension, as
-                           // "inner.zip/name" when nested; empty: none
-  std::string problem;     // unreadable, failed: what went wrong
+  uint32_t members = 0;  // names read, all depths
+  std::string harmful;   // first member with a listed extension, as
+                         // "inner.zip/name" when nested; empty: none
+  std::string problem;   // unreadable, failed: what went wrong
 };
 
 // Lists `size` bytes at `data`; `extensions` is the normalized harmful list

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "checks/spf_cache.hpp"
+#include "archive/archive_pool.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
@@ -49,12 +50,15 @@ void load_rules(bool error_reported) {
   }
 }
 
-// The spawner must be forked while this process has one thread; it runs as
-// this process's user, which needs no switch any more.
-void start_spf_evaluation() {
+// The spawners must be forked while this process has one thread; they run
+// as this process's user, which needs no switch any more.
+void start_sandboxed_workers() {
   std::optional<unprivileged_account> account = find_unprivileged_account(nullptr);
   if (!account || !start_evaluation_processes(*account)) {
     log_line(LOG_CRIT, "SPF evaluation processes cannot be started: no SPF results");
+  }
+  if (!account || !start_archive_listers(*account)) {
+    log_line(LOG_CRIT, "archive listers cannot be started: no archive is listed");
   }
 }
 
@@ -78,7 +82,7 @@ void run_filter_process(const filter_plan& plan) {
   if (!drop_privileges(plan.account)) give_up("give up its privileges");
   load_rules(plan.rule_error_reported);
   (void)install_spam_settings(paths::spam_config_file);
-  start_spf_evaluation();
+  start_sandboxed_workers();
   prepare_spf_cache(*current_spam_settings());
   init_mime_library();  // GMime reads its tables before the list is in force
   if (!load_system_call_list()) {
@@ -104,6 +108,7 @@ void run_filter_process(const filter_plan& plan) {
   // The last write of the metrics file holds the final counts.
   stop_metrics_writer();
   stop_evaluation_processes();
+  stop_archive_listers();
   spf_cache_free();
   close_log();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the threads this process started are stopped above

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/archive_asker.hpp"
 #include "common/log_sink.hpp"
 #include "connection/verdicts.hpp"
 #include "message/mime_walker.hpp"
@@ -42,9 +43,27 @@ class reporter final : public mime_walker::observer {
     log_line(LOG_INFO, "harmful attachment name: \"%s\"", loggable(name).c_str());
   }
 
-  void archive_part(const std::string& /*name*/, const std::string& /*content*/) override {}
+  void archive_part(const std::string& name, const std::string& content) override {
+    const char* extensions = settings_of(context_).harmfulext;
+    archive_listing listing = ask_archive_listing(content, extensions != nullptr ? extensions : "");
+    if (!listing.harmful.empty()) {
+      if (quiet_) return;
+      if (report_harmful_attachment(context_) == ACTION_QUARANTINE) quiet_ = true;
+      log_line(LOG_INFO, "harmful attachment in archive: \"%s\" holds \"%s\"",
+               loggable(name).c_str(), loggable(listing.harmful).c_str());
+    } else if (listing.status == archive_listing::too_many_members) {
+      log_line(LOG_INFO, "archive not listed: \"%s\": more than %zu members",
+               loggable(name).c_str(), max_archive_members);
+    } else if (listing.status != archive_listing::listed) {
+      log_line(LOG_INFO, "archive not listed: \"%s\": %s", loggable(name).c_str(),
+               loggable(listing.problem).c_str());
+    }
+  }
 
-  void archive_too_large(const std::string& /*name*/) override {}
+  void archive_too_large(const std::string& name) override {
+    log_line(LOG_INFO, "archive not listed: \"%s\": larger than %zu MB", loggable(name).c_str(),
+             archive_size_limit / (std::size_t{1024} * 1024));
+  }
 
  private:
   connection_context& context_;
@@ -70,8 +89,8 @@ void note_message_header(connection_context& context, const char* name, const ch
   if (config.disposition == ACTION_OFF || context.message == nullptr || name == nullptr) return;
   if (context.message->walker == nullptr) {
     if (!mime_field(name)) return;
-    context.message->walker.reset(
-        new mime_walker(config.harmfulext != nullptr ? config.harmfulext : "", false));
+    context.message->walker.reset(new mime_walker(
+        config.harmfulext != nullptr ? config.harmfulext : "", archive_lister_available()));
   }
   context.message->walker->message_header(name, value);
 }

@@ -15,6 +15,16 @@
 // `disposition` action names. Under "quarantine" the first hit of a chunk,
 // raw or MIME, silences the rest of that chunk.
 //
+// While an archive lister is in place (archive/archive_asker.hpp), an
+// archive part is listed when it ends, the worker thread waiting for the
+// answer. A member with a listed extension makes the part harmful: the
+// same notice line, then "harmful attachment in archive: \"%s\" holds
+// \"%s\"" (LOG_INFO). An archive that is not listed gives one LOG_INFO line
+// "archive not listed: \"%s\": %s" (larger than 10 MB, more than 10000
+// members, or why it could not be read) and no verdict. Names from the
+// message are logged with control bytes and quotation marks as '?', at most
+// 200 bytes.
+//
 // All on the connection's worker thread, on its own message record.
 #pragma once
 

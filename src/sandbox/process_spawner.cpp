@@ -64,6 +64,7 @@ void close_others(int keep) {
   (void)pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   close_others(channel);
   role.serve(channel);
+  _exit(1);  // a serve function does not return
 }
 
 void spawn(int channel, const sigset_t& old_mask, const spawned_role& role) {

@@ -42,7 +42,7 @@ struct spawned_role {
   const char* spawner_name;  // the spawner's process name (PR_SET_NAME)
   const char* worker_name;   // each worker's
   // Serves the worker's channel; never returns.
-  [[noreturn]] void (*serve)(int channel);
+  void (*serve)(int channel);
 };
 
 // Forks the spawner (running as `account`); returns the daemon's end of its

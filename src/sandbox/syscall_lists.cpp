@@ -70,6 +70,23 @@ syscall_list spf_evaluator_calls() {
   return list;
 }
 
+syscall_list archive_lister_calls() {
+  syscall_list list;
+  add_process_basics(list);
+  add_rules(list, {{"read"},
+                   {"write"},
+                   {"recvmsg"},
+                   {"sendmsg"},
+                   {"close"},
+                   {"fstat"},
+                   {"newfstatat"},
+                   {"lseek"},
+                   {"fcntl"},
+                   {"open", syscall_rule::refuse, 0, 0, EACCES},
+                   {"openat", syscall_rule::refuse, 0, 0, EACCES}});
+  return list;
+}
+
 syscall_list spawner_calls() {
   syscall_list list;
   add_process_basics(list);
@@ -112,6 +129,9 @@ syscall_list filter_process_calls() {
        {"accept4"},
        {"socket", syscall_rule::allow_if_arg, 0, AF_UNIX},
        {"pidfd_send_signal"},
+       // An archive goes to its lister as a memory file.
+       {"memfd_create"},
+       {"ftruncate"},
        {"wait4"},
        {"waitid"},
        {"rt_sigtimedwait"},

@@ -26,6 +26,12 @@
 
 #include "sandbox/syscall_filter.hpp"
 
+// archive_lister_calls: a process that lists one archive with libarchive. It
+// talks on its channel, maps the memory file it was sent, allocates memory,
+// reads clocks and may signal itself (abort); opening a file is answered
+// with EACCES; it can create no socket, start no process or thread and
+// execute no program.
 syscall_list spf_evaluator_calls();
+syscall_list archive_lister_calls();
 syscall_list spawner_calls();
 syscall_list filter_process_calls();
