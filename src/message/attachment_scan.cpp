@@ -60,9 +60,14 @@ class reporter final : public mime_walker::observer {
     }
   }
 
-  void archive_too_large(const std::string& name) override {
-    log_line(LOG_INFO, "archive not listed: \"%s\": larger than %zu MB", loggable(name).c_str(),
-             archive_size_limit / (std::size_t{1024} * 1024));
+  void archive_not_collected(const std::string& name, unlisted why) override {
+    if (why == unlisted::too_many) {
+      log_line(LOG_INFO, "archive not listed: \"%s\": more than %zu archives in the message",
+               loggable(name).c_str(), max_archives_per_message);
+    } else {
+      log_line(LOG_INFO, "archive not listed: \"%s\": larger than %zu MB", loggable(name).c_str(),
+               archive_size_limit / (std::size_t{1024} * 1024));
+    }
   }
 
  private:

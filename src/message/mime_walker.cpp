@@ -185,7 +185,7 @@ void mime_walker::start_archive(const part_header& header) {
 }
 
 void mime_walker::collect(const char* data, std::size_t length) {
-  if (archive_over_ || length == 0) return;
+  if (archive_over_ || length == 0 || archives_ >= max_archives_per_message) return;
   decoder_->decode(data, length, archive_);
   if (archive_.size() > archive_size_limit) {
     archive_over_ = true;
@@ -198,8 +198,10 @@ void mime_walker::end_archive(observer& found) {
     decoder_->flush(archive_);
     archive_over_ = archive_.size() > archive_size_limit;
   }
-  if (archive_over_) {
-    found.archive_too_large(archive_name_);
+  if (++archives_ > max_archives_per_message) {
+    found.archive_not_collected(archive_name_, observer::unlisted::too_many);
+  } else if (archive_over_) {
+    found.archive_not_collected(archive_name_, observer::unlisted::too_large);
   } else {
     found.archive_part(archive_name_, archive_);
   }

@@ -15,7 +15,8 @@
 // or content type) and is not harmful by its own names has its content
 // decoded (base64, quoted-printable or as it stands) and held, at most
 // archive_size_limit bytes, until the part ends; it is then handed over
-// whole, or reported as too large.
+// whole, or reported as too large. At most max_archives_per_message are
+// handed over; later ones are reported as one too many.
 //
 // Memory is bounded per message: the head of the current line, the header
 // fields of the part being read (header_bytes_limit), the open boundaries
@@ -40,6 +41,7 @@ inline constexpr std::size_t archive_size_limit = std::size_t{10} * 1024 * 1024;
 inline constexpr std::size_t header_bytes_limit = 65536;  // per header block and per line
 inline constexpr std::size_t max_multipart_depth = 64;
 inline constexpr std::size_t max_boundary_length = 998;  // a line's length in RFC 5322
+inline constexpr std::size_t max_archives_per_message = 8;
 
 class mime_walker {
  public:
@@ -51,8 +53,10 @@ class mime_walker {
     virtual void harmful_part(const std::string& name) = 0;
     // A complete archive part, decoded (at most archive_size_limit bytes).
     virtual void archive_part(const std::string& name, const std::string& content) = 0;
-    // An archive part that went past archive_size_limit; nothing was kept.
-    virtual void archive_too_large(const std::string& name) = 0;
+    // An archive part that is not handed over: past archive_size_limit, or
+    // past max_archives_per_message. Nothing of it was kept.
+    enum class unlisted { too_large, too_many };
+    virtual void archive_not_collected(const std::string& name, unlisted why) = 0;
   };
 
   // `extensions`: the normalized harmful list; `collect_archives`: whether
@@ -119,6 +123,7 @@ class mime_walker {
   std::string archive_;
   std::string pending_break_;  // the last line's end, unless a boundary follows
   bool archive_over_ = false;
+  std::size_t archives_ = 0;  // archive parts met so far
   std::unique_ptr<part_decoder> decoder_;
 };
 

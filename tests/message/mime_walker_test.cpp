@@ -13,13 +13,15 @@ namespace {
 
 struct recorder final : mime_walker::observer {
   std::vector<std::string> harmful;
-  std::vector<std::string> archives;  // "name:content"
-  std::vector<std::string> too_large;
+  std::vector<std::string> archives;        // "name:content"
+  std::vector<std::string> unlisted_names;  // "name:why"
   void harmful_part(const std::string& name) override { harmful.push_back(name); }
   void archive_part(const std::string& name, const std::string& content) override {
     archives.push_back(name + ":" + content);
   }
-  void archive_too_large(const std::string& name) override { too_large.push_back(name); }
+  void archive_not_collected(const std::string& name, unlisted why) override {
+    unlisted_names.push_back(name + (why == unlisted::too_large ? ":too large" : ":too many"));
+  }
 };
 
 const std::string top_type = "multipart/mixed; boundary=\"=_outer\"";
@@ -219,7 +221,18 @@ TEST(mime_walker, archive_past_the_limit_is_dropped_and_said_to_be_too_large) {
                                   content),
                         65536, true);
   EXPECT_TRUE(found.archives.empty());
-  EXPECT_EQ(found.too_large, std::vector<std::string>{"big.zip"});
+  EXPECT_EQ(found.unlisted_names, std::vector<std::string>{"big.zip:too large"});
+}
+
+TEST(mime_walker, at_most_eight_archives_a_message_are_handed_over) {
+  std::string body;
+  for (int n = 1; n <= 9; ++n) {
+    body += "--=_outer\r\nContent-Type: application/zip; name=a" + std::to_string(n) +
+            ".zip\r\n\r\nPK\r\n";
+  }
+  recorder found = walk(top_type, body + "--=_outer--\r\n", 0, true);
+  EXPECT_EQ(found.archives.size(), 8u);
+  EXPECT_EQ(found.unlisted_names, std::vector<std::string>{"a9.zip:too many"});
 }
 
 TEST(mime_walker, harmful_archive_name_is_not_collected_and_unclosed_part_ends_with_message) {
