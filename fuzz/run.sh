@@ -15,7 +15,7 @@ set -euo pipefail
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
 all_targets=(spam_config copy_rules sendmail_cf macro_file body_scanner addresses callbacks
-  spf_evaluation)
+  spf_evaluation mime_walker archive_listing)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
@@ -36,7 +36,8 @@ mkdir -p "$build/fuzz-work" "$build/fuzz-artifacts" "$build/fuzz-logs"
 max_len() {
   case $1 in
     callbacks) echo 16384 ;;
-    body_scanner) echo 65536 ;;
+    body_scanner | mime_walker) echo 65536 ;;
+    archive_listing) echo 262144 ;;
     *) echo 8192 ;;
   esac
 }
@@ -74,6 +75,8 @@ for target in "${targets[@]}"; do
   # fork mode, which records each crash and goes on; see known_crashes.
   fork_mode=()
   [ "$target" = spf_evaluation ] && fork_mode=(-fork=1 -ignore_crashes=1)
+  # The archive lister's own address-space bound (archive/archive_lister.hpp).
+  [ "$target" = archive_listing ] && fork_mode=(-malloc_limit_mb=256)
   TMPDIR=$build/fuzz-work "$binary" "${fork_mode[@]}" -max_total_time="$seconds" -timeout=25 \
     -rss_limit_mb=2048 -max_len="$(max_len "$target")" -print_final_stats=1 \
     -artifact_prefix="$build/fuzz-artifacts/$target-" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
