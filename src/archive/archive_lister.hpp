@@ -2,13 +2,14 @@
 //
 // Forked by the archive spawner (sandbox/process_spawner.hpp) with its
 // privileges already dropped. It limits its own address space
-// (lister_memory_limit) and CPU time (lister_cpu_seconds), lists a tiny
-// built-in archive once so that whatever libarchive loads on first use is
-// loaded, loads its system-call list (sandbox/syscall_lists.hpp: memory,
-// clocks and its channel; no file opening, no socket, no new process) and
-// then answers one question: it maps the memory file it was sent, lists it
-// (archive/archive_listing.hpp), answers and exits. A crash, a limit hit or
-// a kill costs that one listing only.
+// (lister_memory_limit), lists a tiny built-in archive once so that
+// whatever libarchive loads on first use is loaded, loads its system-call
+// list (sandbox/syscall_lists.hpp: memory, clocks and its channel; no file
+// opening, no socket, no new process) and then answers one question after
+// another until its channel closes: it maps the memory file it was sent,
+// lists it (archive/archive_listing.hpp) with lister_cpu_seconds of CPU
+// time (a profiling timer, whose signal ends the process) and answers. A
+// crash, a limit hit or a kill costs the listing at hand only.
 #pragma once
 
 #include <cstddef>

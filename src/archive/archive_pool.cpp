@@ -2,7 +2,6 @@
 #include "archive/archive_pool.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,18 +16,22 @@
 #include "archive/archive_lister.hpp"
 #include "archive/archive_wire.hpp"
 #include "sandbox/process_spawner.hpp"
+#include "sandbox/channel_wait.hpp"
 #include "sandbox/spawner_client.hpp"
+#include "sandbox/worker_pool.hpp"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
+constexpr worker_pool_limits lister_limits{64, std::chrono::seconds(60), 200};
+
 const spawned_role lister_role{"teslo-arspawner", "teslo-archive", serve_archive_listing};
 
 // Never destroyed: worker threads may still be listing at exit.
-spawner_client& the_spawner() {
-  static auto* const client = new spawner_client;
-  return *client;
+worker_pool& the_pool() {
+  static auto* const pool = new worker_pool(lister_limits);
+  return *pool;
 }
 
 archive_listing failure(std::string why) {
@@ -62,19 +65,13 @@ int memory_file(const std::string& content) {
   return fd;
 }
 
-bool answered_by(int channel, clock_type::time_point deadline) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
-    pollfd watch{channel, POLLIN, 0};
-    int ready = poll(&watch, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return true;  // the read that follows reports it
-  }
+void finish(const pooled_worker& one) {
+  kill_worker(one.worker);
+  close_worker(one.worker);
 }
 
-std::string death_of(spawner_client& spawner, pid_t pid) {
-  std::optional<int> status = spawner.end_status(pid);
+std::string death_of(worker_pool& pool, pid_t pid) {
+  std::optional<int> status = pool.end_status(pid);
   if (status && WIFSIGNALED(*status)) {
     return std::string("the lister was killed by signal ") + std::to_string(WTERMSIG(*status));
   }
@@ -84,21 +81,31 @@ std::string death_of(spawner_client& spawner, pid_t pid) {
 archive_listing list_in_lister(const std::string& content, const char* extensions) {
   fd_closer file{memory_file(content)};
   if (file.fd < 0) return failure("no memory file for the archive");
-  spawner_client& spawner = the_spawner();
-  std::optional<spawned_worker> worker = spawner.spawn();
-  if (!worker) return failure("no lister process");
-  auto deadline = clock_type::now() + std::chrono::seconds(lister_wait_seconds);
-  archive_listing listing;
-  bool sent = send_archive_question(worker->channel, file.fd, content.size(), extensions);
-  if (sent && !answered_by(worker->channel, deadline)) {
-    listing = failure("the listing took over " + std::to_string(lister_wait_seconds) + " seconds");
-  } else if (!sent || !receive_archive_answer(worker->channel, listing)) {
-    kill_worker(*worker);
-    listing = failure(death_of(spawner, worker->pid));
+  worker_pool& pool = the_pool();
+  // A lister that died while idle fails the send; a second one is asked.
+  std::optional<pooled_worker> lister;
+  for (int attempt = 0; attempt < 2 && !lister; ++attempt) {
+    lister = pool.take();
+    if (!lister) return failure("no lister process");
+    if (!send_archive_question(lister->worker.channel, file.fd, content.size(), extensions)) {
+      finish(*lister);
+      lister.reset();
+    }
   }
-  kill_worker(*worker);
-  close_worker(*worker);
-  return listing;
+  if (!lister) return failure("no lister process took the archive");
+  auto deadline = clock_type::now() + std::chrono::seconds(lister_wait_seconds);
+  if (!readable_by(lister->worker.channel, deadline)) {
+    finish(*lister);
+    std::string why = "the listing took over ";
+    return failure(why.append(std::to_string(lister_wait_seconds)).append(" seconds"));
+  }
+  archive_listing listing;
+  if (receive_archive_answer(lister->worker.channel, listing)) {
+    pool.give_back(*lister);
+    return listing;
+  }
+  finish(*lister);
+  return failure(death_of(pool, lister->worker.pid));
 }
 
 }  // namespace
@@ -107,12 +114,12 @@ bool start_archive_listers(const unprivileged_account& account) {
   pid_t spawner_pid = -1;
   int spawner = start_process_spawner(account, lister_role, spawner_pid);
   if (spawner < 0) return false;
-  the_spawner().start(spawner, spawner_pid);
+  the_pool().start(spawner, spawner_pid);
   set_archive_lister(list_in_lister);
   return true;
 }
 
 void stop_archive_listers() {
   set_archive_lister(nullptr);
-  the_spawner().stop();
+  the_pool().stop();
 }

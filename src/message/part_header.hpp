@@ -38,7 +38,7 @@ struct part_header {
   std::string mime_type;  // "type/subtype" in lower case
   std::string boundary;   // multipart only; empty when it has none
   part_encoding encoding = part_encoding::identity;
-  std::vector<std::string> names;  // decoded file names, in field order
+  std::vector<std::string> names;  // decoded: the types' names, then the filenames
 };
 
 // Reads a part's fields. `default_type` is the type of a part without a

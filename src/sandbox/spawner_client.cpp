@@ -1,7 +1,6 @@
 // The serving process's side of a spawner (see spawner_client.hpp).
 #include "sandbox/spawner_client.hpp"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -14,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "sandbox/channel_wait.hpp"
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -25,22 +26,6 @@ constexpr milliseconds spawn_wait{2000};
 constexpr milliseconds end_report_wait{500};
 constexpr milliseconds end_report_slice{5};
 constexpr std::size_t end_reports_kept = 64;
-
-int remaining_ms(clock_type::time_point deadline) {
-  auto left = std::chrono::duration_cast<milliseconds>(deadline - clock_type::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Waits for `fd` to be readable until `deadline`; false when it passed.
-bool readable_by(int fd, clock_type::time_point deadline) {
-  for (;;) {
-    pollfd watch{fd, POLLIN, 0};
-    int ready = poll(&watch, 1, remaining_ms(deadline));
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return true;  // the read that follows reports it
-  }
-}
 
 void close_all(const int (&fds)[2]) {
   for (int fd : fds) {

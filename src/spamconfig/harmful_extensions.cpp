@@ -52,9 +52,10 @@ extension_list_reading read_extension_list(std::string_view text) {
     if (entry.front() == '.') entry.remove_prefix(1);
     if (entry.empty() || entry.size() > max_extension_length ||
         !std::all_of(entry.begin(), entry.end(), is_letter_or_digit)) {
-      reading.problem = "\"" + std::string(text.substr(start, at - start)) +
-                        "\" is not an extension (letters and digits, at most " +
-                        std::to_string(max_extension_length) + ")";
+      reading.problem.assign(1, '"');
+      reading.problem.append(text.substr(start, at - start));
+      reading.problem.append("\" is not an extension (letters and digits, at most ");
+      reading.problem.append(std::to_string(max_extension_length)).append(")");
       return reading;
     }
     std::string lowered(entry);

@@ -82,6 +82,22 @@ for i in "${!forms[@]}"; do
   assert_header "form $((i + 1)) marked" 'X-QZ-SPAM-HARMFUL: SPAM' "$(qf_for_id "$(smtp_queue_id)")"
 done
 
+test_case "names in other charsets (converted in the filter process under its seccomp list)"
+charset_forms=(
+  "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename*=iso-8859-1''rechnung%FC.exe"
+  'Content-Type: application/octet-stream\nContent-Disposition: attachment; filename="=?Shift_JIS?B?kL+LgY+RLmV4ZQ==?="'
+)
+charset_names=($'rechnung\xc3\xbc.exe' $'\xe8\xab\x8b\xe6\xb1\x82\xe6\x9b\xb8.exe')
+for i in "${!charset_forms[@]}"; do
+  message "$W/charset$i.eml" "${charset_forms[$i]}"
+  log_mark
+  send_mail --from a@example.test --to "$TO" --data-file "$W/charset$i.eml"
+  assert_accepted "charset form $((i + 1)) accepted"
+  assert_log mail.notice "$HIT"
+  assert_log mail.info "harmful attachment name: \"${charset_names[$i]}\""
+done
+assert_ok "the filter process still serves" sandbox_pid_alive "$(sandbox_filter_pid)"
+
 test_case "a harmless attachment is not caught"
 message "$W/pdf.eml" 'Content-Type: application/pdf\nContent-Disposition: attachment; filename="invoice.pdf"'
 log_mark
