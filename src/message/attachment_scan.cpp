@@ -44,10 +44,10 @@ class reporter final : public mime_walker::observer {
   }
 
   void archive_part(const std::string& name, const std::string& content) override {
+    if (quiet_) return;  // quarantined by this chunk already: no listing needed
     const char* extensions = settings_of(context_).harmfulext;
     archive_listing listing = ask_archive_listing(content, extensions != nullptr ? extensions : "");
     if (!listing.harmful.empty()) {
-      if (quiet_) return;
       if (report_harmful_attachment(context_) == ACTION_QUARANTINE) quiet_ = true;
       log_line(LOG_INFO, "harmful attachment in archive: \"%s\" holds \"%s\"",
                loggable(name).c_str(), loggable(listing.harmful).c_str());

@@ -13,6 +13,9 @@
 
 namespace {
 
+// What starting a kept header field costs against header_bytes_limit.
+constexpr std::size_t field_charge = 256;
+
 // A body line longer than this cannot be a boundary line.
 constexpr std::size_t boundary_line_limit = max_boundary_length + 4 + 64;
 
@@ -109,7 +112,9 @@ void mime_walker::append_field(std::string_view text) {
 void mime_walker::add_field(std::string_view name, std::string_view value) {
   while (!name.empty() && is_blank(name.back())) name.remove_suffix(1);
   current_ = field::none;
-  if (field_bytes_ >= header_bytes_limit) return;
+  if (field_bytes_ + field_charge > header_bytes_limit) return;
+  // Each kept field counts against the block's bound, empty or not, so that
+  // a block of many empty fields stays bounded too.
   if (same_name(name, "content-type")) {
     fields_.content_types.emplace_back();
     current_ = field::type;
@@ -119,6 +124,7 @@ void mime_walker::add_field(std::string_view name, std::string_view value) {
   } else if (same_name(name, "content-transfer-encoding") && fields_.transfer_encoding.empty()) {
     current_ = field::encoding;
   }
+  if (current_ != field::none) field_bytes_ += field_charge;
   append_field(value);
 }
 
