@@ -7,7 +7,7 @@
 # integration test harness), since the daemon works at its fixed paths.
 #
 # usage: bench/load.sh [--quick] [--metrics] [--runs N] [--messages N] [--concurrency "1 8 64"]
-#                      [--baseline BINARY] [--build-dir DIR] [--keep-results FILE]
+#                      [--baseline BINARY [--attachment]] [--build-dir DIR] [--keep-results FILE]
 #   --runs N         runs per configuration and concurrency (default 5; median taken)
 #   --messages N     messages per run, split over the connections (default 6400)
 #   --quick          1 run of 640 messages (a smoke check of the whole set-up)
@@ -17,6 +17,9 @@
 #                    "baseline" (every check on, SPF answered from the cache), then
 #                    "miss" and "baseline-miss" (the same with ttl 0: every message
 #                    a fresh SPF evaluation), taking turns run by run
+#   --attachment     with --baseline: instead of "miss", "zip" and "baseline-zip":
+#                    every check on, a 200 KB message carrying a base64 zip of
+#                    100 members (listed by this tree's daemon)
 #   --build-dir DIR  Release build directory (default build-bench beside the sources)
 #   --keep-results F also write every RESULT line to F
 # Needs root (namespaces). Exit status 0 when every message of every run was
@@ -31,11 +34,13 @@ BUILD_DIR="$SOURCE_DIR/build-bench"
 KEEP_RESULTS=""
 BASELINE=""
 CONFIGS="off on minimal"
+ATTACHMENT=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) RUNS=1; MESSAGES=640 ;;
     --metrics) CONFIGS="off on metrics minimal" ;;
     --baseline) BASELINE="$(realpath "$2")"; CONFIGS="on baseline miss baseline-miss"; shift ;;
+    --attachment) ATTACHMENT=1 ;;
     --runs) RUNS="$2"; shift ;;
     --messages) MESSAGES="$2"; shift ;;
     --concurrency) CONCURRENCY="$2"; shift ;;
@@ -46,6 +51,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
+[ "$ATTACHMENT" = 1 ] && [ -n "$BASELINE" ] && CONFIGS="on baseline zip baseline-zip"
 
 if [ "${SANDBOX_INSIDE:-}" != 1 ]; then
   # Outside the sandbox: build the three programs, then re-enter this script
@@ -59,6 +65,7 @@ fi
 . "$SOURCE_DIR/tests/integration/lib/sandbox.sh"
 [ "$CONFIGS" = "off on metrics minimal" ] && metrics_option=--metrics
 [ -n "$BASELINE" ] && metrics_option="--baseline $BASELINE"
+[ "$ATTACHMENT" = 1 ] && metrics_option="${metrics_option:-} --attachment"
 sandbox_enter ${metrics_option:-} --runs "$RUNS" --messages "$MESSAGES" --concurrency "$CONCURRENCY" \
   --build-dir "$BUILD_DIR" ${KEEP_RESULTS:+--keep-results "$KEEP_RESULTS"}
 
@@ -74,6 +81,28 @@ FAILED=0
 . "$SOURCE_DIR/tests/integration/load_setup.sh"
 load_setup || exit 1
 
+# The attachment message: a 200 KB body, a short text part and a base64 zip
+# of 100 members with harmless names (each member 1.4 KB that does not
+# compress), so that every one of them is listed.
+python3 - "$W/zip-body.txt" <<'PY'
+import base64, io, random, sys, zipfile
+rng = random.Random(7)
+z = io.BytesIO()
+with zipfile.ZipFile(z, "w", zipfile.ZIP_DEFLATED) as f:
+    for n in range(100):
+        f.writestr("report-%03d.pdf" % n, bytes(rng.getrandbits(8) for _ in range(1400)))
+text = base64.b64encode(z.getvalue()).decode()
+lines = [text[i:i + 76] for i in range(0, len(text), 76)]
+body = ("--=_b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nThe reports are attached.\r\n"
+        "--=_b\r\nContent-Type: application/zip; name=\"reports.zip\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename=\"reports.zip\"\r\n\r\n"
+        + "\r\n".join(lines) + "\r\n--=_b--\r\n")
+open(sys.argv[1], "w", newline="").write(body)
+PY
+ZIP_MESSAGE=("${DRIVER_MESSAGE[@]}" --body-file "$W/zip-body.txt"
+  --content-type 'multipart/mixed; boundary="=_b"')
+
 # The sandbox's Python syslog receiver writes every line unbuffered; a real
 # syslog daemon buffers. Put the lean receiver on /dev/log for the runs.
 sandbox_kill_pid "$SANDBOX_SYSLOG_PID" 5
@@ -86,10 +115,11 @@ FILTER_PID=""
 SOCKET=""
 start_filter() {
   case "$1" in
-    off | on | metrics | baseline | miss | baseline-miss)
+    off | on | metrics | baseline | miss | baseline-miss | zip | baseline-zip)
       local binary="$TESLO_BIN"
       case "$1" in
-        baseline) binary="$BASELINE"; configure_on ;;
+        baseline | baseline-zip) binary="$BASELINE"; configure_on ;;
+        zip) configure_on ;;
         miss) configure_on; echo 'ttl 0' >> /etc/mail/orvane/orvane.conf ;;
         baseline-miss) binary="$BASELINE"; configure_on; echo 'ttl 0' >> /etc/mail/orvane/orvane.conf ;;
         *) "configure_$1" ;;
@@ -110,18 +140,19 @@ start_filter() {
 
 stop_filter() {
   case "$1" in
-    off | on | metrics | baseline | miss | baseline-miss) sandbox_stop_teslo > /dev/null ;;
+    off | on | metrics | baseline | miss | baseline-miss | zip | baseline-zip) sandbox_stop_teslo > /dev/null ;;
     minimal) sandbox_kill_pid "$FILTER_PID" 10 ;;
   esac
 }
 
-# CPU seconds of the SPF spawner and its evaluation processes (with the
-# spawner's reaped children): the driver reads the daemon's own only.
+# CPU seconds of the spawners and their workers, SPF evaluation processes
+# and archive listers (with each spawner's reaped children): the driver
+# reads the daemon's own only.
 helper_cpu() {
   local d ticks=0 comm stat
   for d in /proc/[0-9]*; do
     comm="$(cat "$d/comm" 2>/dev/null)" || continue
-    [ "$comm" = teslo-spf ] || [ "$comm" = teslo-spawner ] || continue
+    case "$comm" in teslo-spf | teslo-spawner | teslo-archive | teslo-arspawner) ;; *) continue ;; esac
     stat="$(cat "$d/stat" 2>/dev/null)" || continue
     stat="${stat##*) }"
     ticks=$((ticks + $(awk '{ print $12 + $13 + $14 + $15 }' <<< "$stat")))
@@ -130,8 +161,10 @@ helper_cpu() {
 }
 
 run_driver() {  # config concurrency messages-per-connection
+  local message=("${DRIVER_MESSAGE[@]}")
+  case "$1" in zip | baseline-zip) message=("${ZIP_MESSAGE[@]}") ;; esac
   "$DRIVER" --socket "$SOCKET" --pid "$FILTER_PID" --reset-peak --connections "$2" \
-    --messages "$3" --time-limit 300 --label "$1/$2" "${DRIVER_MESSAGE[@]}"
+    --messages "$3" --time-limit 300 --label "$1/$2" "${message[@]}"
 }
 
 # With --metrics the configurations take turns run by run (each run its own
@@ -222,6 +255,7 @@ awk -v concs="$CONCURRENCY" -v config_list="$CONFIGS" '
     if (goal_cpu != "") printf "goal: CPU per message <= 2x the minimal filter (concurrency 8): %.2fx %s\n", goal_cpu, (goal_cpu <= 2 ? "met" : "NOT met")
     if (metrics_rate != "" && on_rate > 0) printf "goal: every check on, msgs/s at concurrency 8 with the metrics file within 2%% of without: %.1f with, %.1f without (%+.1f%%) %s\n", metrics_rate, on_rate, (metrics_rate / on_rate - 1) * 100, (metrics_rate >= 0.98 * on_rate ? "met" : "NOT met")
     if ("baseline" in rate8) printf "every check on, SPF from the cache, concurrency 8: %.1f msgs/s, baseline %.1f (%+.1f%%); CPU s/10k %.3f, baseline %.3f\n", rate8["on"], rate8["baseline"], (rate8["baseline"] > 0 ? (rate8["on"] / rate8["baseline"] - 1) * 100 : 0), cpu8["on"], cpu8["baseline"]
+    if ("baseline-zip" in rate8) printf "every check on, 200 KB message with a base64 zip of 100 members, concurrency 8: %.1f msgs/s, baseline %.1f (%+.1f%%); CPU s/10k (daemon, spawners, listers) %.3f, baseline %.3f\n", rate8["zip"], rate8["baseline-zip"], (rate8["baseline-zip"] > 0 ? (rate8["zip"] / rate8["baseline-zip"] - 1) * 100 : 0), cpu8["zip"], cpu8["baseline-zip"]
     if ("baseline-miss" in rate8) printf "every message a fresh SPF evaluation, concurrency 8: CPU s/10k (daemon and evaluation processes) %.3f, baseline %.3f: %+.1f us per evaluation\n", cpu8["miss"], cpu8["baseline-miss"], (cpu8["miss"] - cpu8["baseline-miss"]) * 100
     if (goal_rss != "") printf "goal: peak RSS <= 10 MB at concurrency 64 (every check on): %d kB %s\n", goal_rss, (goal_rss <= 10240 ? "met" : "NOT met")
   }' "$RESULTS"

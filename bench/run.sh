@@ -19,6 +19,9 @@ echo "== SPF cache filled to 10 million pairs and emptied (spf_cache_size_bench,
 echo "== harmful-attachment body scan (body_scan_bench)"
 "$build_dir/bench/body_scan_bench"
 
+echo "== harmful attachments by MIME name and archive members (attachment_scan_bench)"
+"$build_dir/bench/attachment_scan_bench"
+
 echo "== address and name lists (list_index_bench)"
 "$build_dir/bench/list_index_bench"
 

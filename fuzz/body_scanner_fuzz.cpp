@@ -30,11 +30,13 @@ regex_t plain_pattern;  // a short pattern of our own, tested on every line
 struct hook_state {
   bool stop;
   std::size_t calls;
+  std::size_t line_ends;  // the sum of the line ends reported
 };
 
-bool count_match(void* user) {
+bool count_match(void* user, std::size_t line_end) {
   auto& state = *static_cast<hook_state*>(user);
   ++state.calls;
+  state.line_ends += line_end;
   return state.stop;
 }
 
@@ -81,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 2: fast_pattern = {&plain_pattern, nullptr}; break;
     default: break;  // lines are cut but never matched
   }
-  hook_state fast_hook{(settings & 4) != 0, 0};
+  hook_state fast_hook{(settings & 4) != 0, 0, 0};
   hook_state reference_hook = fast_hook;
 
   carried_line fast{};
@@ -100,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   fast_pattern.pattern, count_match, &reference_hook);
     if (fast_result.matches != reference_result.matches ||
         fast_result.stopped != reference_result.stopped ||
-        fast_hook.calls != reference_hook.calls || fast.length != reference.length ||
+        fast_hook.calls != reference_hook.calls ||
+        fast_hook.line_ends != reference_hook.line_ends || fast.length != reference.length ||
         fast.length < 0 || fast.length >= static_cast<int32_t>(body_line_size) ||
         std::memcmp(fast.text, reference.text, static_cast<std::size_t>(fast.length)) != 0) {
       std::abort();

@@ -15,7 +15,7 @@ set -euo pipefail
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
 all_targets=(spam_config copy_rules sendmail_cf macro_file body_scanner addresses callbacks
-  spf_evaluation dns_answer)
+  spf_evaluation dns_answer mime_walker archive_listing)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
@@ -36,7 +36,8 @@ mkdir -p "$build/fuzz-work" "$build/fuzz-artifacts" "$build/fuzz-logs"
 max_len() {
   case $1 in
     callbacks) echo 16384 ;;
-    body_scanner) echo 65536 ;;
+    body_scanner | mime_walker) echo 65536 ;;
+    archive_listing) echo 262144 ;;
     *) echo 8192 ;;
   esac
 }
@@ -50,7 +51,10 @@ for target in "${targets[@]}"; do
   log=$build/fuzz-logs/$target.log
   mkdir -p "$corpus"
   status=0
-  TMPDIR=$build/fuzz-work "$binary" -max_total_time="$seconds" -timeout=25 \
+  # The archive lister's own address-space bound (archive/archive_lister.hpp).
+  limits=()
+  [ "$target" = archive_listing ] && limits=(-malloc_limit_mb=256)
+  TMPDIR=$build/fuzz-work "$binary" "${limits[@]}" -max_total_time="$seconds" -timeout=25 \
     -rss_limit_mb=2048 -max_len="$(max_len "$target")" -print_final_stats=1 \
     -artifact_prefix="$build/fuzz-artifacts/$target-" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

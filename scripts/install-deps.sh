@@ -11,7 +11,8 @@ trap 'exit 143' TERM
 
 packages=(
   build-essential cmake pkg-config
-  libmilter-dev libxml++2.6-dev libseccomp-dev libgtest-dev googletest
+  libmilter-dev libxml++2.6-dev libseccomp-dev libgmime-3.0-dev libarchive-dev
+  libgtest-dev googletest
   libyaml-cpp-dev  # the RFC 7208 suite's YAML, read by a unit test
   sendmail-bin sendmail-cf m4 swaks dnsmasq python3 python3-dnslib python3-prometheus-client
   iproute2 procps util-linux libio-socket-inet6-perl

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -48,6 +50,8 @@ const char* driver_usage() {
          "                       (the filter's CPU meanwhile: idle_cpu_s on the RESULT line)\n"
          "  --client-ip A --client-name H --helo H --sender '<a@b>' --rcpt '<c@d>' (repeatable)\n"
          "  --body-bytes N       body size (default 2048)    --chunk N  body chunk size\n"
+         "  --body-file F        the body from F, its lines ended with CRLF as sent\n"
+         "  --content-type T     the message's Content-Type (default text/plain)\n"
          "  --label TEXT         name of the run on the RESULT line\n"
          "Exit status: 0 every message answered without error, 1 otherwise, 2 bad usage.\n";
 }
@@ -123,6 +127,14 @@ bool parse_driver_options(int argc, char** argv, driver_options& options, std::s
     } else if (std::strcmp(name, "--chunk") == 0) {
       ok = to_long(value, 1, 65535, number);
       options.message.chunk_size = static_cast<std::size_t>(number);
+    } else if (std::strcmp(name, "--body-file") == 0) {
+      std::ifstream file(value, std::ios::binary);
+      std::ostringstream text;
+      text << file.rdbuf();
+      ok = file.good() && !text.str().empty();
+      options.message.body_text = text.str();
+    } else if (std::strcmp(name, "--content-type") == 0) {
+      options.message.content_type = value;
     } else if (std::strcmp(name, "--label") == 0) {
       options.label = value;
     } else {

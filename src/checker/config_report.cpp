@@ -44,6 +44,7 @@ void write_settings(std::ostream& out, const spam_config_record& c) {
       << length(c.blacklistip) << ", whitelistptr " << length(c.whitelistptr) << ", blacklistptr "
       << length(c.blacklistptr) << ", whitelistfrom " << length(c.whitelistfrom) << ", whitelistto "
       << length(c.whitelistto) << "\n";
+  out << "  harmfulext " << (c.harmfulext != nullptr ? c.harmfulext : "") << "\n";
 }
 
 }  // namespace

@@ -22,6 +22,12 @@
 #include "spamconfig/spam_settings.hpp"
 
 struct connection_context;
+class mime_walker;
+
+// Frees a message's MIME walker (message/mime_walker.hpp).
+struct mime_walker_deleter {
+  void operator()(mime_walker* walker) const;
+};
 
 // What a message still waits for from DNS: asked by the envelope-sender
 // stage (checks/dns_questions.hpp), taken by the stages that need the
@@ -42,6 +48,10 @@ class message_record {
   std::vector<std::string> recipients;   // recorded recipients, no angle brackets, RCPT order
   std::string queue_id;                  // macro "i" at MAIL FROM, "unknown" when missing
   std::unique_ptr<pending_answers> dns;  // asked at MAIL FROM, until taken; may be null
+  // The MIME structure of the message, followed from its first MIME header
+  // field while `disposition` is not off (message/attachment_scan.hpp);
+  // null when the body holds no part to follow.
+  std::unique_ptr<mime_walker, mime_walker_deleter> walker;
 
   // Allocated through the allocation seam (common/alloc_seam.hpp), so tests
   // can make it fail; a failure throws std::bad_alloc as plain new does.

@@ -25,7 +25,8 @@ channel_verdict channel_gate::judge(std::string_view packet, bool truncated) {
       if (payload.empty() || payload.find('\0') != std::string_view::npos)
         return fault("malformed metrics");
       return {channel_action::write_metrics};
-    case spawner_request:
+    case spf_spawner_request:
+    case archive_spawner_request:
       if (!serving_) return fault("spawner before ready");
       if (!payload.empty()) return fault("spawner request with data");
       return {channel_action::start_spawner};

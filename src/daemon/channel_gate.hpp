@@ -5,8 +5,9 @@
 // - metrics ('M' and the text): only when the monitor has a metrics file to
 //   write, and only once the process is "serving"; the text is not empty
 //   and holds no NUL byte.
-// - spawner ('S' alone): once the process is "serving" (SPF questions come
-//   from the connections it serves), as often as it asks.
+// - spawner ('S' or 'A' alone): once the process is "serving" (SPF
+//   questions and archives come from the connections it serves), as often
+//   as it asks.
 // Anything else (an empty or truncated packet, an unknown request, a second
 // ready, metrics too early or without a file) is a fault: the monitor logs
 // one line with the reason and closes the channel; the filter process

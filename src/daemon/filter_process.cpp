@@ -10,6 +10,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "archive/archive_pool.hpp"
 #include "checks/spf_cache.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
@@ -17,8 +18,9 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "daemon/monitor_channel.hpp"
 #include "daemon/reload_thread.hpp"
-#include "daemon/spawner_supply.hpp"
 #include "daemon/settings_reload.hpp"
+#include "daemon/spawner_supply.hpp"
+#include "message/part_header.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "sandbox/drop_privileges.hpp"
 #include "sandbox/syscall_filter.hpp"
@@ -70,8 +72,10 @@ void run_filter_process(const filter_plan& plan) {
   load_rules(plan.rule_error_reported);
   (void)install_spam_settings(paths::spam_config_file);
   use_monitor_for_spawners(monitor_end);
-  start_evaluation_processes(spawner_from_monitor);
+  start_evaluation_processes(spf_spawner_from_monitor);
+  start_archive_listers(archive_spawner_from_monitor);
   prepare_spf_cache(*current_spam_settings());
+  init_mime_library();  // GMime reads its tables before the list is in force
   if (!load_system_call_list()) {
     // Without seccomp at all (a kernel built without it, valgrind) the
     // process still serves as an unprivileged user with no_new_privs, and
@@ -95,6 +99,7 @@ void run_filter_process(const filter_plan& plan) {
   // The last write of the metrics file holds the final counts.
   stop_metrics_writer();
   stop_evaluation_processes();
+  stop_archive_listers();
   spf_cache_free();
   close_log();
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the threads this process started are stopped above

@@ -5,9 +5,11 @@
 // thread: it gives up root for good (the account the monitor chose: setgroups,
 // setresgid, setresuid, no_new_privs, not dumpable); reads the copy rules and
 // the spam-check settings afresh as that user; sends SPF questions to
-// evaluation processes from then on (spf/evaluator_pool.hpp), whose spawner
-// it asks the monitor for when the first question comes and whenever one
-// ended (spawner_supply.hpp); loads its system-call list
+// evaluation processes (spf/evaluator_pool.hpp) and archives to lister
+// processes (archive/archive_pool.hpp) from then on, each kind's spawner
+// asked of the monitor when the first question or archive comes and
+// whenever it ended (spawner_supply.hpp); prepares GMime; loads its
+// system-call list
 // (sandbox/syscall_lists.hpp: filter_process_calls). Then it starts the
 // reload thread, tells the monitor it is ready, starts the metrics thread
 // (which hands each text to the monitor, the only process that may write the

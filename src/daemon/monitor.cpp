@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "archive/archive_lister.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
@@ -24,7 +25,8 @@
 #include "daemon/filter_process.hpp"
 #include "daemon/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
-#include "spf/evaluator_spawner.hpp"
+#include "sandbox/process_spawner.hpp"
+#include "spf/evaluator_process.hpp"
 
 namespace {
 
@@ -50,6 +52,21 @@ bool install_monitor_signals() {
   }
   return true;
 }
+
+// The spawners the filter process may ask for, by their request's letter;
+// `label` names them in log lines.
+struct spawner_kind {
+  char request;
+  const char* label;
+  const spawned_role* role;
+};
+constexpr std::size_t spawner_kind_count = 2;
+const spawner_kind spawner_kinds[spawner_kind_count] = {
+    {spf_spawner_request, "SPF", &spf_evaluator_role},
+    {archive_spawner_request, "archive", &archive_lister_role},
+};
+
+std::size_t spawner_kind_index(char request) { return request == archive_spawner_request ? 1 : 0; }
 
 std::string signal_name(int number) {
   const char* abbreviation = sigabbrev_np(number);
@@ -133,7 +150,7 @@ class monitor {
       switch (verdict.action) {
         case channel_action::mark_ready: report_daemon_ready(); break;
         case channel_action::write_metrics: write_metrics(packet.data.substr(1)); break;
-        case channel_action::start_spawner: hand_over_spawner(); break;
+        case channel_action::start_spawner: hand_over_spawner(packet.data.front()); break;
         case channel_action::fault:
           log_line(LOG_ERR, "filter process %ld: %s; its channel is closed",
                    static_cast<long>(filter_), verdict.fault_reason);
@@ -143,40 +160,45 @@ class monitor {
     }
   }
 
-  // A new SPF spawner for the filter process, in place of the one it had:
-  // one spawner at a time. The monitor keeps no end of its channel. The
-  // monitor's signals stay blocked across the fork, so none of its
-  // handlers runs in the child before the child ignores them.
-  void hand_over_spawner() {
-    if (spawner_ > 0) (void)kill(spawner_, SIGKILL);
-    spawner_ = -1;
+  // A new spawner of the kind asked for (channel_gate let only the known
+  // letters through), in place of the one of that kind the filter process
+  // had: one spawner of a kind at a time. The monitor keeps no end of its
+  // channel. The monitor's signals stay blocked across the fork, so none of
+  // its handlers runs in the child before the child ignores them.
+  void hand_over_spawner(char request) {
+    std::size_t index = spawner_kind_index(request);
+    const spawner_kind& kind = spawner_kinds[index];
+    if (spawners_[index] > 0) (void)kill(spawners_[index], SIGKILL);
+    spawners_[index] = -1;
     sigset_t held = signals_of({SIGTERM, SIGHUP, SIGINT, SIGCHLD, SIGUSR1, SIGUSR2});
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &held, &previous);
     pid_t pid = -1;
-    int end = start_spf_spawner(plan_.account, pid);
+    int end = start_process_spawner(plan_.account, *kind.role, pid);
     int error = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (end < 0) {
-      log_line(LOG_ERR, "SPF spawner cannot be started: %s", error_text(error));
+      log_line(LOG_ERR, "%s spawner cannot be started: %s", kind.label, error_text(error));
     } else {
-      spawner_ = pid;
+      spawners_[index] = pid;
     }
-    (void)send_spawner_reply(channel_, end);
+    (void)send_spawner_reply(channel_, kind.request, end);
     if (end >= 0) close(end);
   }
 
   // A spawner ends with status 0 when the filter process closed its
-  // channel; any other end is worth a line. The next SPF question that
-  // needs it asks for a new one.
-  void spawner_ended(int wait_status) {
-    auto pid = static_cast<long>(spawner_);
-    spawner_ = -1;
+  // channel; any other end is worth a line. The next SPF question or
+  // archive that needs one asks for a new one.
+  void spawner_ended(std::size_t index, int wait_status) {
+    auto pid = static_cast<long>(spawners_[index]);
+    const char* label = spawner_kinds[index].label;
+    spawners_[index] = -1;
     if (WIFSIGNALED(wait_status)) {
       std::string name = signal_name(WTERMSIG(wait_status));
-      log_line(LOG_ERR, "SPF spawner %ld ended by signal %s", pid, name.c_str());
+      log_line(LOG_ERR, "%s spawner %ld ended by signal %s", label, pid, name.c_str());
     } else if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) != 0) {
-      log_line(LOG_ERR, "SPF spawner %ld exited with status %d", pid, WEXITSTATUS(wait_status));
+      log_line(LOG_ERR, "%s spawner %ld exited with status %d", label, pid,
+               WEXITSTATUS(wait_status));
     }
   }
 
@@ -210,17 +232,19 @@ class monitor {
     }
   }
 
-  // Reaps every child that ended (the Sendmail restart process and old SPF
+  // Reaps every child that ended (the Sendmail restart process and old
   // spawners too); acts on the end of the filter process and of the
-  // current spawner.
+  // current spawners.
   void reap_children() {
     int wait_status;
     pid_t ended;
     while ((ended = waitpid(-1, &wait_status, WNOHANG)) > 0) {
       if (ended == filter_) {
         filter_ended(wait_status);
-      } else if (ended == spawner_) {
-        spawner_ended(wait_status);
+        continue;
+      }
+      for (std::size_t index = 0; index < spawner_kind_count; ++index) {
+        if (ended == spawners_[index]) spawner_ended(index, wait_status);
       }
     }
   }
@@ -251,7 +275,8 @@ class monitor {
 
   const monitor_plan& plan_;
   pid_t filter_ = -1;
-  pid_t spawner_ = -1;  // the SPF spawner handed over last, until reaped
+  // The spawner of each kind handed over last, until reaped.
+  pid_t spawners_[spawner_kind_count] = {-1, -1};
   bool first_filter_ = true;
   int channel_ = -1;
   std::optional<channel_gate> gate_;

@@ -11,10 +11,11 @@
 //   wake-up pipe that the filter process's reload thread reads.
 // - the channel (monitor_channel.hpp): ready lets the launcher go (the first
 //   filter process only); metrics are written to the metrics file; a
-//   spawner request is answered with a new SPF spawner
-//   (spf/evaluator_spawner.hpp), forked here as the filter process's
-//   account, whose channel end goes to the filter process; the previous
-//   spawner, if any, is killed first, so there is one at a time.
+//   spawner request is answered with a new spawner of the kind asked for
+//   (sandbox/process_spawner.hpp: SPF evaluation processes or archive
+//   listers), forked here as the filter process's account, whose channel
+//   end goes to the filter process; the previous spawner of that kind, if
+//   any, is killed first, so there is one of each kind at a time.
 // - the end of the filter process. One that exits returns its status (a stop,
 //   or a start-up failure). One killed by a signal is replaced at once, on
 //   the same socket, without touching Sendmail: LOG_CRIT "filter process %ld
@@ -25,8 +26,9 @@
 //
 // Other log lines: LOG_ERR "SPF spawner cannot be started: %s";
 // LOG_ERR "SPF spawner %ld ended by signal %s" and "SPF spawner %ld exited
-// with status %d" for the current spawner (one that ends because the filter
-// process closed its channel exits 0 and is not logged);
+// with status %d" for the current SPF spawner (one that ends because the
+// filter process closed its channel exits 0 and is not logged); the same
+// three with "archive spawner" for the archive listers' spawner;
 // LOG_ERR "filter process %ld: %s; its channel is closed"
 // for a request the monitor does not serve; LOG_ERR "metrics file %s: %s"
 // when the file cannot be written (not repeated while the reason stays);

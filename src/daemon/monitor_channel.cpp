@@ -48,8 +48,11 @@ received_packet receive_request(int fd) {
   return packet;
 }
 
-bool send_spawner_reply(int fd, int attached) {
-  char kind = spawner_request;
+bool is_spawner_request(char kind) {
+  return kind == spf_spawner_request || kind == archive_spawner_request;
+}
+
+bool send_spawner_reply(int fd, char kind, int attached) {
   iovec data{&kind, 1};
   msghdr message{};
   message.msg_iov = &data;
@@ -71,9 +74,9 @@ bool send_spawner_reply(int fd, int attached) {
   return sent == 1;
 }
 
-bool receive_spawner_reply(int fd, int& attached) {
+bool receive_spawner_reply(int fd, char& kind, int& attached) {
   attached = -1;
-  char kind = 0;
+  kind = 0;
   iovec data{&kind, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
@@ -91,7 +94,7 @@ bool receive_spawner_reply(int fd, int& attached) {
       header->cmsg_len == CMSG_LEN(sizeof(int))) {
     std::memcpy(&attached, CMSG_DATA(header), sizeof attached);
   }
-  bool reply = received == 1 && kind == spawner_request && (message.msg_flags & MSG_CTRUNC) == 0;
+  bool reply = received == 1 && is_spawner_request(kind) && (message.msg_flags & MSG_CTRUNC) == 0;
   if (!reply && attached >= 0) {
     close(attached);
     attached = -1;

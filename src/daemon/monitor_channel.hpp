@@ -8,13 +8,16 @@
 //   'M' TEXT     metrics: the text of the metrics file, at most
 //                max_request_size bytes with the 'M'; the monitor writes it
 //                to the path it read at start
-//   'S'          spawner: a new SPF spawner (spf/evaluator_spawner.hpp),
-//                the previous one, if any, being ended
+//   'S'          SPF spawner: a new spawner of SPF evaluation processes
+//                (sandbox/process_spawner.hpp, spf_evaluator_role), the
+//                previous one, if any, being ended
+//   'A'          archive spawner: the same for the archive listers
+//                (archive_lister_role)
 //
-// The spawner request is the only one answered: one packet 'S' back, with
-// the filter's end of the new spawner's channel attached (SCM_RIGHTS), or
-// without a descriptor when none could be started. Replies come in the
-// order of the requests.
+// The spawner requests are the only ones answered: one packet of the
+// request's letter back, with the filter's end of the new spawner's channel
+// attached (SCM_RIGHTS), or without a descriptor when none could be
+// started. Replies come in the order of the requests.
 //
 // What the monitor serves, and when, is channel_gate's (channel_gate.hpp).
 #pragma once
@@ -25,7 +28,8 @@
 
 inline constexpr char ready_request = 'R';
 inline constexpr char metrics_request = 'M';
-inline constexpr char spawner_request = 'S';
+inline constexpr char spf_spawner_request = 'S';
+inline constexpr char archive_spawner_request = 'A';
 inline constexpr std::size_t max_request_size = 65536;
 
 // Makes the pair (close-on-exec); false with errno.
@@ -46,12 +50,15 @@ struct received_packet {
 };
 received_packet receive_request(int fd);
 
-// The monitor's reply to a spawner request; `attached` is -1 for none.
-// Never blocks; false with errno.
-bool send_spawner_reply(int fd, int attached);
+// True for the letters of the spawner requests.
+bool is_spawner_request(char kind);
+
+// The monitor's reply to the spawner request `kind`; `attached` is -1 for
+// none. Never blocks; false with errno.
+bool send_spawner_reply(int fd, char kind, int attached);
 
 // Reads one waiting reply (never blocks). True when a spawner reply was
-// read; `attached` is then its descriptor (close-on-exec) or -1. False when
-// nothing is waiting, the channel is closed or the packet is not a reply
-// (whatever it carried is closed).
-bool receive_spawner_reply(int fd, int& attached);
+// read; `kind` is then its request's letter and `attached` its descriptor
+// (close-on-exec) or -1. False when nothing is waiting, the channel is
+// closed or the packet is not a reply (whatever it carried is closed).
+bool receive_spawner_reply(int fd, char& kind, int& attached);

@@ -35,12 +35,13 @@ struct line_scan {
   void* user;
   body_scan_result result{0, false};
 
-  // Tests the complete line line[0, size) and reports a match; true to stop.
-  bool test_buffered(std::size_t size) {
+  // Tests the complete line line[0, size), which ended before chunk offset
+  // `end`, and reports a match; true to stop.
+  bool test_buffered(std::size_t size, std::size_t end) {
     line[size] = '\0';
     if (regexec(pattern.pattern, line, 0, nullptr, 0) != 0) return false;
     ++result.matches;
-    if (hook != nullptr && hook(user)) result.stopped = true;
+    if (hook != nullptr && hook(user, end)) result.stopped = true;
     return result.stopped;
   }
 
@@ -117,7 +118,7 @@ body_scan_result scan_body_chunk(char (&line)[body_line_size], int32_t& line_len
     if (pattern.pattern == nullptr) continue;
     if (held != 0) {
       std::memcpy(line + held, start, taken);
-      if (scan.may_match(line, size) && scan.test_buffered(size)) break;
+      if (scan.may_match(line, size) && scan.test_buffered(size, pos)) break;
       continue;
     }
     if (use_equals) {
@@ -126,7 +127,7 @@ body_scan_result scan_body_chunk(char (&line)[body_line_size], int32_t& line_len
     }
     if (!scan.may_match(reinterpret_cast<const char*>(start), size)) continue;
     std::memcpy(line, start, size);
-    if (scan.test_buffered(size)) break;
+    if (scan.test_buffered(size, pos)) break;
   }
   return scan.result;
 }

@@ -31,8 +31,9 @@
 inline constexpr std::size_t body_line_size = 2048;           // buffer, terminator included
 inline constexpr std::size_t body_chunk_scan_limit = 262144;  // bytes scanned per chunk
 
-// Called for each matching line; returns true to stop scanning the chunk.
-using body_match_hook = bool (*)(void* user);
+// Called for each matching line with the chunk offset just past the byte
+// that ended it; returns true to stop scanning the chunk.
+using body_match_hook = bool (*)(void* user, std::size_t line_end);
 
 struct body_scan_pattern {
   const regex_t* pattern;     // null: lines are assembled but never matched

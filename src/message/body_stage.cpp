@@ -4,15 +4,16 @@
 // The lines are cut and tested by scan_body_chunk; a matching line logs
 // "harmful attachment: %s, %s -> %s" (LOG_NOTICE, client name, MAIL FROM,
 // latest RCPT TO) and raises the flag that the `disposition` action names.
-// Under "quarantine" the first match also ends the scan of the chunk. The
-// callback always lets the message go on; the verdict is acted on at the end
-// of the message.
+// Under "quarantine" the first match also ends the scan of the chunk. A
+// message with MIME parts to follow has its chunk fed to its walker too, in
+// step with the raw scan (message/attachment_scan.hpp). The callback always
+// lets the message go on; the verdict is acted on at the end of the message.
 #include <cstring>
 #include <syslog.h>
 
 #include "connection/callback_guard.hpp"
-#include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"
+#include "message/attachment_scan.hpp"
 #include "message/body_scanner.hpp"
 #include "connection/connection_context.hpp"
 #include "connection/context_of.hpp"
@@ -25,14 +26,18 @@ namespace {
 // (it is outside every optional part of the pattern, and case is ignored).
 constexpr const char* disposition_required_text = "filename=";
 
+struct chunk_scan {
+  connection_context& context;
+  chunk_walk walk;
+};
+
 // Raises the verdict; under "quarantine" the rest of the chunk is not scanned.
-bool on_harmful_line(void* user) {
-  auto& context = *static_cast<connection_context*>(user);
-  log_line(LOG_NOTICE, "harmful attachment: %s, %s -> %s", context.client_name, context.mail_from,
-           context.rcpt_to);
-  check_action action = settings_of(context).disposition;
-  raise_verdict(context, spam_check::harmful, action);
-  return action == ACTION_QUARANTINE;
+bool on_harmful_line(void* user, std::size_t line_end) {
+  auto& scan = *static_cast<chunk_scan*>(user);
+  scan.walk.raw_match(line_end);
+  if (report_harmful_attachment(scan.context) != ACTION_QUARANTINE) return false;
+  scan.walk.silence();
+  return true;
 }
 
 body_scan_pattern scan_pattern(const spam_config_record& config) {
@@ -59,8 +64,10 @@ sfsistat teslo_body(SMFICTX* ctx, unsigned char* chunk, size_t length) {
         context->body_line_len >= static_cast<int32_t>(body_line_size)) {
       context->body_line_len = 0;
     }
+    chunk_scan scan{*context, chunk_walk(*context, chunk, length)};
     (void)scan_body_chunk(context->body_line, context->body_line_len, chunk, length,
-                          scan_pattern(config), on_harmful_line, context);
+                          scan_pattern(config), on_harmful_line, &scan);
+    scan.walk.finish();
     return SMFIS_CONTINUE;
   });
 }

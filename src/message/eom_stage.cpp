@@ -1,13 +1,14 @@
 // teslo_eom: the end of a message.
 //
 // libmilter calls it once per message after the last body chunk, on the
-// connection's worker thread. It first takes the answers of the message's
-// DNS questions (checks/dns_questions.hpp), whatever they answer. The spam
-// phase runs next (eom_actions); a message it refuses ends here with
-// SMFIS_REJECT. Every other message goes on
-// to the copying, whose status is the callback's result. The message record
-// is left for the next MAIL FROM, abort or close to destroy. A queue id that
-// the MTA did not give at MAIL FROM is taken from the end of the message.
+// connection's worker thread. It first lets the attachment scan see the end
+// of the body (message/attachment_scan.hpp), then takes the answers of the
+// message's DNS questions (checks/dns_questions.hpp), whatever they answer.
+// The spam phase runs next (eom_actions); a message it refuses ends here
+// with SMFIS_REJECT. Every other message goes on to the copying, whose
+// status is the callback's result. The message record is left for the next
+// MAIL FROM, abort or close to destroy. A queue id that the MTA did not give
+// at MAIL FROM is taken from the end of the message.
 #include <syslog.h>
 
 #include "connection/callback_guard.hpp"
@@ -15,6 +16,7 @@
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"
 #include "connection/context_of.hpp"
+#include "message/attachment_scan.hpp"
 #include "message/copying.hpp"
 #include "message/eom_actions.hpp"
 #include "metrics/counters.hpp"
@@ -40,6 +42,7 @@ sfsistat teslo_eom(SMFICTX* ctx) {
     if (context == nullptr) return SMFIS_TEMPFAIL;
     count(metric::messages_ended);
     take_late_queue_id(ctx, context->message);
+    finish_attachment_scan(*context);
     take_dns_answers(*context);
     if (apply_spam_actions(ctx, *context) == spam_verdict::rejected) return SMFIS_REJECT;
     return copy_phase(ctx, *context);

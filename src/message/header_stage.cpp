@@ -6,7 +6,8 @@
 // undisclosed-recipients check on every To header and, at the end of the
 // headers, the To/CC-missing check; both act by the `tocheck` action. The
 // only refusal on the spot is an undisclosed-recipients To header under
-// "eject" (554 5.7.1). teslo_eoh also empties the body line for the body scan.
+// "eject" (554 5.7.1). teslo_eoh also empties the body line for the body scan
+// and reads the message's MIME header fields (message/attachment_scan.hpp).
 //
 // Log lines (LOG_NOTICE): "undisclosed recipients: %s, %s -> %s" and
 // "To: and CC: are not filled: %s, %s -> %s" (client name, MAIL FROM,
@@ -23,6 +24,7 @@
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"
 #include "connection/context_of.hpp"
+#include "message/attachment_scan.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 
 namespace {
@@ -67,6 +69,7 @@ sfsistat teslo_header(SMFICTX* ctx, char* name, char* value) {
       context->to_seen = 1;
     }
     if (strcasecmp(name, "CC") == 0) context->cc_seen = 1;
+    note_message_header(*context, name, value);
     return SMFIS_CONTINUE;
   });
 }
@@ -82,6 +85,7 @@ sfsistat teslo_eoh(SMFICTX* ctx) {
     }
     std::memset(context->body_line, 0, sizeof context->body_line);
     context->body_line_len = 0;
+    start_attachment_scan(*context);
     return SMFIS_CONTINUE;
   });
 }

@@ -53,9 +53,9 @@ test_message realistic_message(const message_settings& settings) {
       {"Subject", "Minutes of the planning meeting"},
       {"Date", "Tue, 4 Jun 2024 10:15:00 +0200"},
       {"Message-ID", "<20240604101500.12345@pass.test>"},
-      {"Content-Type", "text/plain; charset=us-ascii"},
+      {"Content-Type", settings.content_type},
   };
-  message.body = plain_body(settings.body_bytes);
+  message.body = settings.body_text.empty() ? plain_body(settings.body_bytes) : settings.body_text;
   message.chunk_size = settings.chunk_size == 0 ? 65535 : settings.chunk_size;
   return message;
 }

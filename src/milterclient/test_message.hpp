@@ -32,9 +32,12 @@ struct message_settings {
   std::vector<std::string> recipients = {"<bob@example.com>", "<carol@example.org>"};
   std::size_t body_bytes = 2048;
   std::size_t chunk_size = 65535;
+  std::string content_type = "text/plain; charset=us-ascii";
+  std::string body_text;  // when not empty, the body as given (instead of body_bytes of text)
 };
 
 // The realistic message: 8 headers (Received, From, To, Cc, Subject, Date,
 // Message-ID, Content-Type), a plain text body of `body_bytes` bytes in
-// 72-character CRLF lines, and the settings' envelope.
+// 72-character CRLF lines (or the settings' own body and content type), and
+// the settings' envelope.
 test_message realistic_message(const message_settings& settings);

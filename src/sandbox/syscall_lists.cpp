@@ -102,7 +102,24 @@ syscall_list spf_evaluator_calls() {
   return list;
 }
 
-syscall_list spf_spawner_calls() {
+syscall_list archive_lister_calls() {
+  syscall_list list;
+  add_process_basics(list);
+  add_rules(list, {{"read"},
+                   {"write"},
+                   {"recvmsg"},
+                   {"sendmsg"},
+                   {"close"},
+                   {"fstat"},
+                   {"newfstatat"},
+                   {"lseek"},
+                   {"fcntl"},
+                   {"open", syscall_rule::refuse, 0, 0, EACCES},
+                   {"openat", syscall_rule::refuse, 0, 0, EACCES}});
+  return list;
+}
+
+syscall_list spawner_calls() {
   syscall_list list;
   add_process_basics(list);
   add_sanitizer_probes(list);
@@ -140,12 +157,15 @@ syscall_list filter_process_calls() {
        // not in the list; glibc tries clone3 first and falls back on ENOSYS.
        {"clone", syscall_rule::allow_if_masked, 0, CLONE_THREAD, 0, CLONE_THREAD | namespace_flags},
        {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
-       // Sendmail's connections, the log socket; the SPF processes through
-       // their pidfds (the monitor forks their spawner and waits for it).
+       // Sendmail's connections, the log socket; the sandboxed workers
+       // through their pidfds (the monitor forks their spawners and waits
+       // for them).
        {"accept"},
        {"accept4"},
        {"socket", syscall_rule::allow_if_arg, 0, AF_UNIX},
        {"pidfd_send_signal"},
+       // An archive goes to its lister as a memory file.
+       {"memfd_create"},
        {"rt_sigtimedwait"},
        {"sched_getaffinity"},
        {"pipe2"},

@@ -8,25 +8,35 @@
 // /etc/resolv.conf; the process reads it once before the list is loaded),
 // and it can neither start a process or thread nor execute a program.
 //
-// spf_spawner_calls: the process that forks evaluators. The evaluator's list
-// plus fork (no namespaces), waiting for its children, socket pairs for
-// their channels, read-only opening of files (an evaluator reads the
-// resolver's files before it loads its own list), closing inherited
-// descriptors, signals to its children and loading that list.
+// archive_lister_calls: a process that lists one archive with libarchive. It
+// talks on its channel, maps the memory file it was sent, allocates memory,
+// reads clocks and may signal itself (abort); opening a file is answered
+// with EACCES; it can create no socket, start no process or thread and
+// execute no program.
+//
+// spawner_calls: a process that forks sandboxed workers of one role (SPF
+// evaluation processes or archive listers). The evaluator's list plus fork
+// (no namespaces), waiting for its children, socket pairs for their
+// channels, read-only opening of files (an evaluator reads the resolver's
+// files, a lister whatever libarchive loads on first use, before it loads
+// its own list), closing inherited descriptors, signals to its children and
+// loading that list.
 //
 // filter_process_calls: the process that serves Sendmail's connections. The
 // evaluator's list plus threads (clone with CLONE_THREAD and no namespace
 // flag; no new process), accepting connections, UNIX sockets (the log),
-// read-only opening of files (the reloads) and signalling its SPF processes
-// through pidfds; it has no child to wait for (the monitor forks the SPF
-// spawner). It can neither execute a program, start a process, trace,
-// mount, change its identity, load a module or a BPF program, touch the
-// kernel keyring nor change personality; removing a file is answered with
-// EACCES. Loaded before the first thread.
+// read-only opening of files (the reloads), memory files (an archive for
+// its lister) and signalling its sandboxed workers through pidfds; it has
+// no child to wait for (the monitor forks the spawners). It can neither
+// execute a program, start a process, trace, mount, change its identity,
+// load a module or a BPF program, touch the kernel keyring nor change
+// personality; removing a file is answered with EACCES. Loaded before the
+// first thread.
 #pragma once
 
 #include "sandbox/syscall_filter.hpp"
 
 syscall_list spf_evaluator_calls();
-syscall_list spf_spawner_calls();
+syscall_list archive_lister_calls();
+syscall_list spawner_calls();
 syscall_list filter_process_calls();

@@ -24,6 +24,7 @@
 #include "common/text.hpp"
 #include "common/alloc_seam.hpp"
 #include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/harmful_extensions.hpp"
 #include "spamconfig/list_indexes.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spamconfig/spam_settings.hpp"
@@ -346,6 +347,26 @@ void report_lost_text(const line_context& line, const char* text, int after_key,
   line.report(config_line_issue::trailing_text, trailing);
 }
 
+// "harmfulext": the whole rest of the line (after the key) is the list, so
+// that it may be written with blanks after its commas. A list that does not
+// read leaves the one in force.
+void set_harmful_extensions(const char* rest, const line_context& key_line) {
+  std::string value(rest);
+  while (!value.empty() && is_blank(value.front())) value.erase(0, 1);
+  while (!value.empty() && is_blank(value.back())) value.pop_back();
+  line_context line = key_line;
+  line.value = value.c_str();  // the report quotes the whole list
+  extension_list_reading reading = read_extension_list(value);
+  if (!reading.list) {
+    line.report(config_line_issue::value_not_accepted,
+                reading.problem + "; accepted: extensions such as \"exe, js, iso\"");
+    return;
+  }
+  if (!replace_text(line.config.harmfulext, reading.list->c_str())) {
+    line.report(config_line_issue::value_not_accepted, "out of memory");
+  }
+}
+
 // Handles one (possibly cut) line of the file.
 void apply_line(spam_config_record& config, char* text, unsigned number,
                 const config_line_observer& observer) {
@@ -359,6 +380,10 @@ void apply_line(spam_config_record& config, char* text, unsigned number,
   line_context line{config, number, observer, key, value};
   if (found == 1) line.report(config_line_issue::missing_value);
   if (found != 2) return;
+  if (same_word(key, "harmfulext")) {
+    set_harmful_extensions(text + after_key, line);
+    return;
+  }
   report_lost_text(line, text, after_key, after_value);
   apply_setting(line);
 }

@@ -8,6 +8,7 @@
 #include <syslog.h>
 
 #include "spamconfig/builtin_patterns.hpp"
+#include "spamconfig/harmful_extensions.hpp"
 #include "spamconfig/list_indexes.hpp"
 #include "common/alloc_seam.hpp"
 #include "common/text.hpp"
@@ -45,6 +46,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   (void)replace_text(config.dnsbl_domain, default_dnsbl_domain);
   (void)replace_text(config.user, "teslo");
   (void)replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
+  (void)replace_text(config.harmfulext, default_harmful_extensions);
   config.disposition_pattern = default_disposition_pattern_text;
   config.refusefail = 1;
   config.tagsubject = 1;
@@ -74,8 +76,9 @@ void compile_disposition_pattern(spam_config_record& config) {
 }
 
 void free_spam_config(spam_config_record& config) {
-  for (char** text : {&config.tag, &config.quarantinebox, &config.dnsbl_domain, &config.user,
-                      &config.socket, &config.socketgroup, &config.metricsfile}) {
+  for (char** text :
+       {&config.tag, &config.quarantinebox, &config.dnsbl_domain, &config.user, &config.socket,
+        &config.socketgroup, &config.metricsfile, &config.harmfulext}) {
     std::free(*text);
     *text = nullptr;
   }

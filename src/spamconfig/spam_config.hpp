@@ -76,6 +76,8 @@ struct spam_config_record {
   const substring_automaton* whitelistto_index;
   char* metricsfile;  // metrics file written from start-up on; null: no
                       // metrics
+  char* harmfulext;   // harmful attachment extensions ("harmfulext"): lower
+                      // case, no dots, single spaces (harmful_extensions.hpp)
 };
 static_assert(std::is_trivial_v<spam_config_record>);
 
@@ -93,8 +95,9 @@ constexpr int32_t default_spf_timeout = 20;
 constexpr int32_t max_spf_timeout = 300;
 
 // Sets every default of `config`: fresh heap copies of the five owned texts
-// (an earlier copy is freed first), no socket group, no metrics file, the
-// built-in disposition pattern; empty lists stay as they are. Called by
+// and of the default harmful extensions (an earlier copy is freed first), no
+// socket group, no metrics file, the built-in disposition pattern; empty
+// lists stay as they are. Called by
 // load_spam_config.
 void set_spam_config_defaults(spam_config_record& config);
 
@@ -102,7 +105,7 @@ void set_spam_config_defaults(spam_config_record& config);
 // config.disposition_regex, replacing an earlier compilation.
 void compile_disposition_pattern(spam_config_record& config);
 
-// Frees the owned texts (socketgroup and metricsfile included), all six
+// Frees the owned texts (socketgroup, metricsfile and harmfulext included), all six
 // lists (entry texts included) and their lookup structures, and the compiled
 // pattern, and leaves null pointers behind.
 void free_spam_config(spam_config_record& config);

@@ -2,10 +2,11 @@
 //
 // start_evaluation_processes sends every SPF question from then on to an
 // evaluation process: an idle one, or a new one from the spawner
-// (spf/evaluator_spawner.hpp) when none is idle. The spawner comes from a
-// supply: in the daemon the root monitor, which forks it (this process may
-// not create processes). A question holds its process until its answer is
-// taken (or it is abandoned). Then:
+// (sandbox/process_spawner.hpp, spf_evaluator_role) when none is idle. The
+// spawner comes from a supply (sandbox/spawner_client.hpp): in the daemon
+// the root monitor, which forks it (this process may not create
+// processes). A question holds its process until its answer is taken (or
+// it is abandoned). Then:
 // - an answer: the process goes back to the idle ones (at most 256 are kept,
 //   none idle for over a minute, none after 1000 questions);
 // - the process died (any signal, or exit): the answer is a fault naming
@@ -19,14 +20,11 @@
 // a new spawner from the supply at once. When no process can be had (no
 // spawner from the supply, fork failed) the answer is a fault at once.
 //
-// Any worker thread may ask; the pool takes its own lock for the idle list
+// Any worker thread may ask; the pool takes its own locks for the idle list
 // and the spawner's channel only, never across an evaluation.
 #pragma once
 
-// The serving side's end of a new spawner's channel (close-on-exec), or -1
-// when none can be had now. Called under the pool's lock, when the pool
-// needs a spawner and has none.
-using spawner_supply = int (*)();
+#include "sandbox/spawner_client.hpp"
 
 // From now on questions go to evaluation processes, whose spawner comes
 // from `supply`.

@@ -15,6 +15,8 @@ constexpr unsigned alarm_margin_seconds = 5;
 
 }  // namespace
 
+const spawned_role spf_evaluator_role{"teslo-spawner", "teslo-spf", serve_spf_questions};
+
 void serve_spf_questions(int channel) {
   // /etc/resolv.conf is read here, once, into the resolver state every
   // evaluation of this process asks with (evaluate_spf); nothing is opened

@@ -79,6 +79,16 @@ const line_case ignored_lines[] = {
       "F:1: unknown key \"" + std::string(40, 'k') + "...\": line ignored"}},
     {"# " + std::string(300, '-') + "\nspf eject\n",
      {"F:1: line longer than 254 characters: everything after character 254 is ignored"}},
+    {"harmfulext exe,,js\n",
+     {"F:1: value \"exe,,js\" not accepted for harmfulext (an empty entry between commas; "
+      "accepted: extensions such as \"exe, js, iso\"): line ignored"}},
+    {"harmfulext exe, *.js\n",
+     {"F:1: value \"exe, *.js\" not accepted for harmfulext (\"*.js\" is not an extension "
+      "(letters and digits, at most 16); accepted: extensions such as \"exe, js, iso\"): line "
+      "ignored"}},
+    {"harmfulext exe,\n",
+     {"F:1: value \"exe,\" not accepted for harmfulext (an empty entry after the last comma; "
+      "accepted: extensions such as \"exe, js, iso\"): line ignored"}},
     {"helocheck header\nspff eject\nddns bogus\n",
      {"F:2: unknown key \"spff\": line ignored",
       "F:3: value \"bogus\" not accepted for ddns (accepted: off, header, eject or quarantine): "
@@ -107,6 +117,7 @@ TEST(check_spam_config_file, lines_taken_as_written_are_clean) {
       "ttl 30m\nttl 2D\nttl 45\nttl 90s\nttl 0\nspfcachesize 5000\n",
       "refusefail off\ntagsubject off\naddheader off\nquarantine on\nsyslog LOCAL3\n",
       "tag [JUNK]\ndnsbldou bl.example\nuser milter\nsocket inet:1234\nquarantinebox spam\n",
+      "harmfulext exe, .JS, iso   # a comment\nharmfulext exe scr\n",
   };
   for (const char* file : clean_files) {
     SCOPED_TRACE(file);
@@ -125,7 +136,9 @@ TEST(check_spam_config_file, shows_the_settings_that_would_be_in_force) {
                          "spfcachesize 1000000, spftimeout 20, refusefail on, tag \"[SPAM]\", "
                          "tagsubject on",
                          "  lists: whitelistip 2, blacklistip 0, whitelistptr 0, "
-                         "blacklistptr 0, whitelistfrom 0, whitelistto 0"}));
+                         "blacklistptr 0, whitelistfrom 0, whitelistto 0",
+                         "  harmfulext pif exe com scr lnk cpl vbs hta bat js jse wsf wsh vbe msi "
+                         "iso img vhd vhdx ps1 jar cmd reg"}));
 }
 
 TEST(check_spam_config_file, unreadable_file_is_status_2_and_leaves_no_settings) {

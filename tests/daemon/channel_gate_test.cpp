@@ -54,6 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         gate_case{"spawner_again", false, {"R", "S"}, "S", false, channel_action::start_spawner},
         gate_case{"spawner_before_ready", false, {}, "S", false, channel_action::fault},
         gate_case{"spawner_with_data", false, {"R"}, "S/bin/sh", false, channel_action::fault},
+        gate_case{"archive_spawner", false, {"R", "S"}, "A", false, channel_action::start_spawner},
+        gate_case{"archive_spawner_before_ready", false, {}, "A", false, channel_action::fault},
         gate_case{"too_long", true, {"R"}, "Ma", true, channel_action::fault},
         gate_case{"empty_packet", true, {"R"}, "", false, channel_action::fault},
         gate_case{"unknown_request", true, {"R"}, "X/etc/shadow", false, channel_action::fault}),

@@ -5,7 +5,9 @@
 # in Received-SPF, and neither is cached (the next message asks DNS again);
 # a policy that uses the local part gives each local part its own result;
 # the SPF spawner killed is replaced, unprivileged, for the very next
-# message, and a replaced filter process gets a spawner of its own.
+# message, and a replaced filter process gets a spawner of its own; the
+# archive listers' spawner, forked by the root monitor too, killed costs
+# neither the next SPF result nor the next archive's listing.
 set -u
 . "$(dirname "$0")/lib/sandbox.sh"
 sandbox_enter "$@"
@@ -17,7 +19,7 @@ sandbox_start_dns <(
   echo 'alice.allow.local.test A 127.0.0.2'
   echo 'pass.test TXT "v=spf1 ip4:192.0.2.0/24 -all"'
 )
-sandbox_start_mail_system 'spf header' 'ttl 36000' ||
+sandbox_start_mail_system 'spf header' 'disposition header' 'ttl 36000' ||
   { echo "could not start the daemon and Sendmail" >&2; exit 1; }
 
 status_field() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
@@ -90,6 +92,47 @@ wait_until 3 eval '[ "$(sandbox_filter_pid)" != "$filter" ]'
 send_mail --from c@pass.test --to postmaster@mail.sandbox.test --client-ip 192.0.2.9
 assert_log_re mail.notice "SPF pass: 192\\.0\\.2\\.9, [^,]*, client\\.example\\.net, <c@pass\\.test>"
 assert_ok "one spawner runs" wait_until 2 eval '[ "$(spawners | wc -l)" = 1 ]'
+
+test_case "the archive spawner killed: SPF and the next archive go on"
+arspawners() { local d; for d in /proc/[0-9]*; do [ "$(cat "$d/comm" 2>/dev/null)" = teslo-arspawner ] && echo "${d#/proc/}"; done; }
+# A message from SENDER carrying a zip that holds invoice.exe.
+zip_message() {
+  python3 - "$1" <<'PY'
+import email.message, io, sys, zipfile
+z = io.BytesIO()
+with zipfile.ZipFile(z, "w") as f:
+    f.writestr("invoice.exe", b"MZ")
+m = email.message.EmailMessage()
+m["From"], m["To"], m["Subject"] = sys.argv[1], "postmaster@mail.sandbox.test", "invoice"
+m.set_content("see the attachment")
+m.add_attachment(z.getvalue(), maintype="application", subtype="zip", filename="invoice.zip")
+sys.stdout.write(m.as_string().replace("\n", "\r\n") + ".\r\n")
+PY
+}
+zip_message d@pass.test > "$W/zip-d.eml"
+zip_message e@pass.test > "$W/zip-e.eml"
+log_mark
+send_mail --from d@pass.test --to postmaster@mail.sandbox.test --client-ip 192.0.2.10 \
+  --data-file "$W/zip-d.eml"
+assert_log mail.info 'harmful attachment in archive: "invoice.zip" holds "invoice.exe"'
+old="$(arspawners)"
+assert_match "one archive spawner runs" '^[0-9]+$' "$old"
+assert_eq "the root monitor forked it" "$SANDBOX_TESLO_PID" "$(status_field "$old" PPid)"
+assert_not "it is not root" [ "$(status_field "$old" Uid | cut -f1)" = 0 ]
+assert_eq "it has a seccomp filter" 2 "$(status_field "$old" Seccomp)"
+spf_spawner="$(spawners)"
+log_mark
+kill -KILL "$old"
+send_mail --from e@pass.test --to postmaster@mail.sandbox.test --client-ip 192.0.2.11 \
+  --data-file "$W/zip-e.eml"
+assert_accepted
+assert_log_re mail.notice "SPF pass: 192\\.0\\.2\\.11, [^,]*, client\\.example\\.net, <e@pass\\.test>"
+assert_log mail.info 'harmful attachment in archive: "invoice.zip" holds "invoice.exe"'
+assert_log mail.err "archive spawner $old ended by signal SIGKILL"
+assert_eq "the SPF spawner is the same" "$spf_spawner" "$(spawners)"
+new="$(arspawners)"
+assert_match "a new archive spawner runs" '^[0-9]+$' "$new"
+assert_not "the new archive spawner is another process" [ "$new" = "$old" ]
 
 sandbox_stop_mail_system
 sandbox_finish

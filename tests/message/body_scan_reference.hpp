@@ -24,7 +24,7 @@ inline body_scan_result reference_scan_body_chunk(char (&line)[body_line_size], 
       line_len = 0;
       if (pattern != nullptr && regexec(pattern, line, 0, nullptr, 0) == 0) {
         ++result.matches;
-        if (hook != nullptr && hook(user)) {
+        if (hook != nullptr && hook(user, i + 1)) {
           result.stopped = true;
           return result;
         }

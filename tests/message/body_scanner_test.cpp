@@ -36,17 +36,20 @@ struct recorder {
   const char* line = nullptr;
   bool stop = false;
   std::vector<std::string> seen;
+  std::vector<std::size_t> ends;  // chunk offsets past the matched lines
 };
 
-bool record_match(void* user) {
+bool record_match(void* user, std::size_t line_end) {
   auto& r = *static_cast<recorder*>(user);
   r.seen.emplace_back(r.line);
+  r.ends.push_back(line_end);
   return r.stop;
 }
 
 // Everything observable after feeding `chunks` to one scanner.
 struct outcome {
   std::vector<std::string> seen;     // matched lines, in order
+  std::vector<std::size_t> ends;     // where each ended in its chunk
   std::vector<std::size_t> matches;  // per chunk
   std::vector<bool> stopped;         // per chunk
   int32_t line_len = 0;              // carried line at the end
@@ -57,7 +60,7 @@ struct outcome {
 outcome run(scanner kind, const std::vector<std::string>& chunks, bool stop_on_match) {
   char line[body_line_size] = {};
   int32_t line_len = 0;
-  recorder r{line, stop_on_match, {}};
+  recorder r{line, stop_on_match, {}, {}};
   outcome out;
   for (const auto& chunk : chunks) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(chunk.data());
@@ -73,6 +76,7 @@ outcome run(scanner kind, const std::vector<std::string>& chunks, bool stop_on_m
     out.stopped.push_back(result.stopped);
   }
   out.seen = r.seen;
+  out.ends = r.ends;
   out.line_len = line_len;
   out.carried.assign(line, static_cast<std::size_t>(line_len));
   return out;

@@ -99,3 +99,71 @@ TEST_F(body_stage, end_of_headers_drops_line_left_by_earlier_message) {
   smtp.body("filename=a.exe\n");
   EXPECT_EQ(harmful_lines(logs), 2u);  // "xx" did not stick to the front
 }
+
+namespace {
+
+const char* const mixed = "multipart/mixed; boundary=\"b\"";
+
+std::vector<std::string> info_lines(const fake_milter::log_capture& logs) {
+  std::vector<std::string> lines;
+  for (const auto& line : logs.lines()) {
+    if (line.priority == LOG_INFO) lines.push_back(line.text);
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST_F(body_stage, mime_part_is_reported_once_whether_or_not_its_raw_line_matched) {
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_EJECT; });
+  smtp.header("Content-Type", mixed);
+  smtp.eoh();
+  // The first part's line matches the raw pattern too; the second's does not.
+  smtp.body(
+      "--b\r\nContent-Disposition: attachment; filename=\"a.exe\"\r\n\r\nTVqQ\r\n--b\r\n"
+      "Content-Disposition: attachment; filename=\"b.exe\"; size=4096\r\n\r\nTVqQ\r\n--b--\r\n");
+  smtp.eom();
+  EXPECT_EQ(harmful_lines(logs), 2u);
+  EXPECT_EQ(info_lines(logs), std::vector<std::string>{"harmful attachment name: \"b.exe\""});
+  EXPECT_EQ(context->harmful_eject, 1);
+}
+
+TEST_F(body_stage, message_without_mime_parts_keeps_no_walker) {
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_HEADER; });
+  smtp.header("Content-Type", "text/plain; charset=utf-8");
+  ASSERT_NE(context->message->walker, nullptr);
+  smtp.eoh();
+  EXPECT_EQ(context->message->walker, nullptr);
+  start_message();
+  smtp.header("Subject", "no MIME fields at all");
+  smtp.eoh();
+  EXPECT_EQ(context->message->walker, nullptr);
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_OFF; });
+  smtp.header("Content-Type", mixed);
+  EXPECT_EQ(context->message->walker, nullptr);
+}
+
+TEST_F(body_stage, quarantine_silences_the_rest_of_the_chunk_for_mime_parts_too) {
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_QUARANTINE; });
+  smtp.header("Content-Type", mixed);
+  smtp.eoh();
+  const std::string two =
+      "--b\r\nContent-Type: x/y; name=a.exe\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: x/y; name=b.exe\r\n\r\nx\r\n";
+  smtp.body(two);
+  EXPECT_EQ(harmful_lines(logs), 1u);
+  smtp.body(two);
+  EXPECT_EQ(harmful_lines(logs), 2u);
+  EXPECT_EQ(context->harmful_quarantine, 1);
+}
+
+TEST_F(body_stage, part_header_unfinished_at_the_end_of_the_message_counts) {
+  use_settings([&](spam_config_record& c) { c.disposition = ACTION_HEADER; });
+  smtp.header("Content-Type", mixed);
+  smtp.eoh();
+  smtp.body("--b\r\nContent-Type: application/octet-stream;\r\n name=\"a.scr\"");
+  EXPECT_EQ(harmful_lines(logs), 0u);
+  smtp.eom();
+  EXPECT_EQ(harmful_lines(logs), 1u);
+  EXPECT_EQ(context->harmful_header, 1);
+}

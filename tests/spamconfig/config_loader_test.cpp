@@ -12,6 +12,7 @@
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/config_file.hpp"
 #include "spamconfig/config_loader.hpp"
+#include "spamconfig/harmful_extensions.hpp"
 #include "spamconfig/list_queries.hpp"
 #include "spamconfig/test_settings.hpp"
 
@@ -139,6 +140,26 @@ TEST(load_spam_config, texts_take_the_first_token_and_later_lines_win) {
   EXPECT_STREQ(spam_config.socket, "inet:1234");
   EXPECT_STREQ(spam_config.socketgroup, "postfix");
   EXPECT_STREQ(spam_config.metricsfile, "/var/lib/prometheus/node-exporter/teslo.prom");
+}
+
+TEST(load_spam_config, harmful_extensions_take_the_rest_of_the_line) {
+  struct row {
+    std::string file;
+    const char* list;
+  };
+  const row rows[] = {
+      {"", default_harmful_extensions},
+      {"HarmfulExt exe, .JS,iso  scr,exe # not these\n", "exe js iso scr"},
+      {"harmfulext exe\nharmfulext com\n", "com"},
+      {"harmfulext exe\nharmfulext exe,,js\n", "exe"},  // refused: the earlier one stays
+      {"harmfulext .\n", default_harmful_extensions},
+      {"harmfulext " + std::string(17, 'x') + "\n", default_harmful_extensions},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.file);
+    loaded_config config(r.file);
+    EXPECT_STREQ(spam_config.harmfulext, r.list);
+  }
 }
 
 TEST(load_spam_config, token_longer_than_127_is_cut_there) {

@@ -18,7 +18,7 @@
 #include "sandbox/unprivileged_user.hpp"
 #include "spf/evaluate_spf.hpp"
 #include "spf/evaluator_pool.hpp"
-#include "spf/evaluator_spawner.hpp"
+#include "spf/evaluator_process.hpp"
 #include "spf/spf_asker.hpp"
 #include "spf/spf_result.hpp"
 
@@ -83,7 +83,7 @@ std::vector<pid_t> spawners;
 int local_spawner() {
   auto account = find_unprivileged_account(nullptr);
   pid_t pid = -1;
-  int channel = account ? start_spf_spawner(*account, pid) : -1;
+  int channel = account ? start_process_spawner(*account, spf_evaluator_role, pid) : -1;
   if (channel >= 0) spawners.push_back(pid);
   return channel;
 }

@@ -1,5 +1,5 @@
-// The spawner of SPF evaluation processes (see evaluator_spawner.hpp).
-#include "spf/evaluator_spawner.hpp"
+// A spawner of sandboxed workers (see process_spawner.hpp).
+#include "sandbox/process_spawner.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +18,6 @@
 #include "sandbox/drop_privileges.hpp"
 #include "sandbox/syscall_filter.hpp"
 #include "sandbox/syscall_lists.hpp"
-#include "spf/evaluator_process.hpp"
 
 namespace {
 
@@ -55,19 +54,20 @@ void close_others(int keep) {
   (void)close_range(static_cast<unsigned>(keep + 1), ~0U, 0);
 }
 
-// In the new evaluation process: from here on it answers only to `channel`.
-[[noreturn]] void become_evaluator(int channel, const sigset_t& old_mask) {
+// In the new worker: from here on it answers only to `channel`.
+[[noreturn]] void become_worker(int channel, const sigset_t& old_mask, const spawned_role& role) {
   (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-  (void)prctl(PR_SET_NAME, "teslo-spf", 0, 0, 0);
+  (void)prctl(PR_SET_NAME, role.worker_name, 0, 0, 0);
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   (void)sigaction(SIGCHLD, &default_action, nullptr);
   (void)pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   close_others(channel);
-  serve_spf_questions(channel);
+  role.serve(channel);
+  _exit(1);  // a serve function does not return
 }
 
-void spawn(int channel, const sigset_t& old_mask) {
+void spawn(int channel, const sigset_t& old_mask, const spawned_role& role) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
     (void)send_note(channel, {spawner_note::spawn_failed, 0, 0});
@@ -76,7 +76,7 @@ void spawn(int channel, const sigset_t& old_mask) {
   pid_t pid = fork();
   if (pid == 0) {
     (void)fcntl(ends[1], F_SETFD, 0);
-    become_evaluator(ends[1], old_mask);
+    become_worker(ends[1], old_mask, role);
   }
   // The pidfd lets the daemon end this very process even after its pid has
   // been reaped and reused; it is taken before SIGCHLD can be handled.
@@ -113,7 +113,7 @@ void ignore_parent_signals() {
 }
 
 [[noreturn]] void serve_spawn_requests(int channel, const unprivileged_account& account,
-                                       pid_t parent) {
+                                       const spawned_role& role, pid_t parent) {
   ignore_parent_signals();
   close_others(channel);
   if (!drop_privileges(account)) _exit(1);
@@ -121,7 +121,7 @@ void ignore_parent_signals() {
   // leaves nobody to serve.
   (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
   if (getppid() != parent) _exit(0);
-  (void)prctl(PR_SET_NAME, "teslo-spawner", 0, 0, 0);
+  (void)prctl(PR_SET_NAME, role.spawner_name, 0, 0, 0);
 
   sigset_t child_signal;
   sigset_t old_mask;
@@ -131,7 +131,7 @@ void ignore_parent_signals() {
   struct sigaction on_child {};
   on_child.sa_handler = note_child_end;
   (void)sigaction(SIGCHLD, &on_child, nullptr);
-  if (!load_syscall_filter(spf_spawner_calls())) _exit(1);
+  if (!load_syscall_filter(spawner_calls())) _exit(1);
 
   sigset_t waiting_mask = old_mask;
   sigdelset(&waiting_mask, SIGCHLD);
@@ -143,20 +143,21 @@ void ignore_parent_signals() {
     char request = 0;
     ssize_t received = recv(channel, &request, 1, 0);
     if (received == 0 || (received < 0 && errno != EINTR && errno != EAGAIN)) _exit(0);
-    if (received == 1 && request == spawn_request) spawn(channel, old_mask);
+    if (received == 1 && request == spawn_request) spawn(channel, old_mask, role);
   }
 }
 
 }  // namespace
 
-int start_spf_spawner(const unprivileged_account& account, pid_t& spawner_pid) {
+int start_process_spawner(const unprivileged_account& account, const spawned_role& role,
+                          pid_t& spawner_pid) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return -1;
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
     close(ends[0]);
-    serve_spawn_requests(ends[1], account, parent);
+    serve_spawn_requests(ends[1], account, role, parent);
   }
   int error = errno;
   close(ends[1]);

@@ -1,0 +1,93 @@
+// The archive lister process (see archive_lister.hpp).
+#include "archive/archive_lister.hpp"
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include <string>
+
+#include "archive/archive_listing.hpp"
+#include "archive/archive_wire.hpp"
+#include "sandbox/syscall_filter.hpp"
+#include "sandbox/syscall_lists.hpp"
+
+namespace {
+
+// A stored zip with one empty member whose name is the code page 437 byte
+// 0x81, so that the name conversion libarchive sets up on first use is set
+// up here.
+constexpr unsigned char warm_up_zip[] = {
+    0x50, 0x4b, 0x03, 0x04, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
+    0x81, 0x50, 0x4b, 0x01, 0x02, 0x14, 0x03, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x21, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x01, 0x00, 0x00,
+    0x00, 0x00, 0x81, 0x50, 0x4b, 0x05, 0x06, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
+    0x2f, 0x00, 0x00, 0x00, 0x1f, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+
+archive_listing_body listing_body = list_archive;
+
+void limit(int resource, rlim_t soft, rlim_t hard) {
+  rlimit value{soft, hard};
+  (void)setrlimit(resource, &value);
+}
+
+// CPU time for one listing; SIGPROF's default action ends the process.
+void cpu_timer(unsigned seconds) {
+  itimerval timer{};
+  timer.it_value.tv_sec = seconds;
+  (void)setitimer(ITIMER_PROF, &timer, nullptr);
+}
+
+archive_listing list_mapped(int content, std::size_t size, const std::string& extensions) {
+  if (size == 0) return listing_body(nullptr, 0, extensions.c_str());
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, content, 0);
+  if (mapped == MAP_FAILED) {
+    archive_listing failed;
+    failed.problem = "the archive could not be mapped";
+    return failed;
+  }
+  archive_listing listing =
+      listing_body(static_cast<const unsigned char*>(mapped), size, extensions.c_str());
+  (void)munmap(mapped, size);
+  return listing;
+}
+
+}  // namespace
+
+const spawned_role archive_lister_role{"teslo-arspawner", "teslo-archive", serve_archive_listing};
+
+archive_listing_body set_archive_listing_body(archive_listing_body body) {
+  archive_listing_body previous = listing_body;
+  listing_body = body != nullptr ? body : list_archive;
+  return previous;
+}
+
+void serve_archive_listing(int channel) {
+  limit(RLIMIT_AS, lister_memory_limit, lister_memory_limit);
+  limit(RLIMIT_CORE, 0, 0);
+  // libarchive turns each member's time into a time_t with mktime, which
+  // looks at /etc/localtime every time unless TZ is set: names need no time.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a lister has one thread
+  (void)setenv("TZ", "UTC0", 1);
+  tzset();
+  (void)list_archive(warm_up_zip, sizeof warm_up_zip, "exe");
+  if (!load_syscall_filter(archive_lister_calls())) _exit(2);
+  int content = -1;
+  std::size_t size = 0;
+  std::string extensions;
+  while (receive_archive_question(channel, content, size, extensions)) {
+    cpu_timer(lister_cpu_seconds);
+    archive_listing listing = list_mapped(content, size, extensions);
+    cpu_timer(0);
+    (void)close(content);
+    if (!send_archive_answer(channel, listing)) break;
+  }
+  _exit(0);
+}

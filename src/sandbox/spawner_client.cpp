@@ -1,0 +1,162 @@
+// The serving process's side of a spawner (see spawner_client.hpp).
+#include "sandbox/spawner_client.hpp"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "sandbox/channel_wait.hpp"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds spawn_wait{2000};
+// How long a caller whose worker died waits for the spawner's report of how
+// it ended.
+constexpr milliseconds end_report_wait{500};
+constexpr milliseconds end_report_slice{5};
+constexpr std::size_t end_reports_kept = 64;
+
+void close_all(const int (&fds)[2]) {
+  for (int fd : fds) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+}  // namespace
+
+void kill_worker(const spawned_worker& worker) {
+  (void)syscall(SYS_pidfd_send_signal, worker.process, SIGKILL, nullptr, 0);
+}
+
+void close_worker(const spawned_worker& worker) {
+  close(worker.channel);
+  close(worker.process);
+}
+
+void spawner_client::start(spawner_supply supply) {
+  std::lock_guard hold(lock_);
+  supply_ = supply;
+}
+
+std::optional<spawned_worker> spawner_client::spawn() {
+  std::lock_guard hold(lock_);
+  if (spawner_ >= 0 && hung_up(spawner_)) lose_spawner_locked();
+  return spawn_locked();
+}
+
+unsigned spawner_client::generation() {
+  std::lock_guard hold(lock_);
+  if (spawner_ >= 0 && hung_up(spawner_)) lose_spawner_locked();
+  return generation_;
+}
+
+std::optional<spawned_worker> spawner_client::spawn_locked() {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (spawner_ < 0 && supply_ != nullptr) spawner_ = supply_();
+    if (spawner_ < 0) return std::nullopt;
+    char request = spawn_request;
+    if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
+      lose_spawner_locked();
+      continue;
+    }
+    auto deadline = clock_type::now() + spawn_wait;
+    spawned_worker fresh;
+    for (;;) {
+      if (!readable_by(spawner_, deadline)) return std::nullopt;
+      std::optional<spawner_note> note = read_note_locked(&fresh);
+      if (!note) break;  // the spawner is gone
+      if (note->kind == spawner_note::spawned) return fresh;
+      if (note->kind == spawner_note::spawn_failed) return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+// The lock is held for a few milliseconds at a time, so that a crash does
+// not hold up the other callers.
+std::optional<int> spawner_client::end_status(pid_t pid) {
+  auto deadline = clock_type::now() + end_report_wait;
+  for (;;) {
+    {
+      std::lock_guard hold(lock_);
+      for (const auto& [ended, status] : ended_) {
+        if (ended == pid) return status;
+      }
+      if (spawner_ < 0) return std::nullopt;
+      auto slice = std::min(deadline, clock_type::now() + end_report_slice);
+      if (readable_by(spawner_, slice)) {
+        if (!read_note_locked(nullptr)) return std::nullopt;
+        continue;
+      }
+    }
+    if (clock_type::now() >= deadline) return std::nullopt;
+    std::this_thread::yield();
+  }
+}
+
+void spawner_client::stop() {
+  std::lock_guard hold(lock_);
+  supply_ = nullptr;
+  // The spawner ends when its channel closes, and its workers with it
+  // (their parent-death signal); whoever forked it reaps it.
+  lose_spawner_locked();
+  ended_.clear();
+}
+
+// Reads one note; an ended note is kept for end_status. A spawned note's
+// descriptors go to `fresh` (or are closed when nobody asked).
+std::optional<spawner_note> spawner_client::read_note_locked(spawned_worker* fresh) {
+  spawner_note note{};
+  iovec data{&note, sizeof note};
+  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t received;
+  do {
+    received = recvmsg(spawner_, &message, MSG_CMSG_CLOEXEC);
+  } while (received < 0 && errno == EINTR);
+  int fds[2] = {-1, -1};
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
+      header->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
+    std::memcpy(fds, CMSG_DATA(header), sizeof fds);
+  }
+  if (received != static_cast<ssize_t>(sizeof note)) {
+    close_all(fds);
+    lose_spawner_locked();
+    return std::nullopt;
+  }
+  if (note.kind == spawner_note::ended) {
+    ended_.emplace_back(note.pid, note.status);
+    if (ended_.size() > end_reports_kept) ended_.pop_front();
+  } else if (note.kind == spawner_note::spawned && fresh != nullptr && fds[0] >= 0 && fds[1] >= 0) {
+    fresh->pid = note.pid;
+    fresh->channel = fds[0];
+    fresh->process = fds[1];
+    fresh->generation = generation_;
+  } else if (note.kind == spawner_note::spawned) {
+    close_all(fds);
+    note.kind = spawner_note::spawn_failed;
+  }
+  return note;
+}
+
+void spawner_client::lose_spawner_locked() {
+  if (spawner_ < 0) return;
+  close(spawner_);
+  spawner_ = -1;
+  ++generation_;
+}
