@@ -17,6 +17,14 @@
 #include "archive/archive_listing.hpp"
 
 inline constexpr std::size_t lister_memory_limit = std::size_t{256} * 1024 * 1024;
+// AddressSanitizer reserves terabytes of address space for its shadow
+// memory: sanitizer builds, which are never installed, list without the
+// address-space limit.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool lister_memory_limited = false;
+#else
+inline constexpr bool lister_memory_limited = true;
+#endif
 inline constexpr unsigned lister_cpu_seconds = 10;
 
 [[noreturn]] void serve_archive_listing(int channel);

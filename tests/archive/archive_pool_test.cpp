@@ -90,6 +90,7 @@ TEST_F(archive_pool_test, what_the_listing_does_costs_that_listing_only) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
+    if (r.body == memory_eating && !lister_memory_limited) continue;
     start(r.body);
     archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
     EXPECT_EQ(got.status, r.status);
