@@ -70,7 +70,7 @@ archive_listing_body set_archive_listing_body(archive_listing_body body) {
 }
 
 void serve_archive_listing(int channel) {
-  limit(RLIMIT_AS, lister_memory_limit, lister_memory_limit);
+  if (lister_memory_limited) limit(RLIMIT_AS, lister_memory_limit, lister_memory_limit);
   limit(RLIMIT_CORE, 0, 0);
   // libarchive turns each member's time into a time_t with mktime, which
   // looks at /etc/localtime every time unless TZ is set: names need no time.

@@ -21,6 +21,14 @@
 #include "sandbox/process_spawner.hpp"
 
 inline constexpr std::size_t lister_memory_limit = std::size_t{256} * 1024 * 1024;
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space
+// for their shadow memory: sanitizer builds, which are never installed,
+// list without the address-space limit.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool lister_memory_limited = false;
+#else
+inline constexpr bool lister_memory_limited = true;
+#endif
 inline constexpr unsigned lister_cpu_seconds = 10;
 
 [[noreturn]] void serve_archive_listing(int channel);

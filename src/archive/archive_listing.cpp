@@ -13,8 +13,8 @@
 
 namespace {
 
-// Extensions of members that are listed in turn.
-constexpr const char* nested_extensions[] = {"zip", "7z", "rar", "tar", "gz", "tgz", "iso", "cab"};
+constexpr std::string_view archive_extensions[] = {"zip", "7z",   "rar", "tar", "gz",  "tgz",
+                                                   "bz2", "tbz2", "xz",  "txz", "iso", "cab"};
 
 // The bytes a nested archive may take, all depths together.
 constexpr std::size_t nested_bytes_limit = std::size_t{10} * 1024 * 1024;
@@ -48,11 +48,7 @@ archive_handle open_reader(const unsigned char* data, std::size_t size) {
 }
 
 bool names_nested_archive(std::string_view name) {
-  std::string extension = file_name_extension(name);
-  for (const char* nested : nested_extensions) {
-    if (extension == nested) return true;
-  }
-  return false;
+  return archive_extension(file_name_extension(name));
 }
 
 std::string entry_name(archive_entry* entry) {
@@ -137,6 +133,13 @@ class lister {
 };
 
 }  // namespace
+
+bool archive_extension(std::string_view extension) {
+  for (std::string_view archive : archive_extensions) {
+    if (extension == archive) return true;
+  }
+  return false;
+}
 
 archive_listing list_archive(const unsigned char* data, std::size_t size, const char* extensions) {
   return lister(extensions).run(data, size);

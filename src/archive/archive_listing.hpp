@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 inline constexpr std::size_t max_archive_members = 10000;
 inline constexpr int max_archive_depth = 2;
@@ -35,6 +36,11 @@ struct archive_listing {
                          // "inner.zip/name" when nested; empty: none
   std::string problem;   // unreadable, failed: what went wrong
 };
+
+// Whether a file-name extension (lower case, as file_name_extension gives
+// it) names an archive that is listed: zip, 7z, rar, tar, gz, tgz, bz2,
+// tbz2, xz, txz, iso, cab.
+bool archive_extension(std::string_view extension);
 
 // Lists `size` bytes at `data`; `extensions` is the normalized harmful list
 // (spamconfig/harmful_extensions.hpp). A harmful member found before a

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "archive/archive_listing.hpp"
 #include "common/text.hpp"
 #include "connection/connection_context.hpp"
 #include "message/part_decoder.hpp"
@@ -67,10 +68,7 @@ int delimiter_kind(std::string_view line, const std::string& boundary) {
 
 bool names_archive(const part_header& header) {
   for (const std::string& name : header.names) {
-    std::string extension = file_name_extension(name);
-    for (const char* archive : archive_extensions) {
-      if (extension == archive) return true;
-    }
+    if (archive_extension(file_name_extension(name))) return true;
   }
   for (const char* type : archive_types) {
     if (header.mime_type == type) return true;

@@ -33,6 +33,19 @@ std::string make_archive(const archive_members& members, archive_kind kind) {
       check(archive_write_set_format_pax_restricted(a), a);
       check(archive_write_add_filter_gzip(a), a);
       break;
+    case archive_kind::tar_bz2:
+      check(archive_write_set_format_pax_restricted(a), a);
+      check(archive_write_add_filter_bzip2(a), a);
+      break;
+    case archive_kind::tar_xz:
+      check(archive_write_set_format_pax_restricted(a), a);
+      check(archive_write_add_filter_xz(a), a);
+      break;
+    case archive_kind::tar_zstd:
+      check(archive_write_set_format_pax_restricted(a), a);
+      check(archive_write_add_filter_zstd(a), a);
+      break;
+    case archive_kind::iso: check(archive_write_set_format_iso9660(a), a); break;
   }
   check(archive_write_set_bytes_in_last_block(a, 1), a);
   check(archive_write_open(a, &out, nullptr, append, nullptr), a);

@@ -7,7 +7,7 @@
 
 using archive_members = std::vector<std::pair<std::string, std::string>>;  // name, content
 
-enum class archive_kind { zip, encrypted_zip, seven_zip, tar_gz };
+enum class archive_kind { zip, encrypted_zip, seven_zip, tar_gz, tar_bz2, tar_xz, tar_zstd, iso };
 
 std::string make_archive(const archive_members& members, archive_kind kind = archive_kind::zip);
 

@@ -96,6 +96,20 @@ TEST_F(archive_pool_test, lists_in_an_unprivileged_process_as_in_memory) {
   EXPECT_EQ(damaged.status, archive_listing::unreadable);
 }
 
+TEST_F(archive_pool_test, every_kind_lists_within_the_system_call_list) {
+  start(nullptr);
+  const archive_members members = {{"docs/readme.txt", "x"}, {"setup.msi", "x"}};
+  for (archive_kind kind : {archive_kind::zip, archive_kind::encrypted_zip, archive_kind::seven_zip,
+                            archive_kind::tar_gz, archive_kind::tar_bz2, archive_kind::tar_xz,
+                            archive_kind::tar_zstd, archive_kind::iso}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    archive_listing got =
+        ask_archive_listing(make_archive(members, kind), default_harmful_extensions);
+    EXPECT_EQ(got.status, archive_listing::listed) << got.problem;
+    EXPECT_EQ(got.harmful, "setup.msi");
+  }
+}
+
 TEST_F(archive_pool_test, what_the_listing_does_costs_that_listing_only) {
   struct row {
     const char* what;
@@ -111,6 +125,7 @@ TEST_F(archive_pool_test, what_the_listing_does_costs_that_listing_only) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
+    if (r.body == memory_eating && !lister_memory_limited) continue;
     start(r.body);
     archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
     EXPECT_EQ(got.status, r.status);

@@ -54,7 +54,7 @@ program_files=(
 spam_keys=(whitelistip blacklistip whitelistptr blacklistptr whitelistfrom whitelistto
   refusefail tagsubject tag addheader quarantine quarantinebox ttl user socket
   helocheck tocheck spf ddns disposition dnsblserv dnsbldou syslog spfcachesize socketgroup
-  metricsfile spftimeout)
+  metricsfile spftimeout harmfulext)
 
 file_mode() { stat -c '%a' "$1" 2>/dev/null; }
 
