@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
+#include "common/descriptor_passing.hpp"
 #include "common/text.hpp"
 
 namespace {
@@ -25,53 +27,22 @@ struct answer_packet {
 };
 
 bool send_packet(int channel, const void* packet, std::size_t size, int attached) {
-  iovec data{const_cast<void*>(packet), size};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  if (attached >= 0) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(header), &attached, sizeof attached);
-  }
-  ssize_t sent;
-  do {
-    sent = sendmsg(channel, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(size);
+  std::span<const int> fds(&attached, attached >= 0 ? 1 : 0);
+  return send_with_descriptors(channel, packet, size, fds);
 }
 
 // Receives one packet of exactly `size` bytes; `attached`, when asked for,
 // gets the descriptor that came with it (-1 when none did).
 bool receive_packet(int channel, void* packet, std::size_t size, int* attached) {
-  iovec data{packet, size};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t received;
-  do {
-    received = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
-  } while (received < 0 && errno == EINTR);
   int fd = -1;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
-      header->cmsg_len == CMSG_LEN(sizeof(int))) {
-    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-  }
+  int flags = 0;
+  ssize_t received = receive_with_descriptors(channel, packet, size, std::span<int>(&fd, 1), flags);
   if (attached != nullptr) {
     *attached = fd;
   } else if (fd >= 0) {
     close(fd);
   }
-  return received == static_cast<ssize_t>(size) && (message.msg_flags & MSG_TRUNC) == 0;
+  return received == static_cast<ssize_t>(size) && (flags & MSG_TRUNC) == 0;
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <unistd.h>
+
+#include "common/descriptor_passing.hpp"
 
 bool open_monitor_channel(int ends[2]) {
   return socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0;
@@ -53,48 +56,17 @@ bool is_spawner_request(char kind) {
 }
 
 bool send_spawner_reply(int fd, char kind, int attached) {
-  iovec data{&kind, 1};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  if (attached >= 0) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(header), &attached, sizeof attached);
-  }
-  ssize_t sent;
-  do {
-    sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-  } while (sent < 0 && errno == EINTR);
-  return sent == 1;
+  std::span<const int> fds(&attached, attached >= 0 ? 1 : 0);
+  return send_with_descriptors(fd, &kind, 1, fds, MSG_DONTWAIT);
 }
 
 bool receive_spawner_reply(int fd, char& kind, int& attached) {
-  attached = -1;
   kind = 0;
-  iovec data{&kind, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t received;
-  do {
-    received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-  } while (received < 0 && errno == EINTR);
+  int flags = 0;
+  ssize_t received =
+      receive_with_descriptors(fd, &kind, 1, std::span<int>(&attached, 1), flags, MSG_DONTWAIT);
   if (received < 0) return false;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
-      header->cmsg_len == CMSG_LEN(sizeof(int))) {
-    std::memcpy(&attached, CMSG_DATA(header), sizeof attached);
-  }
-  bool reply = received == 1 && is_spawner_request(kind) && (message.msg_flags & MSG_CTRUNC) == 0;
+  bool reply = received == 1 && is_spawner_request(kind) && (flags & MSG_CTRUNC) == 0;
   if (!reply && attached >= 0) {
     close(attached);
     attached = -1;

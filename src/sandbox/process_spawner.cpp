@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "common/descriptor_passing.hpp"
 #include "sandbox/drop_privileges.hpp"
 #include "sandbox/syscall_filter.hpp"
 #include "sandbox/syscall_lists.hpp"
@@ -27,25 +28,8 @@ void note_child_end(int /*signal*/) { child_ended = 1; }
 
 // `attached`: none, or the process's channel end and its pidfd.
 bool send_note(int channel, const spawner_note& note, const int* attached = nullptr) {
-  iovec data{const_cast<spawner_note*>(&note), sizeof note};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-  if (attached != nullptr) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(2 * sizeof(int));
-    std::memcpy(CMSG_DATA(header), attached, 2 * sizeof(int));
-  }
-  ssize_t sent;
-  do {
-    sent = sendmsg(channel, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(sizeof note);
+  std::span<const int> fds(attached, attached != nullptr ? 2 : 0);
+  return send_with_descriptors(channel, &note, sizeof note, fds);
 }
 
 // Every descriptor but the standard ones and `keep`.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/descriptor_passing.hpp"
 #include "sandbox/channel_wait.hpp"
 
 namespace {
@@ -117,23 +118,9 @@ void spawner_client::stop() {
 // descriptors go to `fresh` (or are closed when nobody asked).
 std::optional<spawner_note> spawner_client::read_note_locked(spawned_worker* fresh) {
   spawner_note note{};
-  iovec data{&note, sizeof note};
-  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t received;
-  do {
-    received = recvmsg(spawner_, &message, MSG_CMSG_CLOEXEC);
-  } while (received < 0 && errno == EINTR);
   int fds[2] = {-1, -1};
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
-      header->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
-    std::memcpy(fds, CMSG_DATA(header), sizeof fds);
-  }
+  int flags = 0;
+  ssize_t received = receive_with_descriptors(spawner_, &note, sizeof note, fds, flags);
   if (received != static_cast<ssize_t>(sizeof note)) {
     close_all(fds);
     lose_spawner_locked();
