@@ -17,6 +17,10 @@ inline constexpr const char* sendmail_default_pid_file = "/var/run/sendmail.pid"
 inline constexpr const char* proc_dir = "/proc";
 // Present when systemd is the service manager (sd_booted(3) tests the same).
 inline constexpr const char* systemd_marker = "/run/systemd/system";
+// The programs the daemon starts (the filter process and its helpers), as
+// installed; a daemon run from its build directory starts those beside it
+// (sandbox/program_path.hpp).
+inline constexpr const char* program_directory = "/usr/libexec/teslo";
 
 }  // namespace paths
 
