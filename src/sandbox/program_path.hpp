@@ -11,8 +11,8 @@
 
 #include <string>
 
-// The directory of the daemon's programs as seen from this executable, or
-// empty when /proc/self/exe cannot be read (then paths::program_directory).
+// The running executable's directory when `probe_name` is an executable
+// file there, else paths::program_directory.
 std::string find_program_directory(const char* probe_name);
 
 // `directory` + "/" + `name`.
