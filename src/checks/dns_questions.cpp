@@ -13,18 +13,17 @@
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
 
-namespace {
-
-class message_questions final : public pending_answers {
- public:
+struct message_questions {
   bool sender_usable = false;
   int32_t cached_spf = 0;
   std::unique_ptr<pending_spf> spf;
   std::optional<dnsbl_question> blocklist;
   bool taken = false;
-
-  void take(connection_context& context) override;
 };
+
+void message_questions_deleter::operator()(message_questions* questions) const { delete questions; }
+
+namespace {
 
 void ask_blocklist(const connection_context& context, message_questions& questions) {
   const spam_config_record& config = settings_of(context);
@@ -55,7 +54,7 @@ void use_spf(connection_context& context, message_questions& questions) {
 }  // namespace
 
 void ask_dns_questions(connection_context& context, bool sender_usable) {
-  auto questions = std::make_unique<message_questions>();
+  std::unique_ptr<message_questions, message_questions_deleter> questions(new message_questions);
   const spam_config_record& config = settings_of(context);
   questions->sender_usable = sender_usable;
   if (sender_usable) {
@@ -66,9 +65,11 @@ void ask_dns_questions(connection_context& context, bool sender_usable) {
   context.message->dns = std::move(questions);
 }
 
-void message_questions::take(connection_context& context) {
-  if (taken) return;
-  taken = true;
-  use_blocklist(context, *this);
-  use_spf(context, *this);
+void take_dns_answers(connection_context& context) {
+  if (context.message == nullptr || !context.message->dns) return;
+  message_questions& questions = *context.message->dns;
+  if (questions.taken) return;
+  questions.taken = true;
+  use_blocklist(context, questions);
+  use_spf(context, questions);
 }

@@ -1,5 +1,5 @@
 // The DNS questions of one message, asked at MAIL FROM and answered where a
-// stage needs them (take_dns_answers, connection/connection_context.hpp).
+// stage needs them (take_dns_answers).
 //
 // The envelope-sender stage asks both at once: the blocklist question (sent
 // ahead, checks/dnsbl_question.hpp) and the SPF question (an evaluation
@@ -27,3 +27,8 @@
 // exist. Whatever the answers, the message then goes through the spam
 // actions and the copying as any other.
 void ask_dns_questions(connection_context& context, bool sender_usable);
+
+// Takes the current message's DNS answers: waits for them and uses them
+// (log lines, flags, SPF result). Nothing when there is no message, nothing
+// was asked or the answers were taken already.
+void take_dns_answers(connection_context& context);

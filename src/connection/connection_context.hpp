@@ -30,24 +30,21 @@ struct mime_walker_deleter {
 };
 
 // What a message still waits for from DNS: asked by the envelope-sender
-// stage (checks/dns_questions.hpp), taken by the stages that need the
-// answers through take_dns_answers below. Destroying it abandons the
-// questions.
-class pending_answers {
- public:
-  virtual ~pending_answers() = default;
-  // Waits for the answers and uses them (log lines, flags, SPF result);
-  // later calls do nothing.
-  virtual void take(connection_context& context) = 0;
+// stage and taken by the stages that need the answers, both through
+// checks/dns_questions.hpp. Freeing it abandons the questions.
+struct message_questions;
+struct message_questions_deleter {
+  void operator()(message_questions* questions) const;
 };
 
 class message_record {
  public:
-  bool copy_header_added = false;        // X-TESLO-ID added; envelope stage, copying
-  std::string sender;                    // MAIL FROM argument, verbatim
-  std::vector<std::string> recipients;   // recorded recipients, no angle brackets, RCPT order
-  std::string queue_id;                  // macro "i" at MAIL FROM, "unknown" when missing
-  std::unique_ptr<pending_answers> dns;  // asked at MAIL FROM, until taken; may be null
+  bool copy_header_added = false;       // X-TESLO-ID added; envelope stage, copying
+  std::string sender;                   // MAIL FROM argument, verbatim
+  std::vector<std::string> recipients;  // recorded recipients, no angle brackets, RCPT order
+  std::string queue_id;                 // macro "i" at MAIL FROM, "unknown" when missing
+  // Asked at MAIL FROM, until taken; may be null.
+  std::unique_ptr<message_questions, message_questions_deleter> dns;
   // The MIME structure of the message, followed from its first MIME header
   // field while `disposition` is not off (message/attachment_scan.hpp);
   // null when the body holds no part to follow.
@@ -114,10 +111,6 @@ static_assert(std::is_standard_layout_v<connection_context>);
 inline const spam_config_record& settings_of(const connection_context& context) {
   return **context.settings;
 }
-
-// Takes the current message's DNS answers (see pending_answers); nothing
-// when there is no message or nothing was asked.
-void take_dns_answers(connection_context& context);
 
 // Frees the subject, the message record, the settings snapshot and the
 // context itself. Null does nothing.

@@ -11,6 +11,7 @@
 // at MAIL FROM is taken from the end of the message.
 #include <syslog.h>
 
+#include "checks/dns_questions.hpp"
 #include "connection/callback_guard.hpp"
 #include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"

@@ -10,6 +10,7 @@
 #include <string>
 #include <syslog.h>
 
+#include "checks/dns_questions.hpp"
 #include "connection/verdicts.hpp"
 #include "connection/extract_address.hpp"
 #include "connection/spf_fail_rule.hpp"

@@ -8,6 +8,7 @@
 #include <string>
 #include <syslog.h>
 
+#include "checks/dns_questions.hpp"
 #include "checks/dnsbl_lookup.hpp"
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
