@@ -1,3 +1,4 @@
+// Small text helpers shared by every subsystem (see text.hpp).
 #include "common/text.hpp"
 
 #include <cstdlib>
@@ -18,6 +19,13 @@ bool copy_bounded(char* dest, const char* source, std::size_t limit) {
 
 void lower_ascii(char* text) {
   for (; *text != '\0'; ++text) *text = static_cast<char>(lower_ascii_byte(*text));
+}
+
+bool same_text_ignoring_ascii_case(const char* left, const char* right) {
+  for (; lower_ascii_byte(*left) == lower_ascii_byte(*right); ++left, ++right) {
+    if (*left == '\0') return true;
+  }
+  return false;
 }
 
 bool replace_text(char*& field, const char* value) {

@@ -27,6 +27,16 @@ constexpr unsigned char lower_ascii_byte(char letter) {
   return lower_ascii_byte(static_cast<unsigned char>(letter));
 }
 
+// Whether two texts are equal when the letters A to Z are taken as a to z;
+// like lower_ascii, no other byte is folded, whatever the locale.
+bool same_text_ignoring_ascii_case(const char* left, const char* right);
+
+// The C locale's classes, fixed so that no locale can widen them.
+constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ascii_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // Whether `text` holds `part` anywhere.
 inline bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;

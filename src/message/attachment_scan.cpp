@@ -1,7 +1,6 @@
 // The MIME side of the harmful-attachment check (see attachment_scan.hpp).
 #include "message/attachment_scan.hpp"
 
-#include <strings.h>
 #include <syslog.h>
 
 #include <memory>
@@ -9,6 +8,7 @@
 
 #include "archive/archive_asker.hpp"
 #include "common/log_sink.hpp"
+#include "common/text.hpp"
 #include "connection/verdicts.hpp"
 #include "message/mime_walker.hpp"
 
@@ -28,8 +28,9 @@ std::string loggable(const std::string& name) {
 }
 
 bool mime_field(const char* name) {
-  return strcasecmp(name, "Content-Type") == 0 || strcasecmp(name, "Content-Disposition") == 0 ||
-         strcasecmp(name, "Content-Transfer-Encoding") == 0;
+  return same_text_ignoring_ascii_case(name, "Content-Type") ||
+         same_text_ignoring_ascii_case(name, "Content-Disposition") ||
+         same_text_ignoring_ascii_case(name, "Content-Transfer-Encoding");
 }
 
 // Turns what the walker finds into log lines and verdicts.

@@ -14,13 +14,13 @@
 // latest RCPT TO).
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <syslog.h>
 
 #include "connection/verdicts.hpp"
 #include "common/alloc_seam.hpp"
 #include "connection/callback_guard.hpp"
 #include "common/log_sink.hpp"
+#include "common/text.hpp"
 #include "connection/callbacks.hpp"
 #include "connection/connection_context.hpp"
 #include "connection/context_of.hpp"
@@ -60,15 +60,15 @@ sfsistat teslo_header(SMFICTX* ctx, char* name, char* value) {
     if (context == nullptr) return SMFIS_TEMPFAIL;
     if (name == nullptr) return SMFIS_CONTINUE;
     if (value == nullptr) value = const_cast<char*>("");
-    if (strcasecmp(name, "Subject") == 0 && settings_of(*context).tagsubject != 0 &&
+    if (same_text_ignoring_ascii_case(name, "Subject") && settings_of(*context).tagsubject != 0 &&
         context->subject == nullptr) {
       context->subject = teslo_strdup(value);  // null when out of memory: a later Subject is taken
     }
-    if (strcasecmp(name, "To") == 0) {
+    if (same_text_ignoring_ascii_case(name, "To")) {
       if (undisclosed(value)) return act_on_undisclosed(ctx, *context);
       context->to_seen = 1;
     }
-    if (strcasecmp(name, "CC") == 0) context->cc_seen = 1;
+    if (same_text_ignoring_ascii_case(name, "CC")) context->cc_seen = 1;
     note_message_header(*context, name, value);
     return SMFIS_CONTINUE;
   });

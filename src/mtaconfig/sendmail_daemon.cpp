@@ -1,6 +1,5 @@
 #include "mtaconfig/sendmail_daemon.hpp"
 
-#include <cctype>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "common/paths.hpp"
+#include "common/text.hpp"
 #include "common/trim.hpp"
 
 namespace {
@@ -40,7 +40,7 @@ std::string configured_pid_file(const char* cf_path) {
 pid_t parse_pid(const std::string& text) {
   if (text.empty() || text.size() > 9) return 0;
   for (char c : text) {
-    if (std::isdigit(static_cast<unsigned char>(c)) == 0) return 0;
+    if (!is_ascii_digit(c)) return 0;
   }
   return static_cast<pid_t>(std::strtol(text.c_str(), nullptr, 10));
 }

@@ -9,7 +9,6 @@
 #include "spamconfig/config_loader.hpp"
 
 #include <arpa/inet.h>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -17,7 +16,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <strings.h>
 #include <syslog.h>
 #include <utility>
 
@@ -74,12 +72,14 @@ struct line_context {
   }
 };
 
-bool same_word(const char* left, const char* right) { return strcasecmp(left, right) == 0; }
+bool same_word(const char* left, const char* right) {
+  return same_text_ignoring_ascii_case(left, right);
+}
 
 bool all_digits(const char* text) {
   if (*text == '\0') return false;
   for (; *text != '\0'; ++text) {
-    if (std::isdigit(static_cast<unsigned char>(*text)) == 0) return false;
+    if (!is_ascii_digit(*text)) return false;
   }
   return true;
 }
@@ -326,7 +326,7 @@ void apply_setting(const line_context& line) {
   }
 }
 
-bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_blank(char c) { return is_ascii_space(c); }
 
 // Tells the observer about words cut at 127 characters and text after the
 // value, given where sscanf stopped after the key and after the value.

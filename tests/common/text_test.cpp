@@ -42,3 +42,24 @@ TEST(lower_ascii, lowers_only_ascii_letters) {
   lower_ascii(text);
   EXPECT_STREQ(text, "mixed-123_\xC3\x84@example.com");
 }
+
+TEST(same_text_ignoring_ascii_case, folds_only_ascii_letters) {
+  struct case_t {
+    const char* left;
+    const char* right;
+    bool same;
+  } cases[] = {
+      {"Content-Type", "content-type", true},
+      {"CC", "cc", true},
+      {"To", "Tox", false},
+      {"", "", true},
+      {"To", "", false},
+      {"\xC4", "\xE4", false},  // Latin-1 A and a umlaut
+      {"[", "{", false},
+      {"@", "`", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.left) + " | " + c.right);
+    EXPECT_EQ(same_text_ignoring_ascii_case(c.left, c.right), c.same);
+  }
+}
