@@ -65,7 +65,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/teslo.service
         DESTINATION ${TESLO_SYSTEMD_UNIT_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# Manual pages, compressed at build time as Debian installs them.
+# Manual pages: each page in man/ is a template whose version the build
+# fills in (cmake/man_page.cmake); then compressed, as Debian installs them.
 set(TESLO_MAN_PAGES man8/teslo.8 man5/orvane.conf.5 man5/teslo.xml.5)
 if(EXISTS ${CMAKE_SOURCE_DIR}/man/teslo-check.8)
   list(APPEND TESLO_MAN_PAGES man8/teslo-check.8)
@@ -78,12 +79,14 @@ foreach(page ${TESLO_MAN_PAGES})
   get_filename_component(section_dir ${page} DIRECTORY)
   get_filename_component(name ${page} NAME)
   set(source ${CMAKE_SOURCE_DIR}/man/${name})
+  set(filled ${CMAKE_BINARY_DIR}/man/${name})
   set(output ${CMAKE_BINARY_DIR}/man/${name}.gz)
   add_custom_command(OUTPUT ${output}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${source} ${output}
-    DEPENDS ${source}
-    COMMENT "Compressing manual page ${name}"
+    COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${source} -DPAGE=${filled}
+            -DTESLO_VERSION=${TESLO_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/man_page.cmake
+    COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${filled} ${output}
+    DEPENDS ${source} ${CMAKE_SOURCE_DIR}/cmake/man_page.cmake ${CMAKE_SOURCE_DIR}/VERSION
+    COMMENT "Filling in and compressing manual page ${name}"
     VERBATIM)
   list(APPEND TESLO_MAN_OUTPUTS ${output})
   install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/${section_dir}

@@ -251,7 +251,7 @@ assert_ok "VmRSS at the end within $RSS_MARGIN kB of the warm-up figure" \
 test_case "stop and sanitizer reports"
 sandbox_stop_teslo > /dev/null
 assert_eq "exit status after SIGTERM" 0 "$?"
-assert_log mail.notice 'KORVAL 0.3-2 exiting'
+assert_log mail.notice "KORVAL $("$TESLO_BIN" --version | cut -d' ' -f2) exiting"
 reports=("$W"/log/sanitizer/*)
 if [ -e "${reports[0]}" ]; then
   fail "no sanitizer report" "$(ls "$W"/log/sanitizer)"

@@ -3,6 +3,9 @@
 // parameters so tests can point them at temporary directories.
 #pragma once
 
+// names::version, configured from the file VERSION.
+#include "common/version.hpp"
+
 namespace paths {
 
 inline constexpr const char* copy_rule_file = "/etc/mail/teslo/teslo.xml";
@@ -37,9 +40,11 @@ inline constexpr const char* systemd_sendmail_restart =
 
 namespace names {
 
-inline constexpr const char* version = "0.3-2";
 inline constexpr const char* log_identity = "KORVAL";
 inline constexpr char filter_name[] = "KORVAL";
 inline constexpr const char* command_options = "u:x";
+// The account the filter process and its helpers run as, unless orvane.conf
+// "user" names another: a system user of the package.
+inline constexpr const char* filter_user = "teslo";
 
 }  // namespace names

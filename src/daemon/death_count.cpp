@@ -1,13 +1,6 @@
 // Counting recent deaths (see death_count.hpp).
 #include "daemon/death_count.hpp"
 
-namespace {
-
-constexpr std::size_t allowed_deaths = 5;
-constexpr std::chrono::seconds window{60};
-
-}  // namespace
-
 bool death_count::too_many_after(clock::time_point now) {
   recent_.push_back(now);
   while (!recent_.empty() && now - recent_.front() >= window) recent_.pop_front();

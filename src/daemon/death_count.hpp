@@ -6,14 +6,18 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <deque>
 
 class death_count {
  public:
   using clock = std::chrono::steady_clock;
+  // The deaths tolerated within one window; one more stops the monitor.
+  static constexpr std::size_t allowed_deaths = 5;
+  static constexpr std::chrono::seconds window{60};
 
-  // Notes a death at `now`; true when it makes more than five within the
-  // last sixty seconds.
+  // Notes a death at `now`; true when it makes more than allowed_deaths
+  // within the last window.
   bool too_many_after(clock::time_point now);
 
  private:

@@ -263,8 +263,10 @@ class monitor {
       log_line(LOG_CRIT, "filter process %ld ended by signal %s while stopping", pid, name.c_str());
       status_ = 1;
     } else if (deaths_.too_many_after(death_count::clock::now())) {
-      log_line(LOG_CRIT, "filter process %ld ended by signal %s; more than 5 within 60 s, stopping",
-               pid, name.c_str());
+      log_line(LOG_CRIT,
+               "filter process %ld ended by signal %s; more than %zu within %lld s, stopping", pid,
+               name.c_str(), death_count::allowed_deaths,
+               static_cast<long long>(death_count::window.count()));
       status_ = 1;
     } else {
       log_line(LOG_CRIT, "filter process %ld ended by signal %s; a new one takes over", pid,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/log_sink.hpp"
+#include "common/paths.hpp"
 
 namespace {
 
@@ -27,7 +28,7 @@ std::optional<unprivileged_account> find_unprivileged_account(const char* wanted
   if (geteuid() != 0) {
     return unprivileged_account{geteuid(), getegid(), "", false};
   }
-  const char* name = wanted != nullptr && wanted[0] != '\0' ? wanted : default_filter_user;
+  const char* name = wanted != nullptr && wanted[0] != '\0' ? wanted : names::filter_user;
   std::optional<unprivileged_account> account = account_of(name);
   if (!account) {
     log_line(LOG_WARNING, "user %s does not exist, running as %s", name, fallback_filter_user);

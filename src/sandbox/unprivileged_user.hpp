@@ -1,6 +1,6 @@
 // The account that code reading network input runs as.
 //
-// The daemon's own user is `teslo` (a system user of the package); orvane.conf
+// The daemon's own user is names::filter_user (common/paths.hpp); orvane.conf
 // "user" may name another. When the named user does not exist the account
 // falls back to `nobody`, with one LOG_WARNING (so does a named user with
 // uid or gid 0), so no network input is ever
@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 
-inline constexpr const char* default_filter_user = "teslo";
 inline constexpr const char* fallback_filter_user = "nobody";
 
 struct unprivileged_account {
@@ -23,7 +22,7 @@ struct unprivileged_account {
   bool switch_needed = false;  // false: already unprivileged, keep the identity
 };
 
-// The account for `wanted` (null or empty: `teslo`). Nothing when neither
+// The account for `wanted` (null or empty: names::filter_user). Nothing when neither
 // that user nor `nobody` exists, or when one of them is root (uid 0): the
 // caller must then not go on as root.
 std::optional<unprivileged_account> find_unprivileged_account(const char* wanted);

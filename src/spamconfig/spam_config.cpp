@@ -11,6 +11,7 @@
 #include "spamconfig/harmful_extensions.hpp"
 #include "spamconfig/list_indexes.hpp"
 #include "common/alloc_seam.hpp"
+#include "common/paths.hpp"
 #include "common/text.hpp"
 
 // Spamhaus ZEN: the widely used combined public blocklist; it answers both
@@ -44,7 +45,7 @@ void set_spam_config_defaults(spam_config_record& config) {
   (void)replace_text(config.tag, "[SPAM]");
   (void)replace_text(config.quarantinebox, "postmaster");
   (void)replace_text(config.dnsbl_domain, default_dnsbl_domain);
-  (void)replace_text(config.user, "teslo");
+  (void)replace_text(config.user, names::filter_user);
   (void)replace_text(config.socket, "unix:/var/lomb/lomb-vesk.sock");
   (void)replace_text(config.harmfulext, default_harmful_extensions);
   config.disposition_pattern = default_disposition_pattern_text;

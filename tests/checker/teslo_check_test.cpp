@@ -80,7 +80,7 @@ TEST(run_teslo_check, usage_errors_are_status_2_and_help_is_0) {
   EXPECT_TRUE(has_text(help.out, "usage: teslo-check"));
   run_result version = run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "teslo-check 0.3-2\n");
+  EXPECT_EQ(version.out, "teslo-check " TESLO_VERSION "\n");
 }
 
 // One file named alone is the only one checked; --reload (what the unit's

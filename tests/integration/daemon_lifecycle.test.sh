@@ -37,10 +37,10 @@ check_running_daemon() {
     "/dev/null /dev/null /dev/null" \
     "$(readlink "/proc/$pid/fd/0") $(readlink "/proc/$pid/fd/1") $(readlink "/proc/$pid/fd/2")"
   assert_file_mode "socket is owner read/write only" "$SOCKET" srw-------
-  assert_log mail.notice "KORVAL 0.3-2 starting"
+  assert_log mail.notice "KORVAL $TESLO_VERSION starting"
   assert_log mail.debug "smfi_register succeeded"
   assert_ok "log lines carry the identity KORVAL and the daemon's pid" \
-    log_has_from "KORVAL\\[$pid\\]" mail.notice "KORVAL 0.3-2 starting"
+    log_has_from "KORVAL\\[$pid\\]" mail.notice "KORVAL $TESLO_VERSION starting"
 }
 
 # stop_with SIGNAL: the daemon ends with status 0, logs its exit, removes
@@ -50,7 +50,7 @@ stop_with() {
   sandbox_stop_teslo "$1" > /dev/null
   status=$?
   assert_eq "SIG$1 stops the daemon with status 0" 0 "$status"
-  assert_log mail.notice "KORVAL 0.3-2 exiting"
+  assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
   assert_not "pid file removed" test -e "$PIDFILE"
   assert_not "socket removed" test -e "$SOCKET"
 }
@@ -118,13 +118,13 @@ for option in -h --help --version; do
   out="$("$TESLO_BIN" "$option" 2>&1)"
   assert_eq "$option exits 0" 0 "$?"
   case "$option" in
-    --version) assert_eq "--version prints the version" "teslo 0.3-2" "$out" ;;
+    --version) assert_eq "--version prints the version" "teslo $TESLO_VERSION" "$out" ;;
     *) assert_match "$option prints the usage" '^usage: teslo ' "$out" ;;
   esac
 done
 assert_ok "sendmail.cf is untouched" cmp -s "$W/before-help.cf" /etc/mail/sendmail.cf
 assert_not "no daemon started" test -e "$PIDFILE"
-assert_no_log mail.notice "KORVAL 0.3-2 starting"
+assert_no_log mail.notice "KORVAL $TESLO_VERSION starting"
 
 test_case "pid file cannot be opened: exit 1"
 log_mark
@@ -137,7 +137,7 @@ umount /run || umount -l /run
 assert_eq "launching command exits with the daemon's status 1" 1 "$SANDBOX_TESLO_LAUNCH_STATUS"
 assert_eq "daemon exits with status 1" 1 "$status"
 assert_log mail.crit "Could not open pidfile : Read-only file system"
-assert_no_log mail.notice "KORVAL 0.3-2 starting"
+assert_no_log mail.notice "KORVAL $TESLO_VERSION starting"
 
 test_case "listener cannot be created: exit 255 after a full shutdown"
 log_mark
@@ -148,7 +148,7 @@ status="$(sandbox_wait_teslo_exit 15)" || status="still running"
 assert_eq "daemon exits with status 255" 255 "$status"
 assert_eq "launching command exits 255 too" 255 "$SANDBOX_TESLO_LAUNCH_STATUS"
 assert_log mail.crit "smfi_main error! check socketfile or memory!(/var filesystem broken?)"
-assert_log mail.notice "KORVAL 0.3-2 exiting"
+assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 assert_not "pid file removed" test -e "$PIDFILE"
 rm -rf "$SOCKET"
 

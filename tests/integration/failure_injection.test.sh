@@ -42,7 +42,7 @@ printf 'helocheck off\n' > /etc/mail/orvane/orvane.conf
 log_mark
 sandbox_start_teslo || { fail "the daemon starts without sendmail.cf"; sandbox_finish; }
 assert_log mail.err 'can not milter configuraiton'
-assert_log mail.notice 'KORVAL 0.3-2 starting'
+assert_log mail.notice "KORVAL $TESLO_VERSION starting"
 assert_ok "the macro file is still updated" grep -qF "INPUT_MAIL_FILTER(\`TESLO'" /etc/mail/brin.mc
 assert_not "no sendmail.cf was created" test -e /etc/mail/sendmail.cf
 sleep 4  # past the restart process
@@ -50,7 +50,7 @@ assert_ok "the daemon still runs" sandbox_pid_alive "$SANDBOX_TESLO_PID"
 sandbox_stop_teslo > /dev/null
 assert_eq "exit status after SIGTERM" 0 "$?"
 assert_log mail.err 'sendmail.cf configuration error'
-assert_log mail.notice 'KORVAL 0.3-2 exiting'
+assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 assert_not "still no sendmail.cf" test -e /etc/mail/sendmail.cf
 assert_not "the filter left the macro file" grep -qF "INPUT_MAIL_FILTER(\`TESLO" /etc/mail/brin.mc
 assert_ok "the macro file keeps its mailers" grep -q '^MAILER(local)dnl' /etc/mail/brin.mc

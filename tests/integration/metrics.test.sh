@@ -50,7 +50,7 @@ EOF2
 # histogram's +Inf bucket and _count equal the lookups, and the build and
 # start facts are there. Prints one line per difference.
 cat > "$W/check_metrics.py" <<'EOF2'
-import sys, time
+import os, sys, time
 from prometheus_client.parser import text_string_to_metric_families
 
 def samples(text):
@@ -74,8 +74,9 @@ histogram = "teslo_dnsbl_lookup_duration_seconds"
 for name, labels in ((histogram + "_bucket", (("le", "+Inf"),)), (histogram + "_count", ())):
     if actual.get((name, labels)) != lookups:
         problems.append("%s: %s, lookups %s" % (name, actual.get((name, labels)), lookups))
-if actual.get(("teslo_build_info", (("version", "0.3-2"),))) != 1:
-    problems.append("no teslo_build_info{version=\"0.3-2\"} 1")
+version = os.environ["TESLO_VERSION"]
+if actual.get(("teslo_build_info", (("version", version),))) != 1:
+    problems.append("no teslo_build_info{version=\"%s\"} 1" % version)
 if abs(actual.get(("teslo_start_time_seconds", ()), 0) - time.time()) > 600:
     problems.append("teslo_start_time_seconds is not the start")
 print("\n".join(problems))

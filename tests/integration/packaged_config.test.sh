@@ -24,7 +24,7 @@ sandbox_wait_sendmail_restart || fail "Sendmail restarted by the daemon"
 configuration_errors() { grep -E 'configure error|Failed to configuration' "$W/log/syslog.log"; }
 
 test_case "start-up with the shipped files"
-assert_log mail.notice "KORVAL 0.3-2 starting"
+assert_log mail.notice "KORVAL $TESLO_VERSION starting"
 assert_eq "no configuration error is logged" "" "$(configuration_errors)"
 assert_eq "nothing is logged at crit" "" "$(log_texts mail.crit)"
 assert_eq "the warning for a missing orvane.conf is not written" "" \

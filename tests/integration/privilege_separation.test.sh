@@ -114,7 +114,7 @@ for round in 1 2 3 4 5 6; do
 done
 assert_eq "exit status" 1 "$(sandbox_wait_teslo_exit 10)"
 assert_log_re mail.crit "filter process [0-9]+ ended by signal SIGKILL; more than 5 within 60 s, stopping"
-assert_log mail.notice 'KORVAL 0.3-2 exiting'
+assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 assert_not "the filter is out of sendmail.cf" grep -q '^XTESLO' /etc/mail/sendmail.cf
 assert_not "pid file removed" test -e /var/run/teslo.pid
 assert_not "socket removed" test -e /var/run/teslo.sock

@@ -122,7 +122,7 @@ sandbox_start_teslo || fail "daemon starts"
 sleep 1
 sandbox_stop_teslo > /dev/null
 assert_eq "the daemon exits 0" 0 "$?"
-assert_log mail.notice "KORVAL 0.3-2 exiting"
+assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 back_to_originals
 
 test_case "a symbolic link and another user's file planted at the temporary names"

@@ -22,7 +22,7 @@ class exposition_test : public testing::Test {
   void TearDown() override { reset_metrics(); }
 
   static std::string rendered() {
-    return render_metrics(take_metric_snapshot(), daemon_facts{"0.3-2", 1765000000, 7});
+    return render_metrics(take_metric_snapshot(), daemon_facts{TESLO_VERSION, 1765000000, 7});
   }
 };
 
@@ -62,7 +62,7 @@ TEST_F(exposition_test, counts_land_in_their_series) {
            "teslo_dnsbl_lookup_duration_seconds_count 3",
            "teslo_spf_cache_entries 7",
            "teslo_start_time_seconds 1765000000",
-           "teslo_build_info{version=\"0.3-2\"} 1",
+           "teslo_build_info{version=\"" TESLO_VERSION "\"} 1",
        }) {
     EXPECT_NE(text.find(std::string("\n") + line + "\n"), std::string::npos) << line;
   }

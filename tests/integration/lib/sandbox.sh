@@ -281,7 +281,7 @@ log_texts() {
     grep -E "^<$pri>$tag: " | sed -E 's/^<[0-9]+>[^:]*: //'
 }
 
-# log_has mail.notice 'KORVAL 0.3-2 starting' : a line with exactly this text
+# log_has mail.notice "KORVAL $TESLO_VERSION starting" : a line with exactly this text
 # (a line feed inside the text is written \n), priority and the daemon's
 # identity with its pid.
 log_has() { log_texts "$1" | grep -qFx -- "$2"; }
