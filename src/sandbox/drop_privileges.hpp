@@ -1,8 +1,9 @@
 // Giving up root for good, before any network input is read.
 //
 // drop_privileges: supplementary groups reduced to the account's own group,
-// gid then uid set (real, effective and saved), which takes every capability
-// away; then checks that root cannot be regained; sets no_new_privs (no
+// gid then uid set (real, effective and saved), which takes the permitted,
+// effective and ambient capabilities away, then the inheritable set emptied
+// too; then checks that root cannot be regained; sets no_new_privs (no
 // set-uid program or file capability can give anything back) and makes the
 // process non-dumpable, so no other process of the same user may trace it or
 // read its memory. For an account that needs no switch (a process not started
