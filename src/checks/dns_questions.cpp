@@ -13,12 +13,13 @@
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
 
+// What one message asked; its record holds it without knowing its insides.
 struct message_questions {
-  bool sender_usable = false;
-  int32_t cached_spf = 0;
-  std::unique_ptr<pending_spf> spf;
-  std::optional<dnsbl_question> blocklist;
-  bool taken = false;
+  bool sender_usable = false;               // a sender address was derived
+  int32_t cached_spf = 0;                   // the cache's result; 0 when it had none
+  std::unique_ptr<pending_spf> spf;         // the evaluation asked, until answered
+  std::optional<dnsbl_question> blocklist;  // sent when a blocklist domain is set
+  bool taken = false;                       // take_dns_answers has used the answers
 };
 
 void message_questions_deleter::operator()(message_questions* questions) const { delete questions; }

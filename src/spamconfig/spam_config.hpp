@@ -38,7 +38,7 @@ struct spam_config_record {
   char* tag;                        // subject tag, "[SPAM]"
   char* quarantinebox;              // stored only
   char* dnsbl_domain;               // blocklist zone ("dnsbldou")
-  char* user;                       // the filter process's account, "teslo"
+  char* user;                       // the filter process's account, names::filter_user
   char* socket;                     // stored only
   const char* disposition_pattern;  // built-in attachment pattern, not owned
   regex_t disposition_regex;        // disposition_pattern compiled (loader)
