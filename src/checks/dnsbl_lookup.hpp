@@ -12,9 +12,10 @@
 
 #include <chrono>
 
+#include <netdb.h>
+
 #include "checks/dnsbl_listing.hpp"
 #include "checks/dnsbl_query_name.hpp"
-#include "checks/dnsbl_resolver.hpp"
 #include "connection/connection_context.hpp"
 
 // True when the client is listed in `zone`: dnsbl_query_name, then
