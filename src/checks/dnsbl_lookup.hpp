@@ -10,9 +10,9 @@
 // (dnsbl_listing.hpp); this file adds no state of its own.
 #pragma once
 
-#include <chrono>
-
 #include <netdb.h>
+
+#include <chrono>
 
 #include "checks/dnsbl_listing.hpp"
 #include "checks/dnsbl_query_name.hpp"

@@ -5,9 +5,10 @@
 // and builds the datagram through a memory stream; at two lines per message
 // that was a seventh of the daemon's instructions. This client writes the
 // identical bytes ("<PRI>Mmm dd hh:mm:ss IDENT[PID]: text") to the same
-// socket, "/dev/log" in the daemon (a datagram socket, or a stream socket with a final NUL
-// when the log daemon offers only that), reconnects once when a send fails
-// and drops the line when that fails too, as glibc does without LOG_CONS.
+// socket, "/dev/log" in the daemon (a datagram socket, or a stream socket
+// with a final NUL when the log daemon offers only that), reconnects once
+// when a send fails and drops the line when that fails too, as glibc does
+// without LOG_CONS.
 // The time stamp is formatted once per second per thread.
 //
 // Fast path, kept for this figure: the two log lines of a message cost
