@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "common/log_sink.hpp"
 #include "connection/callbacks.hpp"
 #include "daemon/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"
 #include "spamconfig/spam_settings.hpp"
+#include "support/log_writer.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "checks/dnsbl_listing.hpp"
-#include "checks/dnsbl_resolver.hpp"
+#include "checks/dnsbl_answers.hpp"
 #include "dns/answer_parse.hpp"
 
 namespace {

@@ -14,10 +14,11 @@
 
 #include "checks/spf_cache.hpp"
 #include "checks/spf_step.hpp"
-#include "common/log_sink.hpp"
 #include "common/text.hpp"
 #include "connection/connection_context.hpp"
 #include "spamconfig/spam_config.hpp"
+#include "support/log_writer.hpp"
+#include "support/spf_step_run.hpp"
 
 namespace {
 
@@ -48,7 +49,7 @@ double step_hit_ns(int rounds, int calls) {
     auto start = bench_clock::now();
     for (int n = 0; n < calls; ++n) {
       context.spf_result = 5;
-      spf_step(context, bench_config);
+      run_spf_step(context, bench_config);
     }
     std::chrono::duration<double, std::nano> spent = bench_clock::now() - start;
     best = std::min(best, spent.count() / calls);
@@ -64,7 +65,7 @@ double contended_hit_ns(int threads, int calls) {
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([calls] {
       connection_context context = hit_context();
-      for (int n = 0; n < calls; ++n) spf_step(context, bench_config);
+      for (int n = 0; n < calls; ++n) run_spf_step(context, bench_config);
     });
   }
   for (auto& worker : workers) worker.join();

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "common/log_sink.hpp"
+#include "support/log_writer.hpp"
 
 namespace fuzz {
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "checks/dnsbl_answers.hpp"
+#include "checks/dnsbl_resolver.hpp"
 #include "metrics/counters.hpp"
 
 bool dnsbl_listed(const connection_context& context, const char* zone) {
@@ -10,13 +12,12 @@ bool dnsbl_listed(const connection_context& context, const char* zone) {
 }
 
 bool dnsbl_name_listed(const char* name) {
-  const dnsbl_resolver& resolver = current_dnsbl_resolver();
   addrinfo* answers = nullptr;
   auto started = std::chrono::steady_clock::now();
-  int status = resolver.resolve(name, &answers);
+  int status = dnsbl_resolve(name, &answers);
   auto took = std::chrono::steady_clock::now() - started;
   bool listed = status == 0 && dnsbl_answer_lists(answers);
-  if (answers != nullptr) resolver.release(answers);
+  if (answers != nullptr) dnsbl_release_resolved(answers);
   count_dnsbl_lookup(dnsbl_outcome(status, answers != nullptr, listed), took);
   return listed;
 }

@@ -10,11 +10,12 @@
 // (dnsbl_listing.hpp); this file adds no state of its own.
 #pragma once
 
+#include <netdb.h>
+
 #include <chrono>
 
 #include "checks/dnsbl_listing.hpp"
 #include "checks/dnsbl_query_name.hpp"
-#include "checks/dnsbl_resolver.hpp"
 #include "connection/connection_context.hpp"
 
 // True when the client is listed in `zone`: dnsbl_query_name, then

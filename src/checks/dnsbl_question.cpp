@@ -5,12 +5,13 @@
 
 #include <utility>
 
+#include "checks/dnsbl_answers.hpp"
 #include "checks/dnsbl_lookup.hpp"
+#include "checks/dnsbl_resolver.hpp"
 #include "dns/answer_parse.hpp"
 #include "dns/udp_query.hpp"
 
 dnsbl_question::dnsbl_question(std::string name) : name_(std::move(name)) {
-  if (!dnsbl_uses_system_resolver()) return;
   res_state state = dnsbl_thread_resolver();
   if (state == nullptr) return;
   query_ = std::make_unique<udp_query>(state, name_, dns_type::a);

@@ -12,8 +12,8 @@
 // answer, a name without a listing A record, where the AAAA records
 // decide) is asked again the ordinary way (dnsbl_name_listed, with the
 // resolver's retries, other servers, TCP and AAAA), so the outcome is the
-// one the lookup made on the spot would give. With a test resolver in
-// place of the system one, or no name server, nothing is sent ahead and
+// one the lookup made on the spot would give. Without a resolver state
+// (dnsbl_thread_resolver) or a name server, nothing is sent ahead and
 // listed() asks the ordinary way.
 //
 // Destroying a question closes its socket: an answer never read is dropped.

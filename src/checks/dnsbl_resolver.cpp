@@ -1,19 +1,14 @@
+// The system resolver of the blocklist lookup (see dnsbl_resolver.hpp).
 #include "checks/dnsbl_resolver.hpp"
 
-#include <arpa/inet.h>
 #include <arpa/nameser.h>
+#include <netdb.h>
 #include <resolv.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <span>
 
+#include "checks/dnsbl_answers.hpp"
 #include "checks/dnsbl_listing.hpp"
 #include "dns/answer_parse.hpp"
 
@@ -54,45 +49,7 @@ class thread_resolver {
 
 thread_local thread_resolver worker_resolver;
 
-// Appends one address as an addrinfo node (the address in the same block)
-// at `*link`; false when memory runs out.
-bool append_address(const ip_address& address, addrinfo*** link) {
-  auto* node = static_cast<addrinfo*>(std::calloc(1, sizeof(addrinfo) + sizeof(sockaddr_in6)));
-  if (node == nullptr) return false;
-  auto* place = reinterpret_cast<sockaddr*>(node + 1);
-  if (address.v6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(place);
-    v6->sin6_family = AF_INET6;
-    std::memcpy(&v6->sin6_addr, address.bytes.data(), NS_IN6ADDRSZ);
-    node->ai_addrlen = sizeof(sockaddr_in6);
-  } else {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(place);
-    v4->sin_family = AF_INET;
-    std::memcpy(&v4->sin_addr, address.bytes.data(), NS_INADDRSZ);
-    node->ai_addrlen = sizeof(sockaddr_in);
-  }
-  node->ai_family = place->sa_family;
-  node->ai_socktype = SOCK_STREAM;
-  node->ai_addr = place;
-  **link = node;
-  *link = &node->ai_next;
-  return true;
-}
-
-bool append_addresses(const dns_reply& reply, addrinfo*** link) {
-  for (const ip_address& address : reply.addresses) {
-    if (!append_address(address, link)) return false;
-  }
-  return true;
-}
-
-void system_release(addrinfo* answers) {
-  while (answers != nullptr) {
-    addrinfo* next = answers->ai_next;
-    std::free(answers);  // its address is in the same block
-    answers = next;
-  }
-}
+}  // namespace
 
 // Asks for the A records first and for the AAAA records only when the A
 // answer does not settle it: a name that does not exist (NXDOMAIN) has no
@@ -100,8 +57,8 @@ void system_release(addrinfo* answers) {
 // listed" at once, so a silent server costs one resolver timeout, as with
 // getaddrinfo. A listed client thus costs one query, not an A and an AAAA
 // query, and no /etc/hosts read (the query name ends with a dot, which no
-// hosts entry matches). Returns 0 with the addresses, as getaddrinfo would.
-int system_resolve(const char* name, addrinfo** answers) {
+// hosts entry matches).
+int dnsbl_resolve(const char* name, addrinfo** answers) {
   *answers = nullptr;
   res_state state = worker_resolver.get();
   if (state == nullptr) return EAI_FAIL;
@@ -118,7 +75,7 @@ int system_resolve(const char* name, addrinfo** answers) {
     }
     std::span<const unsigned char> answer(message, std::min<std::size_t>(length, sizeof message));
     dns_reply reply = parse_answer(answer, name, type);
-    if (reply.status == dns_reply::failed || !append_addresses(reply, &link)) {
+    if (reply.status == dns_reply::failed || !dnsbl_append_answers(reply, &link)) {
       failed = true;
       break;
     }
@@ -128,44 +85,6 @@ int system_resolve(const char* name, addrinfo** answers) {
   return failed ? EAI_AGAIN : EAI_NONAME;
 }
 
-const dnsbl_resolver system_resolver{system_resolve, system_release};
-
-std::atomic<const dnsbl_resolver*> resolver_in_force{&system_resolver};
-std::mutex replacements_lock;
-
-// Guarded by replacements_lock; never shrinks.
-std::deque<dnsbl_resolver>& replacements() {
-  static std::deque<dnsbl_resolver> kept;
-  return kept;
-}
-
-}  // namespace
-
-const dnsbl_resolver& current_dnsbl_resolver() {
-  return *resolver_in_force.load(std::memory_order_acquire);
-}
-
-dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver) {
-  const dnsbl_resolver* next = &system_resolver;
-  if (resolver.resolve != nullptr) {
-    std::lock_guard<std::mutex> hold(replacements_lock);
-    next = &replacements().emplace_back(resolver);
-  }
-  return *resolver_in_force.exchange(next, std::memory_order_acq_rel);
-}
-
-bool dnsbl_uses_system_resolver() { return &current_dnsbl_resolver() == &system_resolver; }
+void dnsbl_release_resolved(addrinfo* answers) { dnsbl_release_answers(answers); }
 
 res_state dnsbl_thread_resolver() { return worker_resolver.get(); }
-
-addrinfo* dnsbl_answers_of(const dns_reply& reply) {
-  addrinfo* answers = nullptr;
-  addrinfo** link = &answers;
-  if (!append_addresses(reply, &link)) {
-    system_release(answers);
-    return nullptr;
-  }
-  return answers;
-}
-
-void dnsbl_release_answers(addrinfo* answers) { system_release(answers); }

@@ -2,10 +2,13 @@
 // hands back the addresses, as getaddrinfo would.
 //
 // State: one resolver state per thread that asks (thread-local, opened at
-// its first question, closed when the thread ends), and the process-wide
-// resolver in force, which tests replace. A replacement is published
-// atomically; a replaced resolver is kept until the process ends, since an
-// abandoned lookup may still be using it. Takes no lock while it asks.
+// its first question, closed when the thread ends). Takes no lock while it
+// asks.
+//
+// This file's definitions (dnsbl_resolver.cpp) are an edge of the product,
+// kept out of the core library: the unit tests and fuzz targets link a
+// scripted resolver instead (tests/support/scripted_dnsbl), which has no
+// resolver state, so nothing is sent ahead there.
 //
 // Fast path: the system resolver asks with res_nquery and reads the A and
 // AAAA answers with the DNS layer's parser (dns/answer_parse.hpp) instead
@@ -20,32 +23,16 @@
 
 #include <resolv.h>
 
-#include "dns/dns_reply.hpp"
-
 struct addrinfo;
 
-// A resolver: `resolve` answers a name as getaddrinfo would (0 with the
-// addresses, else an EAI_* status); `release` frees what it gave.
-struct dnsbl_resolver {
-  int (*resolve)(const char* name, addrinfo** answers);
-  void (*release)(addrinfo* answers);
-};
+// Answers `name` as getaddrinfo would: 0 with the addresses, else an EAI_*
+// status. Asks the servers of /etc/resolv.conf with res_nquery: the A
+// record, then AAAA only when A gives no listing. What it gave is freed
+// with dnsbl_release_resolved.
+int dnsbl_resolve(const char* name, addrinfo** answers);
+void dnsbl_release_resolved(addrinfo* answers);
 
-// The resolver in force. The system one asks the servers of
-// /etc/resolv.conf with res_nquery: the A record, then AAAA only when A
-// gives no listing.
-const dnsbl_resolver& current_dnsbl_resolver();
-
-// Replaces the resolver (a null `resolve` restores the system one); returns
-// the old one. For tests and the fuzz targets.
-dnsbl_resolver set_dnsbl_resolver(dnsbl_resolver resolver);
-
-// For a question sent ahead (checks/dnsbl_question.hpp): whether the system
-// resolver is the one in force; the calling thread's resolver state (null
-// when /etc/resolv.conf cannot be taken); the addresses of a parsed answer
-// as the system resolver gives them (null when there are none); and their
-// release.
-bool dnsbl_uses_system_resolver();
+// For a question sent ahead (checks/dnsbl_question.hpp): the calling
+// thread's resolver state; null when /etc/resolv.conf cannot be taken (or
+// no resolver state is kept), and then nothing is sent ahead.
 res_state dnsbl_thread_resolver();
-addrinfo* dnsbl_answers_of(const dns_reply& reply);
-void dnsbl_release_answers(addrinfo* answers);

@@ -13,7 +13,6 @@
 #include "metrics/counters.hpp"
 #include "spamconfig/spam_config.hpp"
 #include "spf/check_host.hpp"
-#include "spf/spf_asker.hpp"
 #include "spf/spf_result.hpp"
 
 namespace {
@@ -133,11 +132,4 @@ void apply_spf(connection_context& context, const spam_config_record& config, in
   } else {
     report_fault(context, config, outcome);
   }
-}
-
-void spf_step(connection_context& context, const spam_config_record& config) {
-  int32_t cached_value = spf_cached_value(context, config);
-  spf_evaluation outcome;
-  if (cached_value == 0) outcome = ask_spf(spf_question_of(context, config))->answer();
-  apply_spf(context, config, cached_value, outcome);
 }

@@ -1,4 +1,6 @@
-// The SPF step of the envelope-sender stage, and the use of its answer.
+// The SPF step of the envelope-sender stage, in its parts: the cached
+// result, the question (asked ahead by checks/dns_questions.hpp) and the use
+// of its answer.
 //
 // Called on the connection's libmilter worker thread, with `client_addr`,
 // `client_name`, `helo_name`, `mail_from`, `sender_addr`, `receiver_host`
@@ -31,9 +33,6 @@
 
 #include "connection/connection_context.hpp"
 #include "spf/spf_question.hpp"
-
-// The functions below in a row, the answer waited for at once.
-void spf_step(connection_context& context, const spam_config_record& config);
 
 // The cached result for the message's key (0 when the cache has none or is
 // not in use).

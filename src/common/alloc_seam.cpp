@@ -1,39 +1,18 @@
-// Allocation wrappers with a failure hook for tests (see alloc_seam.hpp).
+// The daemon's allocation wrappers (see alloc_seam.hpp): the C library's
+// calls, and anonymous pages for the large zero-filled arrays.
 #include "common/alloc_seam.hpp"
 
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
 
-namespace {
+void* teslo_malloc(std::size_t size) { return std::malloc(size); }
 
-std::atomic<alloc_fault_hook> fault_hook{nullptr};
+void* teslo_calloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
 
-bool injected_failure() {
-  alloc_fault_hook hook = fault_hook.load(std::memory_order_acquire);
-  if (hook == nullptr || !hook()) return false;
-  errno = ENOMEM;
-  return true;
-}
-
-}  // namespace
-
-void set_alloc_fault_hook(alloc_fault_hook hook) {
-  fault_hook.store(hook, std::memory_order_release);
-}
-
-void* teslo_malloc(std::size_t size) { return injected_failure() ? nullptr : std::malloc(size); }
-
-void* teslo_calloc(std::size_t count, std::size_t size) {
-  return injected_failure() ? nullptr : std::calloc(count, size);
-}
-
-char* teslo_strdup(const char* text) { return injected_failure() ? nullptr : strdup(text); }
+char* teslo_strdup(const char* text) { return strdup(text); }
 
 void* teslo_map_zeroed(std::size_t size) {
-  if (injected_failure()) return nullptr;
   void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return pages == MAP_FAILED ? nullptr : pages;
 }

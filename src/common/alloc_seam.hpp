@@ -1,20 +1,16 @@
 // The allocations whose failure the daemon handles (the connection context,
 // the message record, owned texts, SPF cache entries and tables, configuration list
-// entries, end-of-message header buffers) go through these wrappers, so the
-// failure tests can make them fail one at a time without starving the
-// machine.
+// entries, end-of-message header buffers) go through these wrappers.
 //
-// Callable from any thread. In the daemon no hook is set and each wrapper is
-// the C library call plus one atomic load.
+// Callable from any thread. In the daemon each wrapper is the C library call
+// (alloc_seam.cpp, an edge of the product kept out of the core library); the
+// failure tests link a stand-in instead (tests/support/alloc_faults) that
+// can make them fail one at a time without starving the machine.
 #pragma once
 
 #include <cstddef>
 
-// Asked before each allocation through the seam; true makes it fail (null,
-// errno ENOMEM). Set only by tests.
-using alloc_fault_hook = bool (*)();
-void set_alloc_fault_hook(alloc_fault_hook hook);
-
+// A null result leaves errno ENOMEM, as the C library's.
 void* teslo_malloc(std::size_t size);
 void* teslo_calloc(std::size_t count, std::size_t size);
 // strdup through the seam; the copy is freed with free().

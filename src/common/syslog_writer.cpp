@@ -26,15 +26,15 @@ constexpr std::size_t line_buffer_size = 2048;
 constexpr const char month_names[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-const char* socket_path = _PATH_LOG;
 std::atomic<bool> active{false};
 const char* log_identity = nullptr;
 int log_option = 0;
 int log_facility = LOG_USER;
 int log_mask = 0xff;
 
-// The socket and its type; guarded by socket_mutex.
+// The socket's path, the socket and its type; guarded by socket_mutex.
 pthread_mutex_t socket_mutex = PTHREAD_MUTEX_INITIALIZER;
+const char* socket_path = nullptr;
 int socket_fd = -1;
 int socket_type = SOCK_DGRAM;
 // A descriptor held back for the log: when the process has no descriptor
@@ -169,12 +169,14 @@ std::size_t syslog_header(char* out, std::size_t size, int priority, std::time_t
   return text.fitted() ? text.length() : 0;
 }
 
-bool syslog_writer_open(const char* identity, int option, int facility) {
+bool syslog_writer_open(const char* identity, int option, int facility,
+                        const char* socket_path_in_use) {
   if ((option & ~handled_options) != 0) return false;
   static pthread_once_t fork_hook = PTHREAD_ONCE_INIT;
   pthread_once(&fork_hook, [] { pthread_atfork(nullptr, nullptr, forget_pid); });
   mutex_guard hold(&socket_mutex);
   disconnect_locked();
+  socket_path = socket_path_in_use;
   socket_type = SOCK_DGRAM;
   log_identity = identity;
   log_option = option;
@@ -242,5 +244,3 @@ void syslog_writer_close() {
   reserve_fd = -1;
   log_identity = nullptr;
 }
-
-void set_syslog_writer_path(const char* path) { socket_path = path != nullptr ? path : _PATH_LOG; }

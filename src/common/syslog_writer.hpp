@@ -5,9 +5,10 @@
 // and builds the datagram through a memory stream; at two lines per message
 // that was a seventh of the daemon's instructions. This client writes the
 // identical bytes ("<PRI>Mmm dd hh:mm:ss IDENT[PID]: text") to the same
-// socket, "/dev/log" (a datagram socket, or a stream socket with a final NUL
-// when the log daemon offers only that), reconnects once when a send fails
-// and drops the line when that fails too, as glibc does without LOG_CONS.
+// socket, "/dev/log" in the daemon (a datagram socket, or a stream socket
+// with a final NUL when the log daemon offers only that), reconnects once
+// when a send fails and drops the line when that fails too, as glibc does
+// without LOG_CONS.
 // The time stamp is formatted once per second per thread.
 //
 // Fast path, kept for this figure: the two log lines of a message cost
@@ -30,8 +31,10 @@
 // Takes over from openlog when it can produce exactly what glibc would for
 // `option` (LOG_PID, LOG_NDELAY, LOG_ODELAY, LOG_NOWAIT); returns false (and
 // does nothing) for LOG_CONS or LOG_PERROR, which stay with glibc's syslog.
-// `identity` must stay valid until syslog_writer_close, as with openlog.
-bool syslog_writer_open(const char* identity, int option, int facility);
+// Lines go to the log daemon's socket at `socket_path` (the daemon passes
+// _PATH_LOG, "/dev/log"). `identity` and `socket_path` must stay valid until
+// syslog_writer_close, as the identity must with openlog.
+bool syslog_writer_open(const char* identity, int option, int facility, const char* socket_path);
 
 // True between a successful syslog_writer_open and syslog_writer_close.
 bool syslog_writer_active();
@@ -49,7 +52,3 @@ void syslog_writer_close();
 // Exposed for tests.
 std::size_t syslog_header(char* out, std::size_t size, int priority, std::time_t when,
                           const char* identity, pid_t pid);
-
-// Sets the socket path (default "/dev/log"); only for tests, before
-// syslog_writer_open.
-void set_syslog_writer_path(const char* path);

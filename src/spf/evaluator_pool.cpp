@@ -88,15 +88,12 @@ class process_question final : public pending_spf {
   bool sent_ = false;
 };
 
-std::unique_ptr<pending_spf> ask_process(const spf_question& question) {
+}  // namespace
+
+std::unique_ptr<pending_spf> ask_evaluation_process(const spf_question& question) {
   return std::make_unique<process_question>(the_pool(), question);
 }
 
-}  // namespace
-
-void start_evaluation_processes(spawner_supply supply) {
-  the_pool().start(supply);
-  set_spf_question_taker(ask_process);
-}
+void start_evaluation_processes(spawner_supply supply) { the_pool().start(supply); }
 
 void stop_evaluation_processes() { the_pool().stop(); }

@@ -24,7 +24,10 @@
 // and the spawner's channel only, never across an evaluation.
 #pragma once
 
+#include <memory>
+
 #include "sandbox/spawner_client.hpp"
+#include "spf/spf_asker.hpp"
 
 // From now on questions go to evaluation processes, whose spawner comes
 // from `supply`.
@@ -34,3 +37,7 @@ void start_evaluation_processes(spawner_supply supply);
 // spawner; shutdown); questions asked afterwards are answered with a fault
 // until start_evaluation_processes is called again.
 void stop_evaluation_processes();
+
+// The question sent to an evaluation process (the daemon's ask_spf). Never
+// null; its answer is a fault when no process can be had.
+std::unique_ptr<pending_spf> ask_evaluation_process(const spf_question& question);

@@ -2,10 +2,13 @@
 // known and its answer taken when a stage needs it.
 //
 // In the daemon every question goes to an evaluation process
-// (start_evaluation_processes, spf/evaluator_pool.hpp): a crash or an
-// overrun there costs that one answer, and the process is replaced. Until
-// that is called (unit tests, fuzz targets, benchmarks) a question is
-// evaluated in this process, on the thread that takes its answer.
+// (spf/evaluator_pool.hpp): a crash or an overrun there costs that one
+// answer, and the process is replaced. Before start_evaluation_processes
+// and after stop_evaluation_processes the answer is a fault.
+//
+// ask_spf's definition (spf_asker.cpp) is an edge of the product, kept out
+// of the core library: the unit tests, fuzz targets and benchmarks link one
+// that evaluates in their own process instead (tests/support/in_process_spf).
 #pragma once
 
 #include <memory>
@@ -22,7 +25,3 @@ class pending_spf {
 
 // Never null.
 std::unique_ptr<pending_spf> ask_spf(const spf_question& question);
-
-// How questions are answered (the evaluator pool installs its own).
-using spf_question_taker = std::unique_ptr<pending_spf> (*)(const spf_question& question);
-void set_spf_question_taker(spf_question_taker taker);

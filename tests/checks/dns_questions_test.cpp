@@ -15,6 +15,7 @@
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "spamconfig/config_file.hpp"
+#include "support/scripted_dnsbl.hpp"
 
 namespace {
 

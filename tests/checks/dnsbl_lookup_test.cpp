@@ -12,6 +12,7 @@
 
 #include "checks/dnsbl_lookup.hpp"
 #include "connection/connection_context.hpp"
+#include "support/scripted_dnsbl.hpp"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "connection/connection_context.hpp"
 #include "connection/verdicts.hpp"
 #include "spamconfig/config_file.hpp"
+#include "support/scripted_dnsbl.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "checks/dnsbl_lookup.hpp"
 #include "checks/offline_answers.hpp"
-#include "checks/spf_step.hpp"
+#include "support/scripted_dnsbl.hpp"
 #include "spf/evaluate_spf.hpp"
 
 namespace {

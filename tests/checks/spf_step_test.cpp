@@ -26,6 +26,7 @@
 #include "connection/connection_context.hpp"
 #include "spamconfig/test_settings.hpp"
 #include "spf/zone_dns.hpp"
+#include "support/spf_step_run.hpp"
 
 namespace {
 
@@ -126,14 +127,14 @@ TEST_F(spf_step_test, fresh_results_are_logged_stored_and_cached) {
     SCOPED_TRACE(c.m.client + std::string(" ") + c.m.sender);
     logs_.clear();
     connection_context context = make_context(c.m);
-    spf_step(context, spam_config);
+    run_spf_step(context, spam_config);
     EXPECT_EQ(context.spf_result, c.result);
     EXPECT_TRUE(logs_.contains(LOG_NOTICE, std::string("SPF ") + c.text + ": " + tail(c.m)))
         << ::testing::PrintToString(logs_.texts());
 
     connection_context again = make_context(c.m);
     int made = servers_made;
-    spf_step(again, spam_config);
+    run_spf_step(again, spam_config);
     EXPECT_EQ(servers_made, made) << "a cached result asks no DNS";
     EXPECT_EQ(again.spf_result, c.result);
     EXPECT_TRUE(logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)));
@@ -155,14 +156,14 @@ TEST_F(spf_step_test, no_record_is_cached_none_and_a_dns_failure_an_uncached_tem
     SCOPED_TRACE(c.m.sender);
     logs_.clear();
     connection_context context = make_context(c.m);
-    spf_step(context, spam_config);
+    run_spf_step(context, spam_config);
     EXPECT_EQ(context.spf_result, c.result);
     EXPECT_TRUE(logs_.contains(LOG_NOTICE, std::string("SPF ") + c.text + ": " + tail(c.m)))
         << ::testing::PrintToString(logs_.texts());
 
     connection_context again = make_context(c.m);
     int made = servers_made;
-    spf_step(again, spam_config);
+    run_spf_step(again, spam_config);
     EXPECT_EQ(again.spf_result, c.result);
     EXPECT_EQ(servers_made, c.cached ? made : made + 1);
     EXPECT_EQ(logs_.contains(LOG_INFO, std::string("SPF ") + c.text + " (cached): " + tail(c.m)),
@@ -179,7 +180,7 @@ TEST_F(spf_step_test, ttl_zero_or_no_cache_evaluates_every_message) {
     if (drop_array) spf_cache_free();
     for (int n = 0; n < 2; ++n) {
       connection_context context = make_context(m);
-      spf_step(context, spam_config);
+      run_spf_step(context, spam_config);
       EXPECT_EQ(context.spf_result, 2);
     }
     int fresh = 0;
@@ -218,13 +219,13 @@ TEST_F(spf_step_test, fail_flags_follow_action_and_cache_rules) {
     spam_config.refusefail = c.refusefail;
     spam_config.whitelistto = c.whitelistto;
     connection_context fresh = make_context(m);
-    spf_step(fresh, spam_config);
+    run_spf_step(fresh, spam_config);
     EXPECT_EQ(fresh.spf_result, 3);
     EXPECT_EQ(fresh.spf_header, c.fresh_header);
     EXPECT_EQ(fresh.spf_eject, c.fresh_eject);
     EXPECT_EQ(fresh.spf_quarantine, c.fresh_quarantine);
     connection_context cached = make_context(m);
-    spf_step(cached, spam_config);
+    run_spf_step(cached, spam_config);
     EXPECT_EQ(cached.spf_result, 3);
     EXPECT_EQ(cached.spf_header, c.cached_header);
     EXPECT_EQ(cached.spf_eject, c.cached_eject);
@@ -235,7 +236,7 @@ TEST_F(spf_step_test, fail_flags_follow_action_and_cache_rules) {
 
 TEST_F(spf_step_test, pass_raises_no_flag) {
   connection_context context = make_context({"192.0.2.7", "alice@pass.example"});
-  spf_step(context, spam_config);
+  run_spf_step(context, spam_config);
   EXPECT_EQ(context.spf_header + context.spf_eject + context.spf_quarantine, 0);
 }
 
@@ -246,17 +247,17 @@ TEST_F(spf_step_test, result_of_one_domain_never_serves_another) {
   add_txt((label + ".pass.example").c_str(), "v=spf1 ip4:192.0.2.0/24 -all");
   add_txt((label + ".pass.example.net").c_str(), "v=spf1 -all");
   connection_context first = make_context({"192.0.2.7", ("a@" + label + ".pass.example").c_str()});
-  spf_step(first, spam_config);
+  run_spf_step(first, spam_config);
   EXPECT_EQ(first.spf_result, 2);
   std::string other = "a@" + label + ".pass.example.net";
   connection_context second = make_context({"192.0.2.7", other.c_str()});
-  spf_step(second, spam_config);
+  run_spf_step(second, spam_config);
   EXPECT_EQ(second.spf_result, 3);
 }
 
 TEST_F(spf_step_test, an_error_result_logs_what_went_wrong) {
   connection_context context = make_context({"192.0.2.7", "alice@broken.example"});
-  spf_step(context, spam_config);
+  run_spf_step(context, spam_config);
   EXPECT_EQ(context.spf_result, 6);
   EXPECT_TRUE(logs_.contains(LOG_INFO,
                              "SPF temperror for broken.example: DNS failure fetching "
@@ -274,7 +275,7 @@ TEST_F(spf_step_test, parallel_steps_share_one_entry_per_key) {
     workers.emplace_back([&, t] {
       for (int n = 0; n < 50; ++n) {
         connection_context context = make_context(m);
-        spf_step(context, spam_config);
+        run_spf_step(context, spam_config);
         if (context.spf_result != 2) return;
       }
       results[t] = 2;

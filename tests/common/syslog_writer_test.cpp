@@ -74,11 +74,9 @@ class syslog_writer : public ::testing::Test {
     dir_ = templ;
     ASSERT_NE(mkdtemp(dir_.data()), nullptr);
     path_ = dir_ + "/log";
-    set_syslog_writer_path(path_.c_str());
   }
   void TearDown() override {
     syslog_writer_close();
-    set_syslog_writer_path(nullptr);
     unlink(path_.c_str());
     rmdir(dir_.c_str());
   }
@@ -105,7 +103,7 @@ TEST(syslog_header, matches_glibc_stamp_identity_and_pid) {
 
 TEST_F(syslog_writer, sends_the_glibc_datagram_whole_and_keeps_errno) {
   int receiver = bound_socket(path_, SOCK_DGRAM);
-  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL));
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL, path_.c_str()));
   EXPECT_TRUE(syslog_writer_active());
   std::time_t before = std::time(nullptr);
 
@@ -129,7 +127,7 @@ TEST_F(syslog_writer, sends_the_glibc_datagram_whole_and_keeps_errno) {
 
 TEST_F(syslog_writer, reconnects_once_when_the_log_daemon_restarted) {
   int first = bound_socket(path_, SOCK_DGRAM);
-  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID | LOG_NDELAY, LOG_MAIL));
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID | LOG_NDELAY, LOG_MAIL, path_.c_str()));
   std::time_t before = std::time(nullptr);
   write_line(LOG_INFO, "one");
   EXPECT_NE(receive(first), "<nothing>");
@@ -151,7 +149,7 @@ TEST_F(syslog_writer, reconnects_once_when_the_log_daemon_restarted) {
 // reconnection after a log daemon restart still gets its line out.
 TEST_F(syslog_writer, reconnects_through_its_reserve_when_descriptors_ran_out) {
   int first = bound_socket(path_, SOCK_DGRAM);
-  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID | LOG_NDELAY, LOG_MAIL));
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID | LOG_NDELAY, LOG_MAIL, path_.c_str()));
   close(first);
   int second = bound_socket(path_, SOCK_DGRAM);
   std::vector<int> taken;
@@ -166,7 +164,7 @@ TEST_F(syslog_writer, reconnects_through_its_reserve_when_descriptors_ran_out) {
 
 TEST_F(syslog_writer, falls_back_to_a_stream_socket_with_a_final_nul) {
   int listener = bound_socket(path_, SOCK_STREAM);
-  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL));
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL, path_.c_str()));
   std::time_t before = std::time(nullptr);
   write_line(LOG_NOTICE, "over a stream");
   int peer = accept(listener, nullptr, nullptr);
@@ -181,10 +179,10 @@ TEST_F(syslog_writer, falls_back_to_a_stream_socket_with_a_final_nul) {
 }
 
 TEST_F(syslog_writer, leaves_console_and_stderr_options_to_glibc) {
-  EXPECT_FALSE(syslog_writer_open("KORVAL", LOG_PID | LOG_CONS, LOG_MAIL));
-  EXPECT_FALSE(syslog_writer_open("KORVAL", LOG_PID | LOG_PERROR, LOG_MAIL));
+  EXPECT_FALSE(syslog_writer_open("KORVAL", LOG_PID | LOG_CONS, LOG_MAIL, path_.c_str()));
+  EXPECT_FALSE(syslog_writer_open("KORVAL", LOG_PID | LOG_PERROR, LOG_MAIL, path_.c_str()));
   EXPECT_FALSE(syslog_writer_active());
-  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL));
+  ASSERT_TRUE(syslog_writer_open("KORVAL", LOG_PID, LOG_MAIL, path_.c_str()));
   syslog_writer_close();
   EXPECT_FALSE(syslog_writer_active());
 }

@@ -26,6 +26,7 @@
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "spamconfig/test_settings.hpp"
+#include "support/scripted_dnsbl.hpp"
 
 namespace {
 

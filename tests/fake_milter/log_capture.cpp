@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "common/log_sink.hpp"
+#include "support/log_writer.hpp"
 
 namespace fake_milter {
 namespace {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packaging: the install layout (cmake --install with DESTDIR), that existing
 # configuration files are kept, the example spam-check file, the manual pages
-# (lint), the systemd unit (required settings, systemd-analyze verify) and
+# (lint), that no installed program holds a test hook (nm), the systemd
+# unit (required settings, systemd-analyze verify) and
 # the Debian package that dpkg-buildpackage builds: control data, contents,
 # conffiles, lintian --pedantic on the binary and the source package (no
 # error, no warning) and hardening-check on every program. Installing,
@@ -116,6 +117,22 @@ if DESTDIR="$dest" cmake --install "$build_dir" > "$scratch/install2.log" 2>&1; 
 else
   fail "second cmake --install" "$(tail -n 20 "$scratch/install2.log")"
 fi
+
+# ---------------------------------------------------------------------------
+test_case "the installed programs hold none of the tests' stand-ins"
+# The unit tests, fuzz targets and benchmarks link replacements for the log
+# sink, the allocation wrappers, the blocklist resolver and the SPF asker
+# (tests/support); none of their hooks may reach an installed program, nor
+# the in-process evaluation's one-call SPF step.
+test_hooks='set_log_writer|set_alloc_fault_hook|set_dnsbl_resolver|set_spf_question_taker|set_syslog_writer_path|spf_step\('
+programs=$(find "$dest/usr/sbin" "$dest/usr/libexec/teslo" -type f -perm -u+x 2> /dev/null | sort)
+for program in $programs; do
+  name=${program#"$dest/"}
+  symbols=$(nm -C --defined-only "$program" 2> /dev/null)
+  # An unstripped program (cmake --install) names at least its main.
+  assert_ok "/$name has its symbols" grep -qE '^[0-9a-f]+ T main$' <<< "$symbols"
+  assert_eq "/$name defines no test hook" "" "$(grep -E "$test_hooks" <<< "$symbols")"
+done
 
 # ---------------------------------------------------------------------------
 test_case "the example orvane.conf"

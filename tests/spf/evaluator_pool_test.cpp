@@ -19,7 +19,6 @@
 #include "spf/evaluate_spf.hpp"
 #include "spf/evaluator_pool.hpp"
 #include "spf/evaluator_process.hpp"
-#include "spf/spf_asker.hpp"
 #include "spf/spf_result.hpp"
 
 namespace {
@@ -35,7 +34,7 @@ spf_question question_for(const char* sender, int seconds = 5) {
 }
 
 spf_evaluation ask(const char* sender, int seconds = 5) {
-  return ask_spf(question_for(sender, seconds))->answer();
+  return ask_evaluation_process(question_for(sender, seconds))->answer();
 }
 
 using clock_type = std::chrono::steady_clock;
@@ -103,7 +102,6 @@ class evaluator_pool_test : public ::testing::Test {
   void TearDown() override {
     stop_evaluation_processes();
     reap_spawners();
-    set_spf_question_taker(nullptr);
     set_spf_dns_maker(previous_);
   }
 
@@ -180,7 +178,7 @@ TEST_F(evaluator_pool_test, a_spawner_that_died_is_replaced_for_the_next_questio
 TEST_F(evaluator_pool_test, an_abandoned_question_frees_its_process) {
   start(hanging_dns);
   auto started = std::chrono::steady_clock::now();
-  { auto abandoned = ask_spf(question_for("alice@pass.example", 30)); }
+  { auto abandoned = ask_evaluation_process(question_for("alice@pass.example", 30)); }
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
