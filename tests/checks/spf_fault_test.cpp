@@ -16,6 +16,7 @@
 #include "spamconfig/spam_config.hpp"
 #include "spf/spf_asker.hpp"
 #include "spf/spf_result.hpp"
+#include "support/in_process_spf.hpp"
 
 namespace {
 
@@ -23,14 +24,9 @@ namespace {
 spf_evaluation scripted;
 int questions_asked = 0;
 
-class scripted_question final : public pending_spf {
- public:
-  spf_evaluation answer() override { return scripted; }
-};
-
-std::unique_ptr<pending_spf> ask_scripted(const spf_question& /*question*/) {
+spf_evaluation answer_scripted(const spf_question& /*question*/) {
   ++questions_asked;
-  return std::make_unique<scripted_question>();
+  return scripted;
 }
 
 spf_evaluation fault(spf_fault why, int signal = 0) {
@@ -52,11 +48,11 @@ class spf_fault_test : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(spf_cache_init(default_spf_cache_size));
-    set_spf_question_taker(ask_scripted);
+    script_spf_answers(answer_scripted);
     questions_asked = 0;
   }
   void TearDown() override {
-    set_spf_question_taker(nullptr);
+    script_spf_answers(nullptr);
     spf_cache_free();
   }
 
