@@ -12,13 +12,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "message/copy_changes.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/reload_wait.hpp"
 #include "copyrules/rule_files.hpp"
-#include "daemon/reload_signal.hpp"
-#include "daemon/reload_thread.hpp"
+#include "monitor/reload_signal.hpp"
+#include "filter/reload_thread.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 

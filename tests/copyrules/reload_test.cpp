@@ -1,4 +1,4 @@
-#include "daemon/reload_thread.hpp"
+#include "filter/reload_thread.hpp"
 
 #include <gtest/gtest.h>
 #include <syslog.h>
@@ -15,7 +15,7 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/reload_wait.hpp"
 #include "copyrules/rule_files.hpp"
-#include "daemon/reload_signal.hpp"
+#include "monitor/reload_signal.hpp"
 #include "fake_milter/log_capture.hpp"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "checks/offline_dns.hpp"
 #include "checks/spf_cache.hpp"
 #include "common/alloc_seam.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"

@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "daemon/filter_description.hpp"
-#include "daemon/run_daemon.hpp"
+#include "filter/filter_description.hpp"
+#include "monitor/run_daemon.hpp"
 
 namespace {
 

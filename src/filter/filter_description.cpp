@@ -1,4 +1,4 @@
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 
 #include "common/joined_literal.hpp"
 #include "common/paths.hpp"

@@ -1,4 +1,4 @@
-#include "daemon/reload_signal.hpp"
+#include "monitor/reload_signal.hpp"
 
 #include <atomic>
 #include <cerrno>

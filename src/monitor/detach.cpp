@@ -1,4 +1,4 @@
-#include "daemon/detach.hpp"
+#include "monitor/detach.hpp"
 
 #include <cerrno>
 #include <fcntl.h>

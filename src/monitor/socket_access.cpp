@@ -1,5 +1,5 @@
 // Hands the filter socket to a group (see the header).
-#include "daemon/socket_access.hpp"
+#include "monitor/socket_access.hpp"
 
 #include <cerrno>
 #include <cstring>

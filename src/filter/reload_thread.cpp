@@ -1,4 +1,4 @@
-#include "daemon/reload_thread.hpp"
+#include "filter/reload_thread.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -14,8 +14,8 @@
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
 #include "copyrules/load_copy_rules.hpp"
-#include "daemon/reload_signal.hpp"
-#include "daemon/settings_reload.hpp"
+#include "monitor/reload_signal.hpp"
+#include "filter/settings_reload.hpp"
 #include "metrics/counters.hpp"
 
 namespace {

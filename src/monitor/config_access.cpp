@@ -1,6 +1,6 @@
 // Checking the configuration files as the filter's user (see
 // config_access.hpp).
-#include "daemon/config_access.hpp"
+#include "monitor/config_access.hpp"
 
 #include <fcntl.h>
 #include <sys/wait.h>

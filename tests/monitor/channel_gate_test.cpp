@@ -1,5 +1,5 @@
 // The monitor's channel: what a filter process may ask, and when.
-#include "daemon/channel_gate.hpp"
+#include "monitor/channel_gate.hpp"
 
 #include <gtest/gtest.h>
 

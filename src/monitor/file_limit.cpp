@@ -1,5 +1,5 @@
 // Raises the open-file limit (see file_limit.hpp).
-#include "daemon/file_limit.hpp"
+#include "monitor/file_limit.hpp"
 
 #include <cerrno>
 #include <syslog.h>

@@ -6,7 +6,7 @@
 // reload_signal.hpp; every wake-up (several signals of one kind during one
 // reload fold into one more reload) re-reads the rule file and publishes the
 // new table whole (copyrules/load_copy_rules.hpp), or re-reads the settings
-// file and publishes the new record whole (daemon/settings_reload.hpp).
+// file and publishes the new record whole (filter/settings_reload.hpp).
 //
 // Signals: the thread blocks SIGHUP, SIGTERM and SIGINT, so that only
 // libmilter's signal thread stops the daemon. It is the only thread with

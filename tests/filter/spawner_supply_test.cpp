@@ -1,6 +1,6 @@
 // The filter process's spawner supply: on the one monitor channel that both
 // kinds of spawner come through, each asker gets a spawner of its own kind.
-#include "daemon/spawner_supply.hpp"
+#include "filter/spawner_supply.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "daemon/monitor_channel.hpp"
+#include "sandbox/monitor_channel.hpp"
 
 TEST(spawner_supply, a_waiting_reply_of_the_other_kind_is_dropped_not_taken) {
   int channel[2];

@@ -1,5 +1,5 @@
 // The root monitor (see monitor.hpp).
-#include "daemon/monitor.hpp"
+#include "monitor/monitor.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,11 +19,11 @@
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
-#include "daemon/channel_gate.hpp"
-#include "daemon/death_count.hpp"
-#include "daemon/detach.hpp"
-#include "daemon/filter_process.hpp"
-#include "daemon/monitor_channel.hpp"
+#include "monitor/channel_gate.hpp"
+#include "monitor/death_count.hpp"
+#include "monitor/detach.hpp"
+#include "filter/filter_process.hpp"
+#include "sandbox/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
 #include "sandbox/process_spawner.hpp"
 #include "spf/evaluator_process.hpp"

@@ -6,7 +6,7 @@
 // Sendmail restart or reload, write the pid file and open the filter socket.
 // Serving is the monitor's (monitor.hpp): it forks the unprivileged filter
 // process that handles every byte from the network.
-#include "daemon/run_daemon.hpp"
+#include "monitor/run_daemon.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,16 +25,16 @@
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 #include "copyrules/load_copy_rules.hpp"
-#include "daemon/command_line.hpp"
-#include "daemon/config_access.hpp"
-#include "daemon/detach.hpp"
-#include "daemon/file_limit.hpp"
-#include "daemon/filter_description.hpp"
-#include "daemon/monitor.hpp"
-#include "daemon/reload_signal.hpp"
-#include "daemon/sendmail_restart.hpp"
-#include "daemon/settings_reload.hpp"
-#include "daemon/socket_access.hpp"
+#include "monitor/command_line.hpp"
+#include "monitor/config_access.hpp"
+#include "monitor/detach.hpp"
+#include "monitor/file_limit.hpp"
+#include "filter/filter_description.hpp"
+#include "monitor/monitor.hpp"
+#include "monitor/reload_signal.hpp"
+#include "monitor/sendmail_restart.hpp"
+#include "filter/settings_reload.hpp"
+#include "monitor/socket_access.hpp"
 #include "mtaconfig/milter_config.hpp"
 #include "sandbox/unprivileged_user.hpp"
 #include "spamconfig/spam_settings.hpp"

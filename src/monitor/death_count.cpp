@@ -1,5 +1,5 @@
 // Counting recent deaths (see death_count.hpp).
-#include "daemon/death_count.hpp"
+#include "monitor/death_count.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The channel's life-cycle rules (see channel_gate.hpp).
-#include "daemon/channel_gate.hpp"
+#include "monitor/channel_gate.hpp"
 
-#include "daemon/monitor_channel.hpp"
+#include "sandbox/monitor_channel.hpp"
 
 namespace {
 

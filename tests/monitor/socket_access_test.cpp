@@ -1,6 +1,6 @@
 // The filter socket handed to a group: 0660 with the group when one is
 // named, untouched (0600) without one or when the group does not exist.
-#include "daemon/socket_access.hpp"
+#include "monitor/socket_access.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "connection/connection_context.hpp"
 #include "spamconfig/config_file.hpp"

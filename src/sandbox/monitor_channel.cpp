@@ -1,5 +1,5 @@
 // The monitor's channel (see monitor_channel.hpp).
-#include "daemon/monitor_channel.hpp"
+#include "sandbox/monitor_channel.hpp"
 
 #include <sys/socket.h>
 #include <sys/uio.h>

@@ -1,5 +1,5 @@
 // The filter process (see filter_process.hpp).
-#include "daemon/filter_process.hpp"
+#include "filter/filter_process.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -16,10 +16,10 @@
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
 #include "copyrules/load_copy_rules.hpp"
-#include "daemon/monitor_channel.hpp"
-#include "daemon/reload_thread.hpp"
-#include "daemon/settings_reload.hpp"
-#include "daemon/spawner_supply.hpp"
+#include "sandbox/monitor_channel.hpp"
+#include "filter/reload_thread.hpp"
+#include "filter/settings_reload.hpp"
+#include "filter/spawner_supply.hpp"
 #include "message/part_header.hpp"
 #include "metrics/metrics_writer.hpp"
 #include "sandbox/drop_privileges.hpp"

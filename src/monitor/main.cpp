@@ -1,3 +1,3 @@
-#include "daemon/run_daemon.hpp"
+#include "monitor/run_daemon.hpp"
 
 int main(int argc, char** argv) { return run_daemon(argc, argv); }

@@ -1,4 +1,4 @@
-#include "daemon/settings_reload.hpp"
+#include "filter/settings_reload.hpp"
 
 #include <cstddef>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The filter process's supply of spawners (see spawner_supply.hpp).
-#include "daemon/spawner_supply.hpp"
+#include "filter/spawner_supply.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "daemon/monitor_channel.hpp"
+#include "sandbox/monitor_channel.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Filter processes killed by a signal: the sixth within a minute is too many.
-#include "daemon/death_count.hpp"
+#include "monitor/death_count.hpp"
 
 #include <gtest/gtest.h>
 

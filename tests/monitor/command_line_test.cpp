@@ -1,6 +1,6 @@
 // Which arguments ask for help or the version (the daemon then starts
 // nothing) and which are left to the ignored getopt pass.
-#include "daemon/command_line.hpp"
+#include "monitor/command_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "daemon/sendmail_restart.hpp"
+#include "monitor/sendmail_restart.hpp"
 
 #include <pthread.h>
 #include <sys/types.h>

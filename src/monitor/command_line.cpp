@@ -1,4 +1,4 @@
-#include "daemon/command_line.hpp"
+#include "monitor/command_line.hpp"
 
 #include <cstring>
 #include <unistd.h>
