@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <exception>
 #include <libmilter/mfapi.h>
 #include <string>
 #include <sys/prctl.h>
@@ -15,14 +14,12 @@
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/paths.hpp"
-#include "copyrules/load_copy_rules.hpp"
 #include "sandbox/monitor_channel.hpp"
 #include "filter/reload_thread.hpp"
 #include "filter/settings_reload.hpp"
 #include "filter/spawner_supply.hpp"
 #include "message/part_header.hpp"
 #include "metrics/metrics_writer.hpp"
-#include "sandbox/drop_privileges.hpp"
 #include "sandbox/syscall_filter.hpp"
 #include "sandbox/syscall_lists.hpp"
 #include "spamconfig/spam_settings.hpp"
@@ -43,12 +40,12 @@ bool deliver_to_monitor(const std::string&, const std::string& text, std::string
   _exit(1);
 }
 
-void load_rules(bool error_reported) {
-  try {
-    load_copy_rules(paths::copy_rule_file);
-  } catch (const std::exception& error) {
-    if (!error_reported) log_line(LOG_CRIT, "TESLO configure error:%s", error.what());
-  }
+// What the metrics writer's lines call the file the monitor writes: its
+// path as this process read it, which is the monitor's unless the file
+// changed in between.
+std::string metrics_label() {
+  const char* path = current_spam_settings()->metricsfile;
+  return path != nullptr ? path : "metricsfile";
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -68,8 +65,6 @@ bool load_system_call_list() { return load_syscall_filter(filter_process_calls()
 
 void run_filter_process(const filter_plan& plan) {
   monitor_end = plan.channel;
-  if (!drop_privileges(plan.account)) give_up("give up its privileges");
-  load_rules(plan.rule_error_reported);
   (void)install_spam_settings(paths::spam_config_file);
   use_monitor_for_spawners(monitor_end);
   start_evaluation_processes(spf_spawner_from_monitor);
@@ -84,11 +79,11 @@ void run_filter_process(const filter_plan& plan) {
     log_line(LOG_CRIT, "filter process serves without a system-call list: %s", error_text(errno));
   }
 
-  start_reload_thread(paths::copy_rule_file, paths::spam_config_file);
+  start_reload_thread(plan.reload_wakeup, paths::copy_rule_file, paths::spam_config_file);
   (void)send_request(monitor_end, ready_request);
-  if (plan.metrics_path != nullptr) {
+  if (plan.metrics) {
     set_metrics_delivery(deliver_to_monitor);
-    (void)start_metrics_writer(plan.metrics_path, spf_cache_entry_count);
+    (void)start_metrics_writer(metrics_label(), spf_cache_entry_count);
   }
 
   int loop_result = smfi_main();

@@ -1,9 +1,9 @@
 #include "filter/reload_thread.hpp"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <exception>
+#include <optional>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -23,9 +23,12 @@ namespace {
 // Written by start and stop on the main thread only.
 pthread_t reload_handle;
 bool reload_running = false;
+int wakeup_fd = -1;
 const char* reload_path = nullptr;
 const char* settings_path = nullptr;
-std::atomic<bool> stop_requested{false};
+// The thread's own pipe, which only stop writes: the wake-up pipe may be
+// read-only here (the filter program holds no write end of it).
+int stop_pipe[2] = {-1, -1};
 
 // What the bytes read from the pipe asked for.
 struct reload_requests {
@@ -33,12 +36,14 @@ struct reload_requests {
   bool settings = false;
 };
 
-// Waits until the pipe holds at least one byte, then empties it. Several
-// requests of one kind fold into one reload.
-reload_requests wait_for_wakeup(int fd) {
-  pollfd wanted{fd, POLLIN, 0};
-  while (poll(&wanted, 1, -1) < 0 && errno == EINTR) {
+// Waits until the wake-up pipe holds at least one byte, then empties it
+// (several requests of one kind fold into one reload); nothing when stop
+// wrote into the thread's own pipe.
+std::optional<reload_requests> wait_for_wakeup(int fd) {
+  pollfd wanted[2] = {{fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+  while (poll(wanted, 2, -1) < 0 && errno == EINTR) {
   }
+  if (wanted[1].revents != 0) return std::nullopt;
   reload_requests requests;
   char bytes[64];
   for (ssize_t count; (count = read(fd, bytes, sizeof bytes)) > 0;) {
@@ -53,12 +58,9 @@ reload_requests wait_for_wakeup(int fd) {
 void* reload_thread_main(void*) {
   sigset_t reload_signal = signals_of({SIGUSR1, SIGUSR2});
   pthread_sigmask(SIG_UNBLOCK, &reload_signal, nullptr);
-  int fd = reload_wakeup_fd();
-  while (true) {
-    reload_requests requests = wait_for_wakeup(fd);
-    if (stop_requested.load()) break;
-    if (requests.rules) reload_copy_rules(reload_path);
-    if (requests.settings && settings_path != nullptr) (void)reload_spam_settings(settings_path);
+  while (std::optional<reload_requests> requests = wait_for_wakeup(wakeup_fd)) {
+    if (requests->rules) reload_copy_rules(reload_path);
+    if (requests->settings && settings_path != nullptr) (void)reload_spam_settings(settings_path);
   }
   pthread_sigmask(SIG_BLOCK, &reload_signal, nullptr);
   return nullptr;
@@ -92,12 +94,16 @@ void reload_copy_rules(const char* rule_path) {
   log_line(LOG_INFO, "TESLO reload");
 }
 
-bool start_reload_thread(const char* rule_path, const char* spam_config_path) {
+bool start_reload_thread(int wakeup, const char* rule_path, const char* spam_config_path) {
   if (reload_running) return true;
-  if (reload_wakeup_fd() < 0) return false;
+  if (wakeup < 0 || fcntl(wakeup, F_GETFD) < 0) return false;
+  if (stop_pipe[0] < 0 && pipe2(stop_pipe, O_CLOEXEC) != 0) {
+    log_line(LOG_ERR, "reload thread: pthread_create failed");
+    return false;
+  }
+  wakeup_fd = wakeup;
   reload_path = rule_path;
   settings_path = spam_config_path;
-  stop_requested.store(false);
 
   // The new thread starts with all five blocked and opens SIGUSR1 and
   // SIGUSR2 itself; this thread keeps them blocked so that later threads
@@ -115,8 +121,15 @@ bool start_reload_thread(const char* rule_path, const char* spam_config_path) {
 
 void stop_reload_thread() {
   if (!reload_running) return;
-  stop_requested.store(true);
-  wake_reload_thread();
+  const char byte = 'w';
+  ssize_t written;
+  do {
+    written = write(stop_pipe[1], &byte, 1);
+  } while (written < 0 && errno == EINTR);
   pthread_join(reload_handle, nullptr);
+  // The byte is read here, so a later start waits again.
+  char drained;
+  while (read(stop_pipe[0], &drained, 1) < 0 && errno == EINTR) {
+  }
   reload_running = false;
 }

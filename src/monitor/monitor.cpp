@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -22,7 +21,7 @@
 #include "monitor/channel_gate.hpp"
 #include "monitor/death_count.hpp"
 #include "monitor/detach.hpp"
-#include "filter/filter_process.hpp"
+#include "monitor/filter_launch.hpp"
 #include "sandbox/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
 #include "sandbox/process_spawner.hpp"
@@ -104,7 +103,11 @@ class monitor {
     pthread_sigmask(SIG_BLOCK, &held, &previous);
     pid_t monitor_pid = getpid();
     pid_t pid = fork();
-    if (pid == 0) become_filter(ends, monitor_pid);
+    if (pid == 0) {
+      become_filter_program({&plan_.account, &plan_.filter_program, ends[1], plan_.listener,
+                             plan_.reload_wakeup, plan_.metrics_path != nullptr},
+                            monitor_pid);
+    }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(ends[1]);
     if (pid < 0) {
@@ -113,29 +116,9 @@ class monitor {
       return false;
     }
     filter_ = pid;
-    first_filter_ = false;
     channel_ = ends[0];
     gate_.emplace(plan_.metrics_path != nullptr);
     return true;
-  }
-
-  // In the child. The stop signals stay blocked until libmilter's signal
-  // thread waits for them, so a stop asked for during its start is not lost.
-  [[noreturn]] void become_filter(const int ends[2], pid_t monitor_pid) {
-    for (int number : {SIGTERM, SIGHUP, SIGINT, SIGCHLD}) (void)std::signal(number, SIG_DFL);
-    // Nothing of the monitor's but the channel: no way to fake its signals
-    // or to let the launcher go.
-    close(events[0]);
-    close(events[1]);
-    close(ends[0]);
-    close_readiness_pipe();
-    (void)prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    if (getppid() != monitor_pid) _exit(1);
-    (void)prctl(PR_SET_NAME, "teslo-filter", 0, 0, 0);
-    sigset_t open = signals_of({SIGCHLD, SIGUSR1, SIGUSR2});
-    pthread_sigmask(SIG_UNBLOCK, &open, nullptr);
-    run_filter_process(
-        {plan_.account, ends[1], plan_.metrics_path, plan_.rule_error_reported && first_filter_});
   }
 
   void serve_channel() {
@@ -277,7 +260,6 @@ class monitor {
   pid_t filter_ = -1;
   // The spawner of each kind handed over last, until reaped.
   pid_t spawners_[spawner_kind_count] = {-1, -1};
-  bool first_filter_ = true;
   int channel_ = -1;
   std::optional<channel_gate> gate_;
   death_count deaths_;

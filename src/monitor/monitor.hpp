@@ -2,9 +2,13 @@
 // the pid file; systemd's main pid), once start-up has installed the filter
 // into Sendmail's files, written the pid file and opened the filter socket.
 //
-// It forks the filter process (filter_process.hpp), which serves; it never
-// reads a milter connection itself and never asks DNS. It stays
-// single-threaded, so it may fork at any time. It waits for:
+// It starts the filter process, the program `teslo-filter`
+// (filter_launch.hpp: fork, give up root, exec), which serves; it never
+// reads a milter connection itself, never asks DNS and never reads the
+// copy rules. It stays single-threaded, so it may fork at any time. Between
+// the two processes: the channel (monitor_channel.hpp), the listener
+// (filter_socket.hpp) and the reload wake-up pipe (reload_signal.hpp). It
+// waits for:
 // - SIGTERM, SIGHUP, SIGINT: passed on to the filter process, whose main loop
 //   then ends; the monitor waits for it and returns its exit status.
 //   SIGUSR1 and SIGUSR2 need no passing on: their handler writes into the
@@ -35,12 +39,16 @@
 // LOG_CRIT "filter process cannot be started: %s".
 #pragma once
 
+#include <string>
+
 #include "sandbox/unprivileged_user.hpp"
 
 struct monitor_plan {
   unprivileged_account account;  // what the filter process runs as
   const char* metrics_path;      // orvane.conf "metricsfile" at start; null: none
-  bool rule_error_reported;      // start-up already logged a broken rule file
+  std::string filter_program;    // the filter program's path
+  int listener;                  // the filter socket, listening
+  int reload_wakeup;             // the reload wake-up pipe's read end, or -1
 };
 
 // Runs until the daemon stops; returns the exit status.

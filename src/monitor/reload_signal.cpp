@@ -1,3 +1,4 @@
+// The reload signals' handler and the wake-up pipe (see reload_signal.hpp).
 #include "monitor/reload_signal.hpp"
 
 #include <atomic>
@@ -75,5 +76,3 @@ void on_reload_signal(int signal_number) {
 }
 
 int reload_wakeup_fd() { return wakeup_read.load(); }
-
-void wake_reload_thread() { write_wakeup_byte('w'); }

@@ -1,12 +1,17 @@
-// The handler of SIGUSR1, which asks for a reload of the copy rules, and of
-// SIGUSR2, which asks for a reload of the spam-check settings.
+// The root monitor's handler of SIGUSR1, which asks for a reload of the copy
+// rules, and of SIGUSR2, which asks for a reload of the spam-check settings,
+// and the reload wake-up pipe it writes into.
 //
-// The handler does only async-signal-safe work: it writes one byte into a
-// wake-up pipe, which names what to reload. The reload itself (parsing, allocating, logging) runs on the
-// reload thread (reload_thread.hpp), which waits on the other end of the
-// pipe. Bytes written during start-up stay in the pipe, which survives
-// daemon(), so a signal that arrives before the reload thread exists still
-// leads to a reload once it runs.
+// The reload wake-up pipe: made once by install_reload_signal, both ends
+// non-blocking and close-on-exec. The monitor keeps both ends for its whole
+// life; the read end is handed to every filter process at descriptor
+// filter_reload_fd (sandbox/filter_program.hpp), whose reload thread
+// (filter/reload_thread.hpp) waits on it and does the reload itself
+// (parsing, allocating, logging). The handler does only async-signal-safe
+// work: it writes one byte, which names what to reload. Bytes written
+// during start-up, or while a filter process is being replaced, stay in
+// the pipe, so a signal that arrives before a reload thread runs still
+// leads to a reload once one does.
 //
 // install_reload_signal runs on the main thread as the first step of
 // start-up. Log line on failure: LOG_CRIT "reload signal setup failed: %s".
@@ -30,6 +35,3 @@ void on_reload_signal(int signal_number);
 
 // Read end of the wake-up pipe (non-blocking), or -1 before installation.
 int reload_wakeup_fd();
-
-// Asks the reload thread to wake up without a reload (used to stop it).
-void wake_reload_thread();

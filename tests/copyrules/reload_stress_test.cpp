@@ -57,7 +57,7 @@ TEST(reload_stress, every_message_sees_one_whole_table) {
   fake_milter::log_capture logs;
   load_copy_rules(path.c_str());
   ASSERT_TRUE(install_reload_signal());
-  ASSERT_TRUE(start_reload_thread(path.c_str()));
+  ASSERT_TRUE(start_reload_thread(reload_wakeup_fd(), path.c_str()));
 
   std::atomic<int> mixed{0}, saw_a{0}, saw_b{0};
   std::atomic<bool> signals_done{false};

@@ -103,7 +103,7 @@ class settings_reload : public ::testing::Test {
     ASSERT_NE(expected_a_, expected_b_);
     ASSERT_TRUE(install_reload_signal());
     rule_path_ = dir_.path() + "/teslo.xml";
-    ASSERT_TRUE(start_reload_thread(rule_path_.c_str(), path_.c_str()));
+    ASSERT_TRUE(start_reload_thread(reload_wakeup_fd(), rule_path_.c_str(), path_.c_str()));
     logs_.clear();
   }
   void TearDown() override {

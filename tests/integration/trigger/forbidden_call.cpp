@@ -1,6 +1,8 @@
-// The daemon with one trigger for the integration tests, never installed:
-// a HELO of "forbidden-call.trigger.test" makes the filter process call
-// ptrace, which its system-call list does not allow.
+// The filter program with one trigger for the integration tests, never
+// installed: a HELO of "forbidden-call.trigger.test" makes the filter
+// process call ptrace, which its system-call list does not allow. Linked
+// into a copy of teslo-filter (see ../CMakeLists.txt); the trigger is put
+// into the callback table before main runs.
 #include <libmilter/mfapi.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
@@ -9,7 +11,6 @@
 #include <cstring>
 
 #include "filter/filter_description.hpp"
-#include "monitor/run_daemon.hpp"
 
 namespace {
 
@@ -22,10 +23,11 @@ sfsistat helo_with_trigger(SMFICTX* context, char* name) {
   return real_helo(context, name);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The table is constant-initialised, so it is complete before this runs.
+const bool trigger_installed = [] {
   real_helo = filter_description.xxfi_helo;
   filter_description.xxfi_helo = helo_with_trigger;
-  return run_daemon(argc, argv);
-}
+  return true;
+}();
+
+}  // namespace
