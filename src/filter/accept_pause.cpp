@@ -4,12 +4,12 @@
 // errors and polls again at once; the pending connection keeps the socket
 // readable, so the listener spins a full core until a descriptor comes free,
 // and the worker threads that serve the open connections get less of it.
-// This definition takes the place of the C library's for the daemon (the
-// executable's symbol comes first for libmilter too): it accepts the same
-// way and, when no descriptor is left, waits a tenth of a second before it
-// returns the error, so new connections wait in the socket's backlog while
-// the CPU stays idle. Built into the daemon only, not into the tools or the
-// unit tests.
+// This definition takes the place of the C library's for the filter
+// program (the executable's symbol comes first for libmilter too): it
+// accepts the same way and, when no descriptor is left, waits a tenth of a
+// second before it returns the error, so new connections wait in the
+// socket's backlog while the CPU stays idle. Built into the filter program
+// only, not into the root daemon, the tools or the unit tests.
 //
 // Log line, at most once a minute: LOG_ERR "no descriptor left for a new
 // connection (%s); it waits" with the error text.

@@ -1,4 +1,5 @@
-// The registration record handed to smfi_register once at start-up.
+// The registration record the filter program hands to smfi_register once
+// at its start.
 #pragma once
 
 #include <libmilter/mfapi.h>

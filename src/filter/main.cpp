@@ -9,13 +9,14 @@
 //   5  the reload wake-up pipe's read end (monitor/reload_signal.hpp), or
 //      closed when the monitor has none
 // and standard input, output and error on the null device. Argument:
-// "--metrics" when the monitor writes a metrics file; anything else exits
-// 64 without serving.
+// "--metrics" when the monitor writes a metrics file. Any other argument,
+// and a start as root (only the monitor's child, which has given up root,
+// may start it), exits 64 without serving.
 //
 // Its life, in order:
 // 1. Not dumpable: no process of the same user may trace it or read its
 //    memory (sanitizer builds make themselves dumpable again later, as
-//    filter_process.cpp explains).
+//    filter_process.cpp explains). Descriptors 3 and 5 close-on-exec.
 // 2. The copy rules, read as its own user before the log is opened: a rule
 //    file that cannot be loaded gives an empty table and LOG_CRIT "TESLO
 //    configure error:%s" with the C library's default identity (the
@@ -31,9 +32,11 @@
 // 5. run_filter_process (filter_process.hpp): settings, helpers, system-call
 //    list, reload thread, ready, metrics, libmilter's main loop until the
 //    monitor's stop signal, then its exit with the loop's result.
+#include <fcntl.h>
 #include <libmilter/mfapi.h>
 #include <sys/prctl.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
   (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   bool metrics = argc == 2 && std::strcmp(argv[1], filter_metrics_argument) == 0;
   if (argc > 2 || (argc == 2 && !metrics)) return usage_status;
+  if (getuid() == 0 || geteuid() == 0) return usage_status;
+  for (int fd : {filter_channel_fd, filter_reload_fd}) (void)fcntl(fd, F_SETFD, FD_CLOEXEC);
   load_rules();
   std::set_terminate(__gnu_cxx::__verbose_terminate_handler);
   open_log(names::log_identity, LOG_PID | LOG_NDELAY, LOG_MAIL);

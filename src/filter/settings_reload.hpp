@@ -1,9 +1,9 @@
-// Putting the spam-check settings in force: once at start-up, then on every
-// SIGUSR2.
+// Putting the spam-check settings in force in the filter process: once when
+// it starts, then on every SIGUSR2 the monitor gets.
 //
 // Both load the file aside into a complete new record (its patterns
 // compiled) and publish it whole (spamconfig/spam_settings.hpp); connections
-// already open keep the record they took at connect. Start-up runs on the
+// already open keep the record they took at connect. The start runs on the
 // main thread, the reload on the reload thread, never in a signal handler.
 //
 // What a reload changes: every setting and list, for connections opened

@@ -1,3 +1,4 @@
+// Detaching with a launcher that waits (see detach.hpp).
 #include "monitor/detach.hpp"
 
 #include <cerrno>
@@ -74,12 +75,6 @@ void report_daemon_ready() {
   do {
     written = write(ready_write, &byte, 1);
   } while (written < 0 && errno == EINTR);
-  close(ready_write);
-  ready_write = -1;
-}
-
-void close_readiness_pipe() {
-  if (ready_write < 0) return;
   close(ready_write);
   ready_write = -1;
 }

@@ -23,7 +23,3 @@
 
 // Lets the launcher exit 0. Later calls do nothing.
 void report_daemon_ready();
-
-// Closes the daemon's end of the readiness pipe without a word, in a child
-// that must not be able to let the launcher go.
-void close_readiness_pipe();

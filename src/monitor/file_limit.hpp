@@ -2,8 +2,9 @@
 //
 // Every SMTP connection that Sendmail hands over holds one descriptor for as
 // long as it lasts, a stalled one included; the default soft limit of a
-// service (1024) is reached by a thousand slow clients. Start-up raises the
-// soft limit to the hard one (which the systemd unit sets with LimitNOFILE=).
+// service (1024) is reached by a thousand slow clients. The root daemon's
+// start-up raises the soft limit to the hard one (which the systemd unit sets
+// with LimitNOFILE=); the filter process inherits it across fork and exec.
 //
 // Log line: LOG_WARNING "cannot raise the open-file limit: %s" (it stays as
 // it was).

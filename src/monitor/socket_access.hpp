@@ -1,7 +1,8 @@
 // Access to the filter socket for an MTA that runs as another user.
 //
-// libmilter creates the socket under the daemon's file-creation mask 0177:
-// owner root, mode 0600, which is all Sendmail (running as root) needs.
+// The monitor creates the socket (filter_socket.hpp) under the daemon's
+// file-creation mask 0177: owner root, mode 0600, which is all Sendmail
+// (running as root) needs.
 // Postfix's smtpd runs as the user postfix and is refused with "Permission
 // denied"; with the orvane.conf key "socketgroup" the daemon hands the socket
 // to that group, readable and writable by it (0660), at every start.

@@ -1,7 +1,14 @@
 // The channel between the root monitor and the filter process.
 //
-// A SOCK_SEQPACKET socket pair, one request per packet, from the filter
-// process to the monitor. The requests are fixed and carry no path and no
+// Monitor and filter process share three things, each named in one header:
+// this channel; the listener, the filter socket the monitor opens and every
+// filter process serves on (monitor/filter_socket.hpp); and the reload
+// wake-up pipe, which the monitor's reload signals write into and the
+// filter process's reload thread reads (monitor/reload_signal.hpp). In the
+// filter program they are descriptors 3, 4 and 5 (filter_program.hpp).
+//
+// The channel: a SOCK_SEQPACKET socket pair, made anew for every filter
+// process, one request per packet, from the filter process to the monitor. The requests are fixed and carry no path and no
 // command text; the first byte names the request:
 //
 //   'R'          ready: the filter process is set up and about to serve
