@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "connection/callbacks.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "connection/connection_context.hpp"
 #include "spamconfig/builtin_patterns.hpp"

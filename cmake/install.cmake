@@ -1,6 +1,7 @@
 # Install layout of teslo on a Debian-style Sendmail host.
 #
-#   /usr/sbin/teslo                       the daemon
+#   /usr/sbin/teslo                       the daemon (the root monitor)
+#   /usr/libexec/teslo/teslo-filter       the filter process's program
 #   /usr/sbin/teslo-check                 the configuration checker (when built)
 #   /usr/sbin/teslo-try                   one message through the running filter
 #   /etc/mail/orvane/orvane.conf          spam-check settings (example, defaults in force)
@@ -28,6 +29,9 @@ set(TESLO_SPAM_CONFIG_DIR /etc/mail/orvane)
 set(TESLO_COPY_RULE_DIR /etc/mail/teslo)
 
 install(TARGETS teslo RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# The programs the daemon starts: paths::program_directory, a fixed path
+# like the daemon's other paths.
+install(TARGETS teslo-filter RUNTIME DESTINATION /usr/libexec/teslo)
 # The configuration checker, once the build defines it, goes beside the daemon.
 if(TARGET teslo-check)
   install(TARGETS teslo-check RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})

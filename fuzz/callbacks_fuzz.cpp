@@ -27,7 +27,7 @@
 
 #include "checks/spf_cache.hpp"
 #include "copyrules/copy_rule_table.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fuzz_support.hpp"
 #include "offline_seams.hpp"

@@ -1,3 +1,4 @@
+// The fatal-error routine and the mutex wrappers (see die.hpp).
 #include "common/die.hpp"
 
 #include <chrono>
@@ -9,10 +10,16 @@
 
 #include "common/log_sink.hpp"
 
+// Weak: a program without libmilter (the root daemon) links without it, and
+// the address is then null.
+#pragma weak smfi_stop
+
 void die(const char* text) {
   log_line(LOG_ERR, "[ERROR] die: %s", text);
-  smfi_stop();
-  std::this_thread::sleep_for(std::chrono::seconds(60));
+  if (&smfi_stop != nullptr) {
+    smfi_stop();
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+  }
   std::abort();
 }
 

@@ -4,7 +4,8 @@
 #include <pthread.h>
 
 // Logs "[ERROR] die: <text>" at LOG_ERR, asks libmilter to stop so shutdown
-// runs on the main thread, waits 60 seconds for that, then aborts.
+// runs on the main thread, waits 60 seconds for that, then aborts. In a
+// program that does not link libmilter (the root daemon) it aborts at once.
 [[noreturn]] void die(const char* text);
 
 // pthread_mutex_lock / unlock; any failure is fatal (die).

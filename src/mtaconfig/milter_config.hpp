@@ -3,7 +3,7 @@
 // reload of a running Sendmail (sendmail_control.hpp).
 //
 // Installation does not make Sendmail re-read anything; the restart process
-// (daemon/sendmail_restart.hpp) does that a few seconds later. Neither
+// (monitor/sendmail_restart.hpp) does that a few seconds later. Neither
 // operation reports failure to the caller: each step logs its own errors (see
 // sendmail_cf.hpp, macro_file.hpp and sendmail_control.hpp) and the next step
 // runs regardless.

@@ -7,7 +7,7 @@
 #include <string>
 #include <syslog.h>
 
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"

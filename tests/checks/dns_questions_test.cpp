@@ -11,7 +11,7 @@
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
 #include "connection/connection_context.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "spamconfig/config_file.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "checks/spf_cache.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "spamconfig/config_file.hpp"

@@ -12,13 +12,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "message/copy_changes.hpp"
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/reload_wait.hpp"
 #include "copyrules/rule_files.hpp"
-#include "daemon/reload_signal.hpp"
-#include "daemon/reload_thread.hpp"
+#include "monitor/reload_signal.hpp"
+#include "filter/reload_thread.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 
@@ -57,7 +57,7 @@ TEST(reload_stress, every_message_sees_one_whole_table) {
   fake_milter::log_capture logs;
   load_copy_rules(path.c_str());
   ASSERT_TRUE(install_reload_signal());
-  ASSERT_TRUE(start_reload_thread(path.c_str()));
+  ASSERT_TRUE(start_reload_thread(reload_wakeup_fd(), path.c_str()));
 
   std::atomic<int> mixed{0}, saw_a{0}, saw_b{0};
   std::atomic<bool> signals_done{false};

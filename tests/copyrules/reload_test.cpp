@@ -1,4 +1,4 @@
-#include "daemon/reload_thread.hpp"
+#include "filter/reload_thread.hpp"
 
 #include <gtest/gtest.h>
 #include <syslog.h>
@@ -15,7 +15,7 @@
 #include "copyrules/load_copy_rules.hpp"
 #include "copyrules/reload_wait.hpp"
 #include "copyrules/rule_files.hpp"
-#include "daemon/reload_signal.hpp"
+#include "monitor/reload_signal.hpp"
 #include "fake_milter/log_capture.hpp"
 
 namespace {
@@ -35,7 +35,7 @@ std::string one_rule(const char* domain) {
 struct running_reload_thread {
   explicit running_reload_thread(const std::string& path) {
     EXPECT_TRUE(install_reload_signal());
-    EXPECT_TRUE(start_reload_thread(path.c_str()));
+    EXPECT_TRUE(start_reload_thread(reload_wakeup_fd(), path.c_str()));
   }
   ~running_reload_thread() {
     stop_reload_thread();
@@ -99,7 +99,7 @@ TEST(reload_thread, request_before_fork_is_served_in_the_child) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    bool started = start_reload_thread(path.c_str());
+    bool started = start_reload_thread(reload_wakeup_fd(), path.c_str());
     for (int i = 0; started && i < 15000 && current_copy_rules()->empty(); ++i) usleep(2000);
     bool reloaded = !current_copy_rules()->empty();
     stop_reload_thread();

@@ -118,10 +118,10 @@ sandbox_stop_teslo > /dev/null
 printf 'not xml\n' > "$RULES"
 log_mark
 sandbox_start_teslo || { fail "daemon starts with a broken rule file"; sandbox_finish; }
-# Logged before the log is opened: the C library's default identity (the
-# program name) and facility (user).
+# Logged by the filter program before it opens the log: the C library's
+# default identity (the program name) and facility (user).
 start_error_logged() {
-  log_texts user.crit 'teslo(\[[0-9]+\])?' | grep -qE '^TESLO configure error:.+'
+  log_texts user.crit 'teslo-filter(\[[0-9]+\])?' | grep -qE '^TESLO configure error:.+'
 }
 assert_ok "TESLO configure error at crit before the log is opened" wait_until 5 start_error_logged
 sandbox_wait_sendmail_restart 8 || true

@@ -6,8 +6,8 @@
 # consulted by a real Sendmail, stops cleanly on SIGTERM, SIGINT and SIGHUP
 # (removing its socket), ignores its command line but for -h, --help and
 # --version, and fails with the right status (of the launching command too)
-# and log line when the pid file cannot be written or the listener cannot be
-# created.
+# and log line when the pid file cannot be written, the listener cannot be
+# created or the filter program cannot be executed.
 . "$(dirname "${BASH_SOURCE[0]}")/lib/sandbox.sh"
 sandbox_enter "$@"
 
@@ -151,5 +151,19 @@ assert_log mail.crit "smfi_main error! check socketfile or memory!(/var filesyst
 assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 assert_not "pid file removed" test -e "$PIDFILE"
 rm -rf "$SOCKET"
+
+test_case "a filter program that cannot be executed: exit 127 after a full shutdown"
+log_mark
+# A copy of the daemon alone in a directory: no teslo-filter beside it, and
+# none installed in the sandbox.
+mkdir -p "$W/lonely"
+cp "$TESLO_BIN" "$W/lonely/teslo"
+TESLO_BIN="$W/lonely/teslo" sandbox_start_teslo --no-wait
+status="$(TESLO_BIN="$W/lonely/teslo" sandbox_wait_teslo_exit 15)" || status="still running"
+assert_eq "daemon exits with status 127" 127 "$status"
+assert_eq "launching command exits 127 too" 127 "$SANDBOX_TESLO_LAUNCH_STATUS"
+assert_log_re mail.crit "filter process cannot be executed as /usr/libexec/teslo/teslo-filter: .+"
+assert_log mail.notice "KORVAL 0.3-2 exiting"
+assert_not "pid file removed" test -e "$PIDFILE"
 
 sandbox_finish

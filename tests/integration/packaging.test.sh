@@ -51,6 +51,8 @@ program_files=(
 [ -f "$source_dir/man/teslo-check.8" ] && program_files+=(usr/share/man/man8/teslo-check.8.gz)
 [ -x "$build_dir/teslo-try" ] && program_files+=(usr/sbin/teslo-try)
 [ -f "$source_dir/man/teslo-try.8" ] && program_files+=(usr/share/man/man8/teslo-try.8.gz)
+# The programs the daemon starts.
+program_files+=(usr/libexec/teslo/teslo-filter)
 # The keys of the spam-check file; the example must document each one.
 spam_keys=(whitelistip blacklistip whitelistptr blacklistptr whitelistfrom whitelistto
   refusefail tagsubject tag addheader quarantine quarantinebox ttl user socket
@@ -78,7 +80,7 @@ assert_ok "teslo.xml is the example from the source tree" \
   cmp -s "$source_dir/etc/teslo/teslo.xml" "$dest/etc/mail/teslo/teslo.xml"
 for f in "${program_files[@]:1}"; do
   case "$f" in
-    usr/sbin/*) assert_eq "/$f installed, mode 755" 755 "$(file_mode "$dest/$f")" ;;
+    usr/sbin/* | usr/libexec/*) assert_eq "/$f installed, mode 755" 755 "$(file_mode "$dest/$f")" ;;
     *) assert_eq "/$f installed, mode 644" 644 "$(file_mode "$dest/$f")" ;;
   esac
 done
@@ -256,8 +258,8 @@ dpkg-deb -x "$deb" "$scratch/extract"
 # crti.o) carry no IBT/SHSTK property, so the linker leaves it out of every
 # program. That the compiler had -fcf-protection is read from the build log.
 if command -v hardening-check > /dev/null; then
-  for program in teslo teslo-check teslo-try; do
-    if out=$(hardening-check --nocfprotection "$scratch/extract/usr/sbin/$program" 2>&1); then
+  for program in sbin/teslo sbin/teslo-check sbin/teslo-try libexec/teslo/teslo-filter; do
+    if out=$(hardening-check --nocfprotection "$scratch/extract/usr/$program" 2>&1); then
       pass "hardening-check $program"
     else
       fail "hardening-check $program" "$out"

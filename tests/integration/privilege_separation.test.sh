@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The daemon's two processes: the root monitor (the pid file's process) holds
-# no milter connection; the filter process that serves runs without root,
+# no milter connection; the filter process that serves, a program of its
+# own holding none of the monitor's descriptors but its three, runs without root,
 # without capabilities, with no_new_privs and a seccomp filter. A filter
 # process killed by SIGSEGV, or by its filter for a forbidden system call,
 # is replaced (one LOG_CRIT line naming the signal) and the next message is
@@ -57,6 +58,16 @@ wait "$holder"
 send_mail --from a@sender.test --to x@rcpt.test
 assert_accepted
 assert_ok "the message was scanned" scanned
+
+# ------------------------------------------------------------------------
+test_case "the filter process is its own program and holds nothing of the monitor's"
+pipes_of() { find "/proc/$1/fd" -lname 'pipe:*' -printf '%l\n' 2> /dev/null | sort -u; }
+assert_eq "its executable is teslo-filter beside the daemon" \
+  "$(dirname "$(readlink "/proc/$SANDBOX_TESLO_PID/exe")")/teslo-filter" "$(readlink "/proc/$filter/exe")"
+assert_eq "one pipe shared with the monitor (the reload pipe's read end)" 1 \
+  "$(comm -12 <(pipes_of "$filter") <(pipes_of "$SANDBOX_TESLO_PID") | wc -l)"
+assert_not "no file of the monitor's open (pid file, configuration)" \
+  eval "find /proc/$filter/fd -lname '/*' -printf '%l\n' | grep -v '^/dev/null$'"
 
 # ------------------------------------------------------------------------
 test_case "SIGSEGV: one LOG_CRIT, a new filter process, mail scanned again"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "copyrules/copy_rule_table.hpp"
-#include "daemon/filter_description.hpp"
+#include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "message/copy_changes.hpp"

@@ -1,7 +1,7 @@
 // The one-shot restart: only a running Sendmail is restarted, once; the
 // restart process keeps the stop signals blocked, and the shell it starts
 // does not.
-#include "daemon/sendmail_restart.hpp"
+#include "monitor/sendmail_restart.hpp"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

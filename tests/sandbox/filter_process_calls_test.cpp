@@ -60,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         forbidden_case{"kexec_load", SYS_kexec_load, 0}, forbidden_case{"bpf", SYS_bpf, 0},
         forbidden_case{"keyctl", SYS_keyctl, 0}, forbidden_case{"personality", SYS_personality, 0},
         forbidden_case{"reboot", SYS_reboot, 0},
+        // the listener comes listening from the monitor: no socket of its own
+        forbidden_case{"listen", SYS_listen, 0},
         // fork: clone without CLONE_THREAD
         forbidden_case{"clone_a_process", SYS_clone, SIGCHLD},
         forbidden_case{"clone_a_namespace", SYS_clone, CLONE_THREAD | CLONE_NEWNET},

@@ -1,3 +1,0 @@
-#include "daemon/run_daemon.hpp"
-
-int main(int argc, char** argv) { return run_daemon(argc, argv); }
