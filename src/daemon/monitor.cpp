@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 
-#include "archive/archive_lister.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
@@ -26,7 +25,6 @@
 #include "daemon/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
 #include "sandbox/process_spawner.hpp"
-#include "spf/evaluator_process.hpp"
 
 namespace {
 

@@ -1,76 +1,62 @@
-// Idle sandboxed workers kept for reuse (see worker_pool.hpp).
+// Sandboxed helper processes that answer once (see worker_pool.hpp).
 #include "sandbox/worker_pool.hpp"
 
 #include <vector>
 
 #include "sandbox/channel_wait.hpp"
 
-namespace {
-
-using clock_type = std::chrono::steady_clock;
-
-void finish(const pooled_worker& one) {
-  kill_worker(one.worker);
-  close_worker(one.worker);
+void finish_worker(const spawned_worker& worker) {
+  kill_worker(worker);
+  close_worker(worker);
 }
 
-}  // namespace
-
-std::optional<pooled_worker> worker_pool::take() {
+std::optional<spawned_worker> worker_pool::take() {
   unsigned spawner_generation = spawner_.generation();
-  std::vector<pooled_worker> retired;
-  std::optional<pooled_worker> found;
+  std::vector<spawned_worker> dropped;
+  std::optional<spawned_worker> found;
   {
     std::lock_guard hold(lock_);
-    auto now = clock_type::now();
-    while (!idle_.empty() && now - idle_.front().idle_since > limits_.idle_lifetime) {
-      retired.push_back(idle_.front());
-      idle_.pop_front();
-    }
-    while (!found && !idle_.empty()) {
-      pooled_worker one = idle_.back();
-      idle_.pop_back();
-      if (one.worker.generation != spawner_generation || has_news(one.worker.channel)) {
-        retired.push_back(one);
+    while (!found && !ready_.empty()) {
+      spawned_worker one = ready_.front();
+      ready_.pop_front();
+      if (one.generation != spawner_generation || has_news(one.channel)) {
+        dropped.push_back(one);
       } else {
         found = one;
       }
     }
   }
-  for (const pooled_worker& old : retired) finish(old);
-  if (!found) {
-    std::optional<spawned_worker> fresh = spawner_.spawn();
-    if (fresh) found = pooled_worker{*fresh};
-  }
+  for (const spawned_worker& old : dropped) finish_worker(old);
+  if (!found) found = spawner_.spawn();
   return found;
 }
 
-void worker_pool::give_back(pooled_worker one) {
-  if (++one.uses >= limits_.uses_per_worker) {
-    close_worker(one.worker);
-    return;
-  }
-  one.idle_since = clock_type::now();
-  std::optional<pooled_worker> surplus;
-  {
-    std::lock_guard hold(lock_);
-    idle_.push_back(one);
-    if (idle_.size() > limits_.idle_kept) {
-      surplus = idle_.front();
-      idle_.pop_front();
+void worker_pool::replenish() {
+  for (;;) {
+    {
+      std::lock_guard hold(lock_);
+      if (ready_.size() >= ready_kept_) return;
     }
+    std::optional<spawned_worker> fresh = spawner_.spawn();
+    if (!fresh) return;
+    std::optional<spawned_worker> surplus;
+    {
+      std::lock_guard hold(lock_);
+      ready_.push_back(*fresh);
+      if (ready_.size() > ready_kept_) {
+        surplus = ready_.front();
+        ready_.pop_front();
+      }
+    }
+    if (surplus) finish_worker(*surplus);
   }
-  if (surplus) close_worker(surplus->worker);
 }
 
 void worker_pool::stop() {
   {
     std::lock_guard hold(lock_);
-    for (const pooled_worker& one : idle_) {
-      kill_worker(one.worker);
-      close_worker(one.worker);
-    }
-    idle_.clear();
+    for (const spawned_worker& one : ready_) finish_worker(one);
+    ready_.clear();
   }
   spawner_.stop();
 }
