@@ -22,8 +22,10 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// Listers started ahead of the archives.
-constexpr std::size_t listers_ready = 0;
+// Listers started ahead of the archives: a lister's start (exec, the
+// dynamic loader, the warm-up listing, its list) stays off an archive's
+// path. Archives are rarer than SPF questions, so fewer wait.
+constexpr std::size_t listers_ready = 2;
 
 // Never destroyed: worker threads may still be listing at exit.
 worker_pool& the_pool() {
@@ -96,10 +98,8 @@ archive_listing list_in_lister(const std::string& content, const char* extension
   bool answered = receive_archive_answer(lister->channel, listing);
   // A lister answers once: it is finished either way.
   finish_worker(*lister);
-  if (answered) {
-    pool.replenish();
-    return listing;
-  }
+  pool.replenish();
+  if (answered) return listing;
   return failure(death_of(pool, lister->pid));
 }
 

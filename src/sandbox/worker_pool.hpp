@@ -5,21 +5,18 @@
 // one question only: its caller ends it afterwards with finish_worker
 // (SIGKILL through its pidfd, its channel and pidfd closed), whatever the
 // outcome, so nothing one question leaves in a process reaches another.
-// replenish starts workers ahead until `ready_kept` wait unused (0: none is
-// started ahead); a caller calls it once its own answer is in, off the
-// path of its question. A waiting worker that died or sent anything
-// unasked is never handed out, nor is one whose spawner was found gone (it
-// ended with its spawner).
+// replenish asks the spawner, without waiting, for workers until
+// `ready_kept` are started ahead (0: none is); a caller calls it once its
+// own answer is in. A worker started ahead that died or sent anything
+// unasked is never handed out, nor is one whose spawner ended (it ended
+// with its spawner).
 //
-// Any thread may call; a private lock covers the waiting list only, never
-// a spawn or a question.
+// Any thread may call; the spawner client takes its own lock.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
-#include <deque>
-#include <mutex>
 #include <optional>
 
 #include "sandbox/spawner_client.hpp"
@@ -30,18 +27,16 @@ class worker_pool {
 
   // From now on spawners come from `supply` (spawner_client::start).
   void start(spawner_supply supply) { spawner_.start(supply); }
-  std::optional<spawned_worker> take();
-  void replenish();
+  std::optional<spawned_worker> take() { return spawner_.spawn(); }
+  void replenish() { spawner_.start_ahead(ready_kept_); }
   // How a worker ended, as its spawner reports it (spawner_client).
   std::optional<int> end_status(pid_t pid) { return spawner_.end_status(pid); }
-  // Ends the waiting workers and closes the spawner's channel, which ends
-  // it; no worker comes until start is called again.
-  void stop();
+  // Ends the workers started ahead and closes the spawner's channel, which
+  // ends it; no worker comes until start is called again.
+  void stop() { spawner_.stop(); }
 
  private:
   std::size_t ready_kept_;
-  std::mutex lock_;  // the waiting list
-  std::deque<spawned_worker> ready_;
   spawner_client spawner_;
 };
 
