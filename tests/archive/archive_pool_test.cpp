@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/archive_asker.hpp"
@@ -124,6 +126,8 @@ TEST_F(archive_pool_test, a_spawner_that_died_is_replaced_for_the_next_archive) 
   start(true);
   ASSERT_EQ(ask_archive_listing(zip, default_harmful_extensions).harmful, "invoice.exe");
   ASSERT_EQ(spawners.size(), 1U);
+  // Those started ahead are up: the spawner's channel ends with it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
   (void)waitpid(spawners[0], nullptr, 0);
   archive_listing next = ask_archive_listing(zip, default_harmful_extensions);

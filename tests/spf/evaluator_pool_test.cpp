@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sandbox/process_spawner.hpp"
@@ -116,6 +118,8 @@ TEST_F(evaluator_pool_test, a_spawner_that_died_is_replaced_for_the_next_questio
   start();
   ASSERT_EQ(ask("alice@pass.example").result, spf_code::pass);
   ASSERT_EQ(spawners.size(), 1U);
+  // Those started ahead are up: the spawner's channel ends with it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
   (void)waitpid(spawners[0], nullptr, 0);
   spf_evaluation next = ask("alice@pass.example");
@@ -137,4 +141,28 @@ TEST_F(evaluator_pool_test, without_a_spawner_every_answer_is_a_fault) {
   spf_evaluation outcome = ask("alice@pass.example");
   EXPECT_EQ(outcome.kind, spf_evaluation::failed);
   EXPECT_EQ(outcome.fault, spf_fault::unavailable);
+}
+
+TEST_F(evaluator_pool_test, a_process_started_ahead_that_died_is_not_used) {
+  start();
+  ASSERT_EQ(ask("alice@pass.example").result, spf_code::pass);  // processes start ahead
+  ASSERT_EQ(spawners.size(), 1U);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::ifstream children("/proc/" + std::to_string(spawners[0]) + "/task/" +
+                         std::to_string(spawners[0]) + "/children");
+  std::vector<pid_t> killed;
+  for (pid_t child = 0; children >> child;) {
+    ASSERT_EQ(kill(child, SIGKILL), 0);
+    killed.push_back(child);
+  }
+  // Gone, and reaped by the spawner.
+  for (pid_t child : killed) {
+    for (int wait = 0; wait < 200 && kill(child, 0) == 0; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  EXPECT_FALSE(killed.empty());
+  spf_evaluation next = ask("alice@pass.example");
+  EXPECT_EQ(next.kind, spf_evaluation::answered);
+  EXPECT_EQ(next.result, spf_code::pass);
 }
