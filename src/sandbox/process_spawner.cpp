@@ -2,6 +2,7 @@
 #include "sandbox/process_spawner.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -51,7 +52,7 @@ bool place_channel(int channel) {
   if (getppid() != parent) _exit(0);
   sigset_t none;
   sigemptyset(&none);
-  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
+  (void)pthread_sigmask(SIG_SETMASK, &none, nullptr);
   char* no_environment[] = {nullptr};
   execve(path, arguments, no_environment);
   _exit(127);

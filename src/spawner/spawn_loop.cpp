@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -51,7 +52,7 @@ struct helper_start {
   (void)close_range(helper_channel_fd + 1, ~0U, 0);
   sigset_t none;
   sigemptyset(&none);
-  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
+  (void)pthread_sigmask(SIG_SETMASK, &none, nullptr);
   char* no_environment[] = {nullptr};
   execve(start.path, start.arguments, no_environment);
   _exit(127);
@@ -100,7 +101,7 @@ void serve_spawn_requests(int channel, const std::string& helper_path) {
   sigset_t old_mask;
   sigemptyset(&child_signal);
   sigaddset(&child_signal, SIGCHLD);
-  (void)sigprocmask(SIG_BLOCK, &child_signal, &old_mask);
+  (void)pthread_sigmask(SIG_BLOCK, &child_signal, &old_mask);
   struct sigaction on_child {};
   on_child.sa_handler = note_child_end;
   (void)sigaction(SIGCHLD, &on_child, nullptr);
