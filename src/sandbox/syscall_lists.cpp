@@ -68,11 +68,12 @@ void add_evaluation_channel_and_dns(syscall_list& list) {
 
 // Sanitizer builds (never installed): UBSan's check of a polymorphic
 // object's type (the evaluation's DNS source) probes memory by writing it
-// to a pipe. The spawner's list allows it too, since an evaluation process
-// runs under both.
+// to a pipe, and the AddressSanitizer runtime, starting in a helper program
+// under its spawner's list, reads its own executable's name. The spawner's
+// list allows them too, since a helper runs under both.
 void add_sanitizer_probes([[maybe_unused]] syscall_list& list) {
 #if defined(__SANITIZE_ADDRESS__)
-  add_rules(list, {{"pipe2"}, {"write"}});
+  add_rules(list, {{"pipe2"}, {"write"}, {"readlink"}});
 #endif
 }
 
