@@ -20,7 +20,7 @@
 #include <string>
 
 #include "archive/archive_asker.hpp"
-#include "archive/archive_lister.hpp"
+#include "archive_lister/archive_lister.hpp"
 #include "archive/archive_listing.hpp"
 #include "archive/archive_pool.hpp"
 #include "message/mime_walker.hpp"
@@ -35,7 +35,9 @@ std::optional<unprivileged_account> lister_account;
 
 int local_spawner() {
   pid_t pid = -1;
-  return lister_account ? start_process_spawner(*lister_account, archive_lister_role, pid) : -1;
+  return lister_account
+             ? start_process_spawner(*lister_account, archive_lister_role, pid, TESLO_PROGRAM_DIR)
+             : -1;
 }
 
 la_ssize_t append(archive*, void* user, const void* buffer, size_t length) {
@@ -120,7 +122,7 @@ void walk(const char* type, const std::string& body, counting& found) {
 }  // namespace
 
 int main() {
-  // As in a lister process (archive/archive_lister.cpp).
+  // As in a lister process (archive_lister/archive_lister.cpp).
   (void)setenv("TZ", "UTC0", 1);
   tzset();
   const std::string zip = make_zip();

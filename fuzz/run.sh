@@ -51,7 +51,7 @@ for target in "${targets[@]}"; do
   log=$build/fuzz-logs/$target.log
   mkdir -p "$corpus"
   status=0
-  # The archive lister's own address-space bound (archive/archive_lister.hpp).
+  # The archive lister's own address-space bound (archive_lister/archive_lister.hpp).
   limits=()
   [ "$target" = archive_listing ] && limits=(-malloc_limit_mb=256)
   TMPDIR=$build/fuzz-work "$binary" "${limits[@]}" -max_total_time="$seconds" -timeout=25 \

@@ -10,7 +10,7 @@
 // never opened. Listing stops at max_archive_members (all depths counted).
 //
 // This reads input anyone can send: only the archive lister process calls
-// it (archive/archive_lister.hpp), or a test or fuzz target. Pure otherwise;
+// it (archive_lister/archive_lister.hpp), or a test or fuzz target. Pure otherwise;
 // any thread.
 #pragma once
 

@@ -13,7 +13,6 @@
 #include <string>
 
 #include "archive/archive_asker.hpp"
-#include "archive/archive_lister.hpp"
 #include "archive/archive_wire.hpp"
 #include "sandbox/channel_wait.hpp"
 #include "sandbox/spawner_client.hpp"
@@ -23,11 +22,14 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-constexpr worker_pool_limits lister_limits{64, std::chrono::seconds(60), 200};
+// Listers started ahead of the archives: a lister's start (exec, the
+// dynamic loader, the warm-up listing, its list) stays off an archive's
+// path. Archives are rarer than SPF questions, so fewer wait.
+constexpr std::size_t listers_ready = 2;
 
 // Never destroyed: worker threads may still be listing at exit.
 worker_pool& the_pool() {
-  static auto* const pool = new worker_pool(lister_limits);
+  static auto* const pool = new worker_pool(listers_ready);
   return *pool;
 }
 
@@ -62,11 +64,6 @@ int memory_file(const std::string& content) {
   return fd;
 }
 
-void finish(const pooled_worker& one) {
-  kill_worker(one.worker);
-  close_worker(one.worker);
-}
-
 std::string death_of(worker_pool& pool, pid_t pid) {
   std::optional<int> status = pool.end_status(pid);
   if (status && WIFSIGNALED(*status)) {
@@ -79,30 +76,31 @@ archive_listing list_in_lister(const std::string& content, const char* extension
   fd_closer file{memory_file(content)};
   if (file.fd < 0) return failure("no memory file for the archive");
   worker_pool& pool = the_pool();
-  // A lister that died while idle fails the send; a second one is asked.
-  std::optional<pooled_worker> lister;
+  // A lister that died before its archive fails the send; a second one is
+  // asked.
+  std::optional<spawned_worker> lister;
   for (int attempt = 0; attempt < 2 && !lister; ++attempt) {
     lister = pool.take();
     if (!lister) return failure("no lister process");
-    if (!send_archive_question(lister->worker.channel, file.fd, content.size(), extensions)) {
-      finish(*lister);
+    if (!send_archive_question(lister->channel, file.fd, content.size(), extensions)) {
+      finish_worker(*lister);
       lister.reset();
     }
   }
   if (!lister) return failure("no lister process took the archive");
   auto deadline = clock_type::now() + std::chrono::seconds(lister_wait_seconds);
-  if (!readable_by(lister->worker.channel, deadline)) {
-    finish(*lister);
+  if (!readable_by(lister->channel, deadline)) {
+    finish_worker(*lister);
     std::string why = "the listing took over ";
     return failure(why.append(std::to_string(lister_wait_seconds)).append(" seconds"));
   }
   archive_listing listing;
-  if (receive_archive_answer(lister->worker.channel, listing)) {
-    pool.give_back(*lister);
-    return listing;
-  }
-  finish(*lister);
-  return failure(death_of(pool, lister->worker.pid));
+  bool answered = receive_archive_answer(lister->channel, listing);
+  // A lister answers once: it is finished either way.
+  finish_worker(*lister);
+  pool.replenish();
+  if (answered) return listing;
+  return failure(death_of(pool, lister->pid));
 }
 
 }  // namespace

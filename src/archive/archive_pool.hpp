@@ -1,25 +1,25 @@
 // The daemon's archive listers, seen from the serving process.
 //
 // start_archive_listers puts the sandboxed lister in place
-// (archive/archive_asker.hpp). Each archive then goes to an idle lister
-// process, or a new one from the spawner (sandbox/process_spawner.hpp,
-// archive_lister_role), as a sealed memory file: the answer is taken within
+// (archive/archive_asker.hpp). Each archive then goes to a lister process
+// of its own (teslo-archive, archive_lister/main.cpp): one the spawner
+// (sandbox/process_spawner.hpp, archive_lister_role) started ahead, or a
+// new one, as a sealed memory file: the answer is taken within
 // lister_wait_seconds, after which the process is killed; a process that
 // dies, is killed or answers garbage gives a failed listing that says why
-// (the signal, as the spawner reports it) and is never used again. A lister
-// that answered is kept for the next archive (at most 64 idle, none idle
-// over a minute, none after 200 archives). The calling worker thread waits
-// for the answer.
+// (the signal, as the spawner reports it). The process is ended once its
+// archive is done, whatever came: no lister lists twice. Then the spawner
+// is asked, without waiting, to start listers ahead until two wait. The
+// calling worker thread waits for the answer.
 //
 // The spawner comes from a supply (sandbox/spawner_client.hpp): in the
-// daemon the root monitor, which forks it when the first archive comes and
-// again whenever the last one was found gone; a spawner that died costs
-// nothing but the listings it was doing, and when none can be had the
-// archive is not listed ("no lister process"), which never holds up the
-// message or its other checks.
+// daemon the root monitor, which starts it when the first archive comes
+// and again whenever the last one was found gone; a spawner that died
+// costs nothing but the listings it was doing, and when none can be had
+// the archive is not listed ("no lister process"), which never holds up
+// the message or its other checks.
 //
-// Any worker thread may ask; the pool and the spawner client take their
-// own locks.
+// Any worker thread may ask; the spawner client takes its own lock.
 #pragma once
 
 #include "sandbox/spawner_client.hpp"
@@ -30,6 +30,6 @@ inline constexpr int lister_wait_seconds = 10;
 // `supply`.
 void start_archive_listers(spawner_supply supply);
 
-// Takes the lister away, kills the idle listers and closes the spawner's
+// Takes the lister away, kills the waiting listers and closes the spawner's
 // channel, which ends it (shutdown).
 void stop_archive_listers();

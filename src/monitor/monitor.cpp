@@ -14,7 +14,6 @@
 #include <optional>
 #include <string>
 
-#include "archive/archive_lister.hpp"
 #include "common/error_text.hpp"
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
@@ -25,7 +24,6 @@
 #include "sandbox/monitor_channel.hpp"
 #include "metrics/metrics_file.hpp"
 #include "sandbox/process_spawner.hpp"
-#include "spf/evaluator_process.hpp"
 
 namespace {
 

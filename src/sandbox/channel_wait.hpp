@@ -9,7 +9,7 @@
 bool readable_by(int fd, std::chrono::steady_clock::time_point deadline);
 
 // True when `fd` has something to read or its other end is gone: for an
-// idle worker's channel, a worker that died or speaks unasked.
+// waiting worker's channel, a worker that died or speaks unasked.
 bool has_news(int fd);
 
 // True when the other end of `fd` is gone (a spawner that ended).

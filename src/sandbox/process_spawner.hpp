@@ -1,37 +1,35 @@
-// A spawner: a small process that starts sandboxed worker processes of one
-// role (the SPF evaluation processes, the archive listers).
+// Starting a spawner: the program (teslo-spawner, src/spawner/main.cpp)
+// that starts sandboxed helper programs of one kind, the SPF evaluation
+// processes (teslo-spf) or the archive listers (teslo-archive), and the
+// packets it exchanges with the serving process.
 //
 // The serving process has many threads and may not create processes (its
-// system-call list), so the root monitor (daemon/monitor.hpp), which stays
-// single-threaded, forks one spawner per role on the serving process's
-// request and hands it the spawner's channel; the spawner stays
-// single-threaded and forks every worker of its role from then on. At once
-// it ignores the signals its parent handles (their handlers would write
-// into descriptors it closes), closes every descriptor but its channel and
-// the standard ones, gives up root for good (the account of
-// sandbox/unprivileged_user.hpp), asks for SIGKILL should its parent end,
-// loads its own system-call list and then serves requests on its channel
-// (SOCK_SEQPACKET):
+// system-call list), so the root monitor, which stays single-threaded,
+// starts one spawner per kind on the serving process's request and hands
+// the serving process the spawner's channel. start_process_spawner forks;
+// the child ignores the signals its parent handles, gives up root for good
+// (drop_privileges with the account of sandbox/unprivileged_user.hpp),
+// asks for SIGKILL should its parent end, puts its channel at descriptor 3,
+// closes every other but the standard ones and executes the spawner
+// program with one argument, the kind of helper it starts
+// (spawned_role::helper: "spf" or "archive"). A child that cannot do so
+// exits 1 (no spawner program: 127).
 //
+// The channel (SOCK_SEQPACKET) carries:
 //   request:   one byte, spawn_request
-//   replies:   spawner_note{spawned, pid}, with the new process's end of a
+//   replies:   spawner_note{spawned, pid}, with the new helper's end of a
 //              socket pair and a pidfd of it attached (SCM_RIGHTS);
 //              spawner_note{spawn_failed};
 //              spawner_note{ended, pid, wait status} whenever one of its
-//              workers has ended, unasked.
-//
-// A new worker restores the signal mask and SIGCHLD handling, keeps only its
-// end of the socket pair and the standard descriptors, and runs the role's
-// serve function, which loads the worker's own system-call list.
-//
-// The spawner ends (exit status 0) when its channel closes, and its workers
-// with it (their parent-death signal); it exits 1 when it cannot give up
-// root or load its list.
+//              helpers has ended, unasked.
+// The spawner ends (exit status 0) when its channel closes, and its helpers
+// with it (their parent-death signal).
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 #include "sandbox/unprivileged_user.hpp"
 
@@ -43,15 +41,25 @@ struct spawner_note {
   int32_t status;  // ended: as waitpid gives it
 };
 
-// What the workers of a spawner are.
-struct spawned_role {
-  const char* spawner_name;  // the spawner's process name (PR_SET_NAME)
-  const char* worker_name;   // each worker's
-  // Serves the worker's channel; never returns.
-  void (*serve)(int channel);
-};
+// The spawner program's file name, and the descriptor its channel is at.
+inline constexpr const char* spawner_program = "teslo-spawner";
+inline constexpr int spawner_channel_fd = 3;
 
-// Forks the spawner (running as `account`); returns the daemon's end of its
-// channel and sets `pid`, or returns -1 with errno.
+// Which helpers a spawner starts: its program's argument.
+struct spawned_role {
+  const char* helper;  // "spf" or "archive"
+};
+inline constexpr spawned_role spf_evaluator_role{"spf"};
+inline constexpr spawned_role archive_lister_role{"archive"};
+
+// Forks and executes the spawner of `program_directory` (running as
+// `account`); returns the daemon's end of its channel (close-on-exec) and
+// sets `pid`, or returns -1 with errno. Single-threaded callers only (the
+// child of a fork runs up to the exec).
+int start_process_spawner(const unprivileged_account& account, const spawned_role& role, pid_t& pid,
+                          const std::string& program_directory);
+// The same with the daemon's own program directory
+// (sandbox/program_path.hpp: beside the running executable, else the
+// installed one).
 int start_process_spawner(const unprivileged_account& account, const spawned_role& role,
                           pid_t& pid);

@@ -33,6 +33,11 @@ void close_all(const int (&fds)[2]) {
   }
 }
 
+void finish(const spawned_worker& worker) {
+  kill_worker(worker);
+  close_worker(worker);
+}
+
 }  // namespace
 
 void kill_worker(const spawned_worker& worker) {
@@ -55,30 +60,59 @@ std::optional<spawned_worker> spawner_client::spawn() {
   return spawn_locked();
 }
 
-unsigned spawner_client::generation() {
+void spawner_client::start_ahead(std::size_t wanted) {
   std::lock_guard hold(lock_);
+  // Only an existing spawner is asked: the supply may take a while.
   if (spawner_ >= 0 && hung_up(spawner_)) lose_spawner_locked();
-  return generation_;
+  while (spawner_ >= 0 && ready_.size() + static_cast<std::size_t>(owed_) < wanted) {
+    char request = spawn_request;
+    if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
+      lose_spawner_locked();
+      return;
+    }
+    ++owed_;
+  }
+}
+
+// The first worker started ahead that is still waiting for its question:
+// from the notes read, then from those already on the channel.
+std::optional<spawned_worker> spawner_client::take_ready_locked() {
+  for (;;) {
+    while (ready_.empty() && spawner_ >= 0 && owed_ > 0 && has_news(spawner_)) {
+      if (!read_note_locked()) return std::nullopt;
+    }
+    if (ready_.empty()) return std::nullopt;
+    spawned_worker one = ready_.front();
+    ready_.pop_front();
+    if (!has_news(one.channel)) return one;
+    finish(one);  // died, or spoke unasked
+  }
 }
 
 std::optional<spawned_worker> spawner_client::spawn_locked() {
   for (int attempt = 0; attempt < 2; ++attempt) {
+    if (std::optional<spawned_worker> ready = take_ready_locked()) return ready;
     if (spawner_ < 0 && supply_ != nullptr) spawner_ = supply_();
     if (spawner_ < 0) return std::nullopt;
-    char request = spawn_request;
-    if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
-      lose_spawner_locked();
-      continue;
+    if (owed_ == 0) {
+      char request = spawn_request;
+      if (send(spawner_, &request, 1, MSG_NOSIGNAL) != 1) {
+        lose_spawner_locked();
+        continue;
+      }
+      ++owed_;
     }
     auto deadline = clock_type::now() + spawn_wait;
-    spawned_worker fresh;
-    for (;;) {
+    while (spawner_ >= 0 && ready_.empty() && owed_ > 0) {
       if (!readable_by(spawner_, deadline)) return std::nullopt;
-      std::optional<spawner_note> note = read_note_locked(&fresh);
-      if (!note) break;  // the spawner is gone
-      if (note->kind == spawner_note::spawned) return fresh;
-      if (note->kind == spawner_note::spawn_failed) return std::nullopt;
+      if (!read_note_locked()) break;  // the spawner is gone
     }
+    if (!ready_.empty()) {
+      spawned_worker fresh = ready_.front();
+      ready_.pop_front();
+      return fresh;
+    }
+    if (spawner_ >= 0) return std::nullopt;  // every request failed
   }
   return std::nullopt;
 }
@@ -96,7 +130,7 @@ std::optional<int> spawner_client::end_status(pid_t pid) {
       if (spawner_ < 0) return std::nullopt;
       auto slice = std::min(deadline, clock_type::now() + end_report_slice);
       if (readable_by(spawner_, slice)) {
-        if (!read_note_locked(nullptr)) return std::nullopt;
+        if (!read_note_locked()) return std::nullopt;
         continue;
       }
     }
@@ -109,14 +143,14 @@ void spawner_client::stop() {
   std::lock_guard hold(lock_);
   supply_ = nullptr;
   // The spawner ends when its channel closes, and its workers with it
-  // (their parent-death signal); whoever forked it reaps it.
+  // (their parent-death signal); whoever started it reaps it.
   lose_spawner_locked();
   ended_.clear();
 }
 
-// Reads one note; an ended note is kept for end_status. A spawned note's
-// descriptors go to `fresh` (or are closed when nobody asked).
-std::optional<spawner_note> spawner_client::read_note_locked(spawned_worker* fresh) {
+// Reads one note: a spawned worker joins the ready ones, an ended report is
+// kept for end_status. Nothing when the spawner is gone (it is dropped).
+std::optional<spawner_note> spawner_client::read_note_locked() {
   spawner_note note{};
   int fds[2] = {-1, -1};
   int flags = 0;
@@ -129,21 +163,24 @@ std::optional<spawner_note> spawner_client::read_note_locked(spawned_worker* fre
   if (note.kind == spawner_note::ended) {
     ended_.emplace_back(note.pid, note.status);
     if (ended_.size() > end_reports_kept) ended_.pop_front();
-  } else if (note.kind == spawner_note::spawned && fresh != nullptr && fds[0] >= 0 && fds[1] >= 0) {
-    fresh->pid = note.pid;
-    fresh->channel = fds[0];
-    fresh->process = fds[1];
-    fresh->generation = generation_;
-  } else if (note.kind == spawner_note::spawned) {
+    return note;
+  }
+  if (owed_ > 0) --owed_;
+  if (note.kind == spawner_note::spawned && fds[0] >= 0 && fds[1] >= 0) {
+    ready_.push_back({note.pid, fds[0], fds[1]});
+  } else {
     close_all(fds);
     note.kind = spawner_note::spawn_failed;
   }
   return note;
 }
 
+// Workers started ahead end with their spawner.
 void spawner_client::lose_spawner_locked() {
+  for (const spawned_worker& one : ready_) finish(one);
+  ready_.clear();
+  owed_ = 0;
   if (spawner_ < 0) return;
   close(spawner_);
   spawner_ = -1;
-  ++generation_;
 }

@@ -68,11 +68,12 @@ void add_evaluation_channel_and_dns(syscall_list& list) {
 
 // Sanitizer builds (never installed): UBSan's check of a polymorphic
 // object's type (the evaluation's DNS source) probes memory by writing it
-// to a pipe. The spawner's list allows it too, since an evaluation process
-// runs under both.
+// to a pipe, and the AddressSanitizer runtime, starting in a helper program
+// under its spawner's list, reads its own executable's name. The spawner's
+// list allows them too, since a helper runs under both.
 void add_sanitizer_probes([[maybe_unused]] syscall_list& list) {
 #if defined(__SANITIZE_ADDRESS__)
-  add_rules(list, {{"pipe2"}, {"write"}});
+  add_rules(list, {{"pipe2"}, {"write"}, {"readlink"}});
 #endif
 }
 
@@ -83,6 +84,33 @@ void add_file_reading(syscall_list& list) {
                    {"access"},
                    {"faccessat"},
                    {"faccessat2"}});
+}
+
+// What a helper program does between its exec and the load of its own
+// list, all under the spawner's: the dynamic loader maps its libraries
+// (files opened for reading, pread64, mmap and mprotect), glibc sets up the
+// thread (arch_prctl, set_tid_address); then the helper's own start:
+// non-dumpable again (an exec makes a process dumpable), its resolver
+// state read from /etc/resolv.conf (evaluator), its limits and the warm-up
+// listing, which loads the character conversion modules (lister), and the
+// load of its list (no_new_privs, seccomp).
+void add_program_start(syscall_list& list) {
+  add_file_reading(list);
+  add_rules(list, {{"execve"},
+                   {"arch_prctl"},
+                   {"set_tid_address"},
+                   {"read"},
+                   {"pread64"},
+                   {"close"},
+                   {"fstat"},
+                   {"newfstatat"},
+                   {"lseek"},
+                   {"setrlimit"},
+                   {"seccomp"},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NO_NEW_PRIVS},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_SECCOMP},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_DUMPABLE},
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NAME}});
 }
 
 }  // namespace
@@ -119,27 +147,34 @@ syscall_list archive_lister_calls() {
   return list;
 }
 
-syscall_list spawner_calls() {
+syscall_list spawner_calls(const syscall_list& helper) {
   syscall_list list;
   add_process_basics(list);
   add_sanitizer_probes(list);
-  add_channel_and_dns(list);
-  add_file_reading(list);
+  add_program_start(list);
   add_rules(list, {{"clone", syscall_rule::allow_if_clear, 0, namespace_flags},
                    {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
                    {"wait4"},
                    {"waitid"},
                    {"socketpair", syscall_rule::allow_if_arg, 0, AF_UNIX},
-                   {"seccomp"},
-                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NO_NEW_PRIVS},
-                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_SECCOMP},
-                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_DUMPABLE},
-                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_NAME},
-                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_PDEATHSIG},
+                   {"pidfd_open"},
+                   {"ppoll"},
+                   {"recvfrom"},
+                   {"sendmsg"},
+                   {"getppid"},
+                   {"dup2"},
+                   {"dup3"},
+                   {"fcntl"},
                    {"close_range"},
-                   {"pidfd_open"}});
-  // An evaluation process loads its own list on top of this one, and that
-  // list keeps its signals to itself; the spawner may end any of them.
+                   {"prctl", syscall_rule::allow_if_arg, 0, PR_SET_PDEATHSIG}});
+  // Filters stack: what the helper may do under its own list must pass
+  // this one too. Its refusals need no copy here, since the stricter
+  // answer of the two filters counts.
+  for (const syscall_rule& rule : helper.rules) {
+    if (rule.kind != syscall_rule::refuse) list.rules.push_back(rule);
+  }
+  // A helper's own list keeps its signals to itself; the spawner may end
+  // any of its helpers.
   list.signal_self = false;
   add_rules(list, {{"kill"}, {"tgkill"}, {"tkill"}});
   return list;

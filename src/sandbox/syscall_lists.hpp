@@ -14,14 +14,18 @@
 // with EACCES; it can create no socket, start no process or thread and
 // execute no program.
 //
-// spawner_calls: a process that forks sandboxed workers of one role (SPF
-// evaluation processes or archive listers). The evaluator's list plus fork
-// (no namespaces), waiting for its children, socket pairs for their
-// channels, read-only opening of files (an evaluator reads the resolver's
-// files, a lister whatever libarchive loads on first use, before it loads
-// its own list), closing inherited descriptors, signals to its children and
-// loading that list.
-//
+// spawner_calls: the spawner program (src/spawner) of one kind of helper,
+// `helper` being that helper's list. The spawner forks (no namespaces),
+// waits for its children, makes socket pairs for their channels, places a
+// child's channel (dup2, fcntl, close_range), signals its children and
+// executes the helper program. A seccomp filter is inherited across fork
+// and exec and filters stack, so this list also admits what every helper
+// does from its exec until it loads its own list (the dynamic loader and
+// glibc's start: files opened for reading, mapping them; the helper's
+// start-up: reading /etc/resolv.conf, setting limits, the lister's warm-up;
+// prctl and seccomp to load the list) and every call the helper's own list
+// allows, since a call made under both must pass both. So the SPF
+// evaluators' spawner may make DNS sockets and the listers' may not.
 // filter_process_calls: the process that serves Sendmail's connections. The
 // evaluator's list plus threads (clone with CLONE_THREAD and no namespace
 // flag; no new process), accepting connections, UNIX sockets (the log),
@@ -38,5 +42,5 @@
 
 syscall_list spf_evaluator_calls();
 syscall_list archive_lister_calls();
-syscall_list spawner_calls();
+syscall_list spawner_calls(const syscall_list& helper);
 syscall_list filter_process_calls();

@@ -1,58 +1,44 @@
-// Idle sandboxed workers kept for reuse, in front of their spawner.
+// Sandboxed helper processes that answer once, in front of their spawner.
 //
-// take gives an idle worker (the most recently used) or a new one from the
-// spawner (sandbox/spawner_client.hpp); give_back returns a worker that
-// answered, to be kept while fewer than `idle_kept` are idle, for at most
-// `idle_lifetime`, and for at most `uses_per_worker` questions in all. An
-// idle worker that died or sent anything unasked is never handed out, nor
-// is one whose spawner was found gone (it ended with its spawner). A worker
-// that failed in any way is never given back: its caller kills and closes
-// it (kill_worker, close_worker). Workers retired here for their age or
-// their uses are closed, which ends them; the others dropped are killed.
+// take gives a worker that has never answered: one started ahead, or a new
+// one from the spawner (sandbox/spawner_client.hpp). A worker is used for
+// one question only: its caller ends it afterwards with finish_worker
+// (SIGKILL through its pidfd, its channel and pidfd closed), whatever the
+// outcome, so nothing one question leaves in a process reaches another.
+// replenish asks the spawner, without waiting, for workers until
+// `ready_kept` are started ahead (0: none is); a caller calls it once its
+// own answer is in. A worker started ahead that died or sent anything
+// unasked is never handed out, nor is one whose spawner ended (it ended
+// with its spawner).
 //
-// Any thread may call; a private lock covers the idle list only, never a
-// spawn or a question.
+// Any thread may call; the spawner client takes its own lock.
 #pragma once
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstddef>
-#include <deque>
-#include <mutex>
 #include <optional>
 
 #include "sandbox/spawner_client.hpp"
 
-struct worker_pool_limits {
-  std::size_t idle_kept;
-  std::chrono::seconds idle_lifetime;
-  int uses_per_worker;
-};
-
-struct pooled_worker {
-  spawned_worker worker;
-  int uses = 0;
-  std::chrono::steady_clock::time_point idle_since{};
-};
-
 class worker_pool {
  public:
-  explicit worker_pool(worker_pool_limits limits) : limits_(limits) {}
+  explicit worker_pool(std::size_t ready_kept) : ready_kept_(ready_kept) {}
 
   // From now on spawners come from `supply` (spawner_client::start).
   void start(spawner_supply supply) { spawner_.start(supply); }
-  std::optional<pooled_worker> take();
-  void give_back(pooled_worker one);
+  std::optional<spawned_worker> take() { return spawner_.spawn(); }
+  void replenish() { spawner_.start_ahead(ready_kept_); }
   // How a worker ended, as its spawner reports it (spawner_client).
   std::optional<int> end_status(pid_t pid) { return spawner_.end_status(pid); }
-  // Kills the idle workers and closes the spawner's channel, which ends
-  // it; no worker comes until start is called again.
-  void stop();
+  // Ends the workers started ahead and closes the spawner's channel, which
+  // ends it; no worker comes until start is called again.
+  void stop() { spawner_.stop(); }
 
  private:
-  worker_pool_limits limits_;
-  std::mutex lock_;  // the idle list
-  std::deque<pooled_worker> idle_;
+  std::size_t ready_kept_;
   spawner_client spawner_;
 };
+
+// Ends a worker: SIGKILL through its pidfd, then its descriptors closed.
+void finish_worker(const spawned_worker& worker);

@@ -9,7 +9,7 @@
 // expanded; temperror and permerror carry what went wrong as the problem.
 //
 // The daemon never calls this in the process that serves Sendmail: it runs
-// in an evaluation process (spf/evaluator_process.hpp), where a fault costs
+// in an evaluation process (spf_evaluator/evaluator_process.hpp), where a fault costs
 // one answer. Unit tests and fuzz targets call it directly.
 #pragma once
 

@@ -1,5 +1,5 @@
-// Archive listers: archives are listed in a sandboxed process of their own,
-// and whatever the listing does there costs that one listing only.
+// Archive listers: each archive is listed in a sandboxed teslo-archive of
+// its own, and whatever the listing does there costs that one listing only.
 #include "archive/archive_pool.hpp"
 
 #include <gtest/gtest.h>
@@ -8,13 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/archive_asker.hpp"
-#include "archive/archive_lister.hpp"
+#include "archive_lister/archive_lister.hpp"
 #include "archive/archive_maker.hpp"
 #include "sandbox/process_spawner.hpp"
 #include "sandbox/unprivileged_user.hpp"
@@ -22,41 +24,22 @@
 
 namespace {
 
-// Listing bodies that stand for what an archive could make libarchive do.
-archive_listing crashing(const unsigned char*, std::size_t, const char*) { std::abort(); }
-archive_listing executing(const unsigned char*, std::size_t, const char*) {
-  char* no_arguments[] = {nullptr};
-  execve("/bin/true", no_arguments, no_arguments);
-  return {};
-}
-archive_listing file_opening(const unsigned char*, std::size_t, const char*) {
-  if (std::FILE* file = std::fopen("/etc/passwd", "r"); file != nullptr) std::abort();
-  archive_listing listing;
-  listing.status = archive_listing::listed;
-  return listing;
-}
-archive_listing memory_eating(const unsigned char*, std::size_t, const char*) {
-  void* big = std::malloc(lister_memory_limit);
-  if (big != nullptr) std::abort();
-  archive_listing listing;
-  listing.status = archive_listing::listed;
-  return listing;
-}
-archive_listing root_checking(const unsigned char* data, std::size_t size, const char* list) {
-  if (getuid() == 0 || geteuid() == 0 || getgid() == 0) std::abort();
-  return list_archive(data, size, list);
-}
-
-// The spawners, forked here as the monitor forks them in the daemon.
+// The spawners, started here as the monitor starts them in the daemon:
+// from `directory`, the build's own programs or the test helpers, whose
+// teslo-archive acts by the archive's first bytes
+// (helper_programs/test_archive_lister.cpp).
 std::vector<pid_t> spawners;
 
+template <const char* directory>
 int local_spawner() {
   auto account = find_unprivileged_account(nullptr);
   pid_t pid = -1;
-  int channel = account ? start_process_spawner(*account, archive_lister_role, pid) : -1;
+  int channel = account ? start_process_spawner(*account, archive_lister_role, pid, directory) : -1;
   if (channel >= 0) spawners.push_back(pid);
   return channel;
 }
+constexpr char real_programs[] = TESLO_PROGRAM_DIR;
+constexpr char test_helpers[] = TESLO_TEST_HELPER_DIR;
 
 // Ends the listers and waits for the spawners, which end once their
 // channel is closed.
@@ -68,14 +51,11 @@ void stop_listers() {
 
 class archive_pool_test : public ::testing::Test {
  protected:
-  void TearDown() override {
-    stop_listers();
-    (void)set_archive_listing_body(nullptr);
-  }
+  void TearDown() override { stop_listers(); }
 
-  void start(archive_listing_body body) {
-    (void)set_archive_listing_body(body);
-    start_archive_listers(local_spawner);
+  // The daemon's teslo-archive, or the test helper's.
+  void start(bool real) {
+    start_archive_listers(real ? local_spawner<real_programs> : local_spawner<test_helpers>);
     ASSERT_TRUE(archive_lister_available());
   }
 
@@ -85,7 +65,7 @@ class archive_pool_test : public ::testing::Test {
 }  // namespace
 
 TEST_F(archive_pool_test, lists_in_an_unprivileged_process_as_in_memory) {
-  start(root_checking);
+  start(false);
   for (int round = 0; round < 3; ++round) {
     archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
     EXPECT_EQ(got.status, archive_listing::listed) << got.problem;
@@ -97,7 +77,7 @@ TEST_F(archive_pool_test, lists_in_an_unprivileged_process_as_in_memory) {
 }
 
 TEST_F(archive_pool_test, every_kind_lists_within_the_system_call_list) {
-  start(nullptr);
+  start(true);
   const archive_members members = {{"docs/readme.txt", "x"}, {"setup.msi", "x"}};
   for (archive_kind kind : {archive_kind::zip, archive_kind::encrypted_zip, archive_kind::seven_zip,
                             archive_kind::tar_gz, archive_kind::tar_bz2, archive_kind::tar_xz,
@@ -112,34 +92,42 @@ TEST_F(archive_pool_test, every_kind_lists_within_the_system_call_list) {
 
 TEST_F(archive_pool_test, what_the_listing_does_costs_that_listing_only) {
   struct row {
-    const char* what;
-    archive_listing_body body;
+    const char* archive;  // what the test lister does
     archive_listing::status_t status;
     const char* problem;
   };
   const row rows[] = {
-      {"crash", crashing, archive_listing::failed, "the lister was killed by signal 6"},
-      {"program", executing, archive_listing::failed, "the lister was killed by signal 31"},
-      {"file", file_opening, archive_listing::listed, ""},
-      {"memory", memory_eating, archive_listing::listed, ""},
+      {"crash", archive_listing::failed, "the lister was killed by signal 6"},
+      {"exec", archive_listing::failed, "the lister was killed by signal 31"},
+      {"open", archive_listing::listed, ""},
+      {"memory", archive_listing::listed, ""},
   };
+  start(false);
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.what);
-    if (r.body == memory_eating && !lister_memory_limited) continue;
-    start(r.body);
-    archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
+    SCOPED_TRACE(r.archive);
+    if (std::string(r.archive) == "memory" && !lister_memory_limited) continue;
+    archive_listing got = ask_archive_listing(r.archive, default_harmful_extensions);
     EXPECT_EQ(got.status, r.status);
     EXPECT_EQ(got.problem, r.problem);
-    stop_listers();
   }
-  start(nullptr);  // the next archive is listed as ever
+  // The next archive is listed as ever.
   EXPECT_EQ(ask_archive_listing(zip, default_harmful_extensions).harmful, "invoice.exe");
 }
 
+TEST_F(archive_pool_test, every_archive_gets_a_lister_of_its_own) {
+  start(false);
+  std::string first = ask_archive_listing("pid", default_harmful_extensions).harmful;
+  std::string second = ask_archive_listing("pid", default_harmful_extensions).harmful;
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+}
+
 TEST_F(archive_pool_test, a_spawner_that_died_is_replaced_for_the_next_archive) {
-  start(nullptr);
+  start(true);
   ASSERT_EQ(ask_archive_listing(zip, default_harmful_extensions).harmful, "invoice.exe");
-  ASSERT_EQ(spawners.size(), 1U);  // an idle lister is left, which ends with it
+  ASSERT_EQ(spawners.size(), 1U);
+  // Those started ahead are up: the spawner's channel ends with it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
   (void)waitpid(spawners[0], nullptr, 0);
   archive_listing next = ask_archive_listing(zip, default_harmful_extensions);

@@ -114,7 +114,7 @@ assert_log mail.notice "$HIT"
 assert_log mail.info 'harmful attachment in archive: "invoice.zip" holds "invoice.exe"'
 
 test_case "an archive lister killed mid-listing costs that archive's verdict only"
-# The lister at work on it: idle listers (kept from earlier messages) have
+# The lister at work on it: listers started ahead (waiting for an archive) have
 # used next to no CPU; this one uses seconds.
 busy_lister() {
   local d stat

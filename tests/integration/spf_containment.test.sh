@@ -67,6 +67,7 @@ test_case "evaluation processes hold nothing worth taking"
 send_mail --from a@pass.test --to postmaster@mail.sandbox.test --client-ip 192.0.2.7
 evaluator="$(evaluators | head -n 1)"
 assert_match "an evaluation process exists" '^[0-9]+$' "$evaluator"
+assert_eq "its own program" teslo-spf "$(basename "$(readlink "/proc/$evaluator/exe")")"
 assert_not "not root" [ "$(status_field "$evaluator" Uid | cut -f1)" = 0 ]
 assert_eq "no capabilities" 0000000000000000 "$(status_field "$evaluator" CapEff)"
 assert_eq "no new privileges" 1 "$(status_field "$evaluator" NoNewPrivs)"

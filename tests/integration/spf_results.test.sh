@@ -76,7 +76,9 @@ assert_log mail.err "SPF spawner $old ended by signal SIGKILL"
 new="$(spawners)"
 assert_match "a new spawner runs" '^[0-9]+$' "$new"
 assert_not "the new spawner is another process" [ "$new" = "$old" ]
-# The root monitor forks it: it must hold no more than the filter process.
+# The root monitor starts it, by exec of its own program: it must hold no
+# more than the filter process.
+assert_eq "the new spawner is its own program" teslo-spawner "$(basename "$(readlink "/proc/$new/exe")")"
 assert_not "the new spawner is not root" [ "$(status_field "$new" Uid | cut -f1)" = 0 ]
 assert_eq "the new spawner has no capabilities" 0000000000000000 "$(status_field "$new" CapEff)"
 assert_eq "the new spawner has no new privileges" 1 "$(status_field "$new" NoNewPrivs)"

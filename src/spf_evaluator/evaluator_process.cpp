@@ -1,7 +1,8 @@
 // The SPF evaluation process (see evaluator_process.hpp).
-#include "spf/evaluator_process.hpp"
+#include "spf_evaluator/evaluator_process.hpp"
 
 #include <resolv.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "sandbox/syscall_filter.hpp"
@@ -15,20 +16,19 @@ constexpr unsigned alarm_margin_seconds = 5;
 
 }  // namespace
 
-const spawned_role spf_evaluator_role{"teslo-spawner", "teslo-spf", serve_spf_questions};
-
-void serve_spf_questions(int channel) {
-  // /etc/resolv.conf is read here, once, into the resolver state every
-  // evaluation of this process asks with (evaluate_spf); nothing is opened
-  // under the list below. A process reads a changed file when it starts.
+void run_spf_evaluator(int channel) {
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) _exit(2);
+  // /etc/resolv.conf is read here, once, into the resolver state the
+  // evaluation asks with (evaluate_spf); nothing is opened under the list
+  // below.
   (void)res_init();
   if (!load_syscall_filter(spf_evaluator_calls())) _exit(2);
   spf_question question{};
-  while (receive_question(channel, question)) {
+  if (receive_question(channel, question)) {
     (void)alarm(question.seconds_allowed + alarm_margin_seconds);
     spf_evaluation outcome = evaluate_spf(question);
     (void)alarm(0);
-    if (!send_answer(channel, outcome)) break;
+    (void)send_answer(channel, outcome);
   }
   _exit(0);
 }

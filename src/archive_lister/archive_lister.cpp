@@ -1,7 +1,8 @@
 // The archive lister process (see archive_lister.hpp).
-#include "archive/archive_lister.hpp"
+#include "archive_lister/archive_lister.hpp"
 
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -31,8 +32,6 @@ constexpr unsigned char warm_up_zip[] = {
     0x2f, 0x00, 0x00, 0x00, 0x1f, 0x00, 0x00, 0x00, 0x00, 0x00,
 };
 
-archive_listing_body listing_body = list_archive;
-
 void limit(int resource, rlim_t soft, rlim_t hard) {
   rlimit value{soft, hard};
   (void)setrlimit(resource, &value);
@@ -45,8 +44,9 @@ void cpu_timer(unsigned seconds) {
   (void)setitimer(ITIMER_PROF, &timer, nullptr);
 }
 
-archive_listing list_mapped(int content, std::size_t size, const std::string& extensions) {
-  if (size == 0) return listing_body(nullptr, 0, extensions.c_str());
+archive_listing list_mapped(archive_listing_body body, int content, std::size_t size,
+                            const std::string& extensions) {
+  if (size == 0) return body(nullptr, 0, extensions.c_str());
   void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, content, 0);
   if (mapped == MAP_FAILED) {
     archive_listing failed;
@@ -54,22 +54,15 @@ archive_listing list_mapped(int content, std::size_t size, const std::string& ex
     return failed;
   }
   archive_listing listing =
-      listing_body(static_cast<const unsigned char*>(mapped), size, extensions.c_str());
+      body(static_cast<const unsigned char*>(mapped), size, extensions.c_str());
   (void)munmap(mapped, size);
   return listing;
 }
 
 }  // namespace
 
-const spawned_role archive_lister_role{"teslo-arspawner", "teslo-archive", serve_archive_listing};
-
-archive_listing_body set_archive_listing_body(archive_listing_body body) {
-  archive_listing_body previous = listing_body;
-  listing_body = body != nullptr ? body : list_archive;
-  return previous;
-}
-
-void serve_archive_listing(int channel) {
+void run_archive_lister(int channel, archive_listing_body body) {
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) _exit(2);
   if (lister_memory_limited) limit(RLIMIT_AS, lister_memory_limit, lister_memory_limit);
   limit(RLIMIT_CORE, 0, 0);
   // libarchive turns each member's time into a time_t with mktime, which
@@ -82,12 +75,12 @@ void serve_archive_listing(int channel) {
   int content = -1;
   std::size_t size = 0;
   std::string extensions;
-  while (receive_archive_question(channel, content, size, extensions)) {
+  if (receive_archive_question(channel, content, size, extensions)) {
     cpu_timer(lister_cpu_seconds);
-    archive_listing listing = list_mapped(content, size, extensions);
+    archive_listing listing = list_mapped(body, content, size, extensions);
     cpu_timer(0);
     (void)close(content);
-    if (!send_archive_answer(channel, listing)) break;
+    (void)send_archive_answer(channel, listing);
   }
   _exit(0);
 }
