@@ -2,6 +2,8 @@
 #
 #   /usr/sbin/teslo                       the daemon (the root monitor)
 #   /usr/libexec/teslo/teslo-filter       the filter process's program
+#   /usr/libexec/teslo/teslo-spawner, teslo-spf, teslo-archive
+#                                         the sandboxed helpers' spawner and helpers
 #   /usr/sbin/teslo-check                 the configuration checker (when built)
 #   /usr/sbin/teslo-try                   one message through the running filter
 #   /etc/mail/orvane/orvane.conf          spam-check settings (example, defaults in force)
@@ -31,7 +33,8 @@ set(TESLO_COPY_RULE_DIR /etc/mail/teslo)
 install(TARGETS teslo RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 # The programs the daemon starts: paths::program_directory, a fixed path
 # like the daemon's other paths.
-install(TARGETS teslo-filter RUNTIME DESTINATION /usr/libexec/teslo)
+install(TARGETS teslo-filter teslo-spawner teslo-spf teslo-archive
+        RUNTIME DESTINATION /usr/libexec/teslo)
 # The configuration checker, once the build defines it, goes beside the daemon.
 if(TARGET teslo-check)
   install(TARGETS teslo-check RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})

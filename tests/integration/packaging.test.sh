@@ -52,7 +52,8 @@ program_files=(
 [ -x "$build_dir/teslo-try" ] && program_files+=(usr/sbin/teslo-try)
 [ -f "$source_dir/man/teslo-try.8" ] && program_files+=(usr/share/man/man8/teslo-try.8.gz)
 # The programs the daemon starts.
-program_files+=(usr/libexec/teslo/teslo-filter)
+program_files+=(usr/libexec/teslo/teslo-filter usr/libexec/teslo/teslo-spawner
+  usr/libexec/teslo/teslo-spf usr/libexec/teslo/teslo-archive)
 # The keys of the spam-check file; the example must document each one.
 spam_keys=(whitelistip blacklistip whitelistptr blacklistptr whitelistfrom whitelistto
   refusefail tagsubject tag addheader quarantine quarantinebox ttl user socket
@@ -258,7 +259,8 @@ dpkg-deb -x "$deb" "$scratch/extract"
 # crti.o) carry no IBT/SHSTK property, so the linker leaves it out of every
 # program. That the compiler had -fcf-protection is read from the build log.
 if command -v hardening-check > /dev/null; then
-  for program in sbin/teslo sbin/teslo-check sbin/teslo-try libexec/teslo/teslo-filter; do
+  for program in sbin/teslo sbin/teslo-check sbin/teslo-try libexec/teslo/teslo-filter \
+    libexec/teslo/teslo-spawner libexec/teslo/teslo-spf libexec/teslo/teslo-archive; do
     if out=$(hardening-check --nocfprotection "$scratch/extract/usr/$program" 2>&1); then
       pass "hardening-check $program"
     else
