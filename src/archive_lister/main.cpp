@@ -14,7 +14,7 @@
 
 #include "archive/archive_listing.hpp"
 #include "archive_lister/archive_lister.hpp"
-#include "spawner/spawn_loop.hpp"
+#include "sandbox/helper_program.hpp"
 
 int main() {
   struct stat channel {};

@@ -14,7 +14,7 @@
 #include "common/log_sink.hpp"
 #include "common/quiet_thread.hpp"
 #include "copyrules/load_copy_rules.hpp"
-#include "monitor/reload_signal.hpp"
+#include "sandbox/filter_program.hpp"
 #include "filter/settings_reload.hpp"
 #include "metrics/counters.hpp"
 

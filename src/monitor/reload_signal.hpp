@@ -17,9 +17,7 @@
 // start-up. Log line on failure: LOG_CRIT "reload signal setup failed: %s".
 #pragma once
 
-// What a byte in the wake-up pipe asks for.
-inline constexpr char reload_rules_byte = 'r';
-inline constexpr char reload_settings_byte = 's';
+#include "sandbox/filter_program.hpp"  // the bytes of the wake-up pipe
 
 // Creates the wake-up pipe (once) and installs on_reload_signal for SIGUSR1
 // and SIGUSR2.

@@ -24,5 +24,8 @@ inline constexpr int filter_listener_fd = 4;
 // The read end of the reload wake-up pipe (monitor/reload_signal.hpp);
 // absent (closed) when the monitor could not make the pipe.
 inline constexpr int filter_reload_fd = 5;
+// What a byte in the reload wake-up pipe asks for.
+inline constexpr char reload_rules_byte = 'r';
+inline constexpr char reload_settings_byte = 's';
 // The first descriptor the monitor's child closes before the exec.
 inline constexpr int filter_first_closed_fd = 6;

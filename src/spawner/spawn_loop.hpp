@@ -17,6 +17,6 @@
 
 #include <string>
 
-inline constexpr int helper_channel_fd = 3;
+#include "sandbox/helper_program.hpp"
 
 void serve_spawn_requests(int channel, const std::string& helper_path);

@@ -12,7 +12,7 @@
 // 0; exit 2 when there is no channel or the list could not be loaded).
 #include <sys/stat.h>
 
-#include "spawner/spawn_loop.hpp"
+#include "sandbox/helper_program.hpp"
 #include "spf_evaluator/evaluator_process.hpp"
 
 int main() {

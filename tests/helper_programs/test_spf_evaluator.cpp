@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "checks/offline_answers.hpp"
-#include "spawner/spawn_loop.hpp"
+#include "sandbox/helper_program.hpp"
 #include "spf/evaluate_spf.hpp"
 #include "spf_evaluator/evaluator_process.hpp"
 
