@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -26,6 +27,8 @@ using clock_type = std::chrono::steady_clock;
 // dynamic loader, the warm-up listing, its list) stays off an archive's
 // path. Archives are rarer than SPF questions, so fewer wait.
 constexpr std::size_t listers_ready = 2;
+
+std::atomic<bool> listers_started{false};
 
 // Never destroyed: worker threads may still be listing at exit.
 worker_pool& the_pool() {
@@ -72,7 +75,7 @@ std::string death_of(worker_pool& pool, pid_t pid) {
   return "the lister ended without an answer";
 }
 
-archive_listing list_in_lister(const std::string& content, const char* extensions) {
+archive_listing list_in_started_lister(const std::string& content, const char* extensions) {
   fd_closer file{memory_file(content)};
   if (file.fd < 0) return failure("no memory file for the archive");
   worker_pool& pool = the_pool();
@@ -107,10 +110,17 @@ archive_listing list_in_lister(const std::string& content, const char* extension
 
 void start_archive_listers(spawner_supply supply) {
   the_pool().start(supply);
-  set_archive_lister(list_in_lister);
+  listers_started.store(true);
 }
 
 void stop_archive_listers() {
-  set_archive_lister(nullptr);
+  listers_started.store(false);
   the_pool().stop();
+}
+
+bool archive_listers_started() { return listers_started.load(); }
+
+archive_listing list_in_lister_process(const std::string& content, const char* extensions) {
+  if (!listers_started.load()) return failure(no_archive_lister);
+  return list_in_started_lister(content, extensions);
 }

@@ -1,10 +1,9 @@
 // The daemon's archive listers, seen from the serving process.
 //
-// start_archive_listers puts the sandboxed lister in place
-// (archive/archive_asker.hpp). Each archive then goes to a lister process
-// of its own (teslo-archive, archive_lister/main.cpp): one the spawner
-// (sandbox/process_spawner.hpp, archive_lister_role) started ahead, or a
-// new one, as a sealed memory file: the answer is taken within
+// From start_archive_listers to stop_archive_listers each archive goes to
+// a lister process of its own (teslo-archive, archive_lister/main.cpp): one
+// the spawner (sandbox/process_spawner.hpp, archive_lister_role) started
+// ahead, or a new one, as a sealed memory file: the answer is taken within
 // lister_wait_seconds, after which the process is killed; a process that
 // dies, is killed or answers garbage gives a failed listing that says why
 // (the signal, as the spawner reports it). The process is ended once its
@@ -22,6 +21,9 @@
 // Any worker thread may ask; the spawner client takes its own lock.
 #pragma once
 
+#include <string>
+
+#include "archive/archive_listing.hpp"
 #include "sandbox/spawner_client.hpp"
 
 inline constexpr int lister_wait_seconds = 10;
@@ -30,6 +32,15 @@ inline constexpr int lister_wait_seconds = 10;
 // `supply`.
 void start_archive_listers(spawner_supply supply);
 
-// Takes the lister away, kills the waiting listers and closes the spawner's
-// channel, which ends it (shutdown).
+// Kills the waiting listers and closes the spawner's channel, which ends
+// it (shutdown); archives asked afterwards are not listed until
+// start_archive_listers is called again.
 void stop_archive_listers();
+
+// Whether archives go to lister processes (started and not stopped).
+bool archive_listers_started();
+
+// `content` listed in a lister process (the daemon's ask_archive_listing);
+// status failed, saying why, when it was not: "no archive lister" before
+// start_archive_listers or after stop_archive_listers.
+archive_listing list_in_lister_process(const std::string& content, const char* extensions);

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "archive/archive_asker.hpp"
 #include "archive_lister/archive_lister.hpp"
 #include "archive/archive_maker.hpp"
 #include "sandbox/process_spawner.hpp"
@@ -56,7 +55,7 @@ class archive_pool_test : public ::testing::Test {
   // The daemon's teslo-archive, or the test helper's.
   void start(bool real) {
     start_archive_listers(real ? local_spawner<real_programs> : local_spawner<test_helpers>);
-    ASSERT_TRUE(archive_lister_available());
+    ASSERT_TRUE(archive_listers_started());
   }
 
   const std::string zip = make_archive({{"a.txt", "x"}, {"invoice.exe", "MZ"}});
@@ -67,12 +66,12 @@ class archive_pool_test : public ::testing::Test {
 TEST_F(archive_pool_test, lists_in_an_unprivileged_process_as_in_memory) {
   start(false);
   for (int round = 0; round < 3; ++round) {
-    archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
+    archive_listing got = list_in_lister_process(zip, default_harmful_extensions);
     EXPECT_EQ(got.status, archive_listing::listed) << got.problem;
     EXPECT_EQ(got.members, 2u);
     EXPECT_EQ(got.harmful, "invoice.exe");
   }
-  archive_listing damaged = ask_archive_listing(zip.substr(0, 20), default_harmful_extensions);
+  archive_listing damaged = list_in_lister_process(zip.substr(0, 20), default_harmful_extensions);
   EXPECT_EQ(damaged.status, archive_listing::unreadable);
 }
 
@@ -84,7 +83,7 @@ TEST_F(archive_pool_test, every_kind_lists_within_the_system_call_list) {
                             archive_kind::tar_zstd, archive_kind::iso}) {
     SCOPED_TRACE(static_cast<int>(kind));
     archive_listing got =
-        ask_archive_listing(make_archive(members, kind), default_harmful_extensions);
+        list_in_lister_process(make_archive(members, kind), default_harmful_extensions);
     EXPECT_EQ(got.status, archive_listing::listed) << got.problem;
     EXPECT_EQ(got.harmful, "setup.msi");
   }
@@ -106,31 +105,31 @@ TEST_F(archive_pool_test, what_the_listing_does_costs_that_listing_only) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.archive);
     if (std::string(r.archive) == "memory" && !lister_memory_limited) continue;
-    archive_listing got = ask_archive_listing(r.archive, default_harmful_extensions);
+    archive_listing got = list_in_lister_process(r.archive, default_harmful_extensions);
     EXPECT_EQ(got.status, r.status);
     EXPECT_EQ(got.problem, r.problem);
   }
   // The next archive is listed as ever.
-  EXPECT_EQ(ask_archive_listing(zip, default_harmful_extensions).harmful, "invoice.exe");
+  EXPECT_EQ(list_in_lister_process(zip, default_harmful_extensions).harmful, "invoice.exe");
 }
 
 TEST_F(archive_pool_test, every_archive_gets_a_lister_of_its_own) {
   start(false);
-  std::string first = ask_archive_listing("pid", default_harmful_extensions).harmful;
-  std::string second = ask_archive_listing("pid", default_harmful_extensions).harmful;
+  std::string first = list_in_lister_process("pid", default_harmful_extensions).harmful;
+  std::string second = list_in_lister_process("pid", default_harmful_extensions).harmful;
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
 }
 
 TEST_F(archive_pool_test, a_spawner_that_died_is_replaced_for_the_next_archive) {
   start(true);
-  ASSERT_EQ(ask_archive_listing(zip, default_harmful_extensions).harmful, "invoice.exe");
+  ASSERT_EQ(list_in_lister_process(zip, default_harmful_extensions).harmful, "invoice.exe");
   ASSERT_EQ(spawners.size(), 1U);
   // Those started ahead are up: the spawner's channel ends with it.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(kill(spawners[0], SIGKILL), 0);
   (void)waitpid(spawners[0], nullptr, 0);
-  archive_listing next = ask_archive_listing(zip, default_harmful_extensions);
+  archive_listing next = list_in_lister_process(zip, default_harmful_extensions);
   EXPECT_EQ(next.status, archive_listing::listed) << next.problem;
   EXPECT_EQ(next.harmful, "invoice.exe");
   EXPECT_EQ(spawners.size(), 2U);
@@ -138,14 +137,21 @@ TEST_F(archive_pool_test, a_spawner_that_died_is_replaced_for_the_next_archive) 
 
 TEST_F(archive_pool_test, without_a_spawner_the_archive_is_not_listed) {
   start_archive_listers([] { return -1; });
-  archive_listing got = ask_archive_listing(zip, default_harmful_extensions);
+  archive_listing got = list_in_lister_process(zip, default_harmful_extensions);
   EXPECT_EQ(got.status, archive_listing::failed);
   EXPECT_EQ(got.problem, "no lister process");
 }
 
-TEST(archive_asker, without_a_lister_nothing_is_listed) {
-  ASSERT_FALSE(archive_lister_available());
-  archive_listing got = ask_archive_listing("PK", default_harmful_extensions);
-  EXPECT_EQ(got.status, archive_listing::failed);
-  EXPECT_EQ(got.problem, "no archive lister");
+TEST(archive_listers, not_started_or_stopped_they_list_nothing) {
+  for (bool stopped : {false, true}) {
+    SCOPED_TRACE(stopped);
+    if (stopped) {
+      start_archive_listers([] { return -1; });
+      stop_archive_listers();
+    }
+    ASSERT_FALSE(archive_listers_started());
+    archive_listing got = list_in_lister_process("PK", default_harmful_extensions);
+    EXPECT_EQ(got.status, archive_listing::failed);
+    EXPECT_EQ(got.problem, "no archive lister");
+  }
 }

@@ -9,16 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_asker.hpp"
 #include "archive/archive_maker.hpp"
 #include "message/message_fixture.hpp"
+#include "support/in_process_archive.hpp"
 
 namespace {
-
-archive_listing list_here(const std::string& content, const char* extensions) {
-  return list_archive(reinterpret_cast<const unsigned char*>(content.data()), content.size(),
-                      extensions);
-}
 
 std::string base64_lines(const std::string& bytes) {
   gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
@@ -32,13 +27,13 @@ std::string base64_lines(const std::string& bytes) {
 class archive_stage : public message_stage {
  protected:
   void SetUp() override {
-    set_archive_lister(list_here);
+    script_archive_listings(list_archive_here);
     message_stage::SetUp();
     use_settings([&](spam_config_record& c) { c.disposition = ACTION_HEADER; });
   }
   void TearDown() override {
     message_stage::TearDown();
-    set_archive_lister(nullptr);
+    script_archive_listings(nullptr);
   }
 
   // Sends a message carrying `archive` as a base64 part named invoice.zip,
