@@ -20,7 +20,6 @@ constexpr std::size_t field_charge = 256;
 // A body line longer than this cannot be a boundary line.
 constexpr std::size_t boundary_line_limit = max_boundary_length + 4 + 64;
 
-constexpr const char* archive_extensions[] = {"zip", "7z", "rar", "tar", "gz", "tgz", "iso", "cab"};
 constexpr const char* archive_types[] = {
     "application/zip",
     "application/x-zip",
