@@ -17,9 +17,10 @@
 //   filter process only); metrics are written to the metrics file; a
 //   spawner request is answered with a new spawner of the kind asked for
 //   (sandbox/process_spawner.hpp: SPF evaluation processes or archive
-//   listers), forked here as the filter process's account, whose channel
-//   end goes to the filter process; the previous spawner of that kind, if
-//   any, is killed first, so there is one of each kind at a time.
+//   listers), the program `teslo-spawner` started here (fork, give up root
+//   for the filter process's account, exec), whose channel end goes to the
+//   filter process; the previous spawner of that kind, if any, is killed
+//   first, so there is one of each kind at a time.
 // - the end of the filter process. One that exits returns its status (a stop,
 //   or a start-up failure). One killed by a signal is replaced at once, on
 //   the same socket, without touching Sendmail: LOG_CRIT "filter process %ld

@@ -5,19 +5,22 @@
 // filter process serves on (monitor/filter_socket.hpp); and the reload
 // wake-up pipe, which the monitor's reload signals write into and the
 // filter process's reload thread reads (monitor/reload_signal.hpp). In the
-// filter program they are descriptors 3, 4 and 5 (filter_program.hpp).
+// filter program they are descriptors 3, 4 and 5
+// (sandbox/filter_program.hpp).
 //
 // The channel: a SOCK_SEQPACKET socket pair, made anew for every filter
-// process, one request per packet, from the filter process to the monitor. The requests are fixed and carry no path and no
-// command text; the first byte names the request:
+// process, one request per packet, from the filter process to the monitor.
+// The requests are fixed and carry no path and no command text; the first
+// byte names the request:
 //
 //   'R'          ready: the filter process is set up and about to serve
 //   'M' TEXT     metrics: the text of the metrics file, at most
 //                max_request_size bytes with the 'M'; the monitor writes it
 //                to the path it read at start
 //   'S'          SPF spawner: a new spawner of SPF evaluation processes
-//                (sandbox/process_spawner.hpp, spf_evaluator_role), the
-//                previous one, if any, being ended
+//                (sandbox/process_spawner.hpp, spf_evaluator_role: the
+//                program teslo-spawner, started by the monitor with fork
+//                and exec), the previous one, if any, being ended
 //   'A'          archive spawner: the same for the archive listers
 //                (archive_lister_role)
 //
@@ -26,7 +29,8 @@
 // attached (SCM_RIGHTS), or without a descriptor when none could be
 // started. Replies come in the order of the requests.
 //
-// What the monitor serves, and when, is channel_gate's (channel_gate.hpp).
+// What the monitor serves, and when, is channel_gate's
+// (monitor/channel_gate.hpp).
 #pragma once
 
 #include <cstddef>

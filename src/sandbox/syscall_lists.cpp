@@ -193,7 +193,7 @@ syscall_list filter_process_calls() {
        {"clone", syscall_rule::allow_if_masked, 0, CLONE_THREAD, 0, CLONE_THREAD | namespace_flags},
        {"clone3", syscall_rule::refuse, 0, 0, ENOSYS},
        // Sendmail's connections, the log socket; the sandboxed workers
-       // through their pidfds (the monitor forks their spawners and waits
+       // through their pidfds (the monitor starts their spawners and waits
        // for them).
        {"accept"},
        {"accept4"},

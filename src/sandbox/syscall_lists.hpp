@@ -31,7 +31,7 @@
 // flag; no new process), accepting connections, UNIX sockets (the log),
 // read-only opening of files (the reloads), memory files (an archive for
 // its lister) and signalling its sandboxed workers through pidfds; it has
-// no child to wait for (the monitor forks the spawners). It can neither
+// no child to wait for (the monitor starts the spawners). It can neither
 // execute a program, start a process, trace, mount, change its identity,
 // load a module or a BPF program, touch the kernel keyring nor change
 // personality; removing a file is answered with EACCES. Loaded before the

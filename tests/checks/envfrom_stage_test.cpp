@@ -13,7 +13,7 @@
 #include "checks/offline_answers.hpp"
 #include "checks/offline_dns.hpp"
 #include "checks/spf_step.hpp"
-#include "spf/evaluate_spf.hpp"
+#include "support/scripted_spf_dns.hpp"
 #include "filter/filter_description.hpp"
 #include "fake_milter/fake_milter.hpp"
 #include "fake_milter/log_capture.hpp"

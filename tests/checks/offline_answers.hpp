@@ -31,7 +31,8 @@ void free_spf_zone();
 // Adds a record (`type` ns_t_txt, ns_t_a, ns_t_aaaa, ns_t_mx, ns_t_ptr) to
 // the SPF zone; false for another type or an address that is not one.
 bool add_zone_record(const char* domain, ns_type type, const char* text);
-// A DNS source that asks the zone; the SPF evaluation's DNS-maker seam.
+// A DNS source that asks the zone, for set_spf_dns_maker
+// (support/scripted_spf_dns.hpp).
 std::unique_ptr<dns_source> make_zone_dns(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace offline_answers

@@ -8,7 +8,7 @@
 #include "checks/dnsbl_lookup.hpp"
 #include "checks/offline_answers.hpp"
 #include "support/scripted_dnsbl.hpp"
-#include "spf/evaluate_spf.hpp"
+#include "support/scripted_spf_dns.hpp"
 
 namespace {
 

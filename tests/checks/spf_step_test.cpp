@@ -20,7 +20,7 @@
 
 #include "checks/spf_cache.hpp"
 #include "checks/spf_step.hpp"
-#include "spf/evaluate_spf.hpp"
+#include "support/scripted_spf_dns.hpp"
 #include "common/text.hpp"
 #include "fake_milter/log_capture.hpp"
 #include "connection/connection_context.hpp"

@@ -24,7 +24,7 @@
 
 #include "checks/offline_answers.hpp"
 #include "sandbox/helper_program.hpp"
-#include "spf/evaluate_spf.hpp"
+#include "support/scripted_spf_dns.hpp"
 #include "spf_evaluator/evaluator_process.hpp"
 
 namespace {

@@ -124,10 +124,11 @@ fi
 # ---------------------------------------------------------------------------
 test_case "the installed programs hold none of the tests' stand-ins"
 # The unit tests, fuzz targets and benchmarks link replacements for the log
-# sink, the allocation wrappers, the blocklist resolver and the SPF asker
-# (tests/support); none of their hooks may reach an installed program, nor
-# the in-process evaluation's one-call SPF step.
-test_hooks='set_log_writer|set_alloc_fault_hook|set_dnsbl_resolver|set_spf_question_taker|set_syslog_writer_path|spf_step\('
+# sink, the allocation wrappers, the blocklist resolver, the SPF asker and
+# the SPF evaluation's DNS source (tests/support); none of their hooks may
+# reach an installed program, nor the in-process evaluation's one-call SPF
+# step.
+test_hooks='set_log_writer|set_alloc_fault_hook|set_dnsbl_resolver|set_spf_dns_maker|set_syslog_writer_path|spf_step\('
 # Nor a lister function set at run time (the stand-in's, tests/support).
 test_hooks+='|set_archive_lister|script_archive_listings|list_archive_here'
 programs=$(find "$dest/usr/sbin" "$dest/usr/libexec/teslo" -type f -perm -u+x 2> /dev/null | sort)

@@ -5,17 +5,19 @@
 #   teslo_alloc_faults      the allocation wrappers with a failure hook
 #   teslo_scripted_dnsbl    a blocklist resolver the test installs
 #   teslo_in_process_spf    SPF questions evaluated in the asking process
+#   teslo_scripted_spf_dns  the DNS source of an SPF evaluation the test installs
 #   teslo_in_process_archive  archives listed as the test says, or not at all
 # teslo_test_support holds helpers built on them, and TESLO_TEST_EDGES names
 # them all. The fuzz targets compile the same sources with their own
 # instrumentation (TESLO_TEST_EDGE_SOURCES).
 set(TESLO_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(TESLO_TEST_EDGE_SOURCES ${TESLO_SUPPORT_DIR}/log_writer.cpp ${TESLO_SUPPORT_DIR}/alloc_faults.cpp
-    ${TESLO_SUPPORT_DIR}/scripted_dnsbl.cpp ${TESLO_SUPPORT_DIR}/in_process_spf.cpp)
+    ${TESLO_SUPPORT_DIR}/scripted_dnsbl.cpp ${TESLO_SUPPORT_DIR}/in_process_spf.cpp
+    ${TESLO_SUPPORT_DIR}/scripted_spf_dns.cpp)
 set(TESLO_TEST_SUPPORT_SOURCES ${TESLO_SUPPORT_DIR}/spf_step_run.cpp)
 
 set(TESLO_TEST_EDGES teslo_test_log_sink teslo_alloc_faults teslo_scripted_dnsbl
-    teslo_in_process_spf)
+    teslo_in_process_spf teslo_scripted_spf_dns)
 list(APPEND TESLO_TEST_EDGE_SOURCES ${TESLO_SUPPORT_DIR}/in_process_archive.cpp)
 list(APPEND TESLO_TEST_EDGES teslo_in_process_archive)
 foreach(edge IN ZIP_LISTS TESLO_TEST_EDGES TESLO_TEST_EDGE_SOURCES)

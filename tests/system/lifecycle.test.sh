@@ -228,7 +228,8 @@ assert_ok "a blocklisted client: X-QZ-DNSBL" test -n "$(sys_qf_header X-QZ-DNSBL
 for line in "SPF pass: 192.0.2.1" "SPF fail: 192.0.2.1" "DNSBL: 127.0.0.3"; do
   assert_ok "the journal has \"$line\"" sys_log_has "$line"
 done
-# The SPF evaluation process that answered: unprivileged and filtered too.
+# An SPF evaluation process started ahead (those that answered have ended,
+# one question each): unprivileged and filtered too.
 status_text=$(ct 'cat /proc/$(pgrep -x teslo-spf | head -n 1)/status')
 assert_eq "the SPF evaluation process runs as the user teslo" "$teslo_ids" \
   "$(field Uid | awk '{ print $1 }') $(field Gid | awk '{ print $1 }')"
