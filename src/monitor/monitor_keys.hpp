@@ -10,14 +10,16 @@
 // characters) are key and value, the key's case is ignored, a key without a
 // value is skipped and a later line replaces an earlier one. A file that
 // cannot be opened, or not be read to its end, gives the defaults: user
-// "teslo", no group, no metrics file.
+// names::filter_user, no group, no metrics file.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "common/paths.hpp"
+
 struct monitor_keys {
-  std::string user = "teslo";
+  std::string user = names::filter_user;
   std::optional<std::string> socketgroup;
   std::optional<std::string> metricsfile;
 };
