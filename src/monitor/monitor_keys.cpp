@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <strings.h>
+
+#include "common/text.hpp"
 
 namespace {
 
@@ -38,11 +39,11 @@ void apply_line(monitor_keys& keys, char* text) {
   char key[128] = "";
   char value[128] = "";
   if (std::sscanf(text, "%127s %127s", key, value) != 2) return;
-  if (strcasecmp(key, "user") == 0) {
+  if (same_text_ignoring_ascii_case(key, "user")) {
     keys.user = value;
-  } else if (strcasecmp(key, "socketgroup") == 0) {
+  } else if (same_text_ignoring_ascii_case(key, "socketgroup")) {
     keys.socketgroup = value;
-  } else if (strcasecmp(key, "metricsfile") == 0) {
+  } else if (same_text_ignoring_ascii_case(key, "metricsfile")) {
     keys.metricsfile = value;
   }
 }

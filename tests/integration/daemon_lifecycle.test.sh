@@ -163,7 +163,7 @@ status="$(TESLO_BIN="$W/lonely/teslo" sandbox_wait_teslo_exit 15)" || status="st
 assert_eq "daemon exits with status 127" 127 "$status"
 assert_eq "launching command exits 127 too" 127 "$SANDBOX_TESLO_LAUNCH_STATUS"
 assert_log_re mail.crit "filter process cannot be executed as /usr/libexec/teslo/teslo-filter: .+"
-assert_log mail.notice "KORVAL 0.3-2 exiting"
+assert_log mail.notice "KORVAL $TESLO_VERSION exiting"
 assert_not "pid file removed" test -e "$PIDFILE"
 
 sandbox_finish
