@@ -21,5 +21,8 @@ std::string find_program_directory(const char* probe_name) {
 }
 
 std::string program_path(const std::string& directory, const char* name) {
-  return directory == "/" ? "/" + std::string(name) : directory + "/" + name;
+  std::string path = directory;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
 }
