@@ -72,12 +72,31 @@ cat > "$W/valgrind.supp" <<'EOF'
    fun:__resolv_conf_load
 }
 EOF
+# The filter process and the helpers are programs the daemon starts by
+# exec as its unprivileged user, and each exec starts memcheck afresh as
+# that user, which could not reopen a log file its root parent created. So
+# every memcheck instance sends its log to one listener on the sandbox's
+# loopback, and the lines are sorted into one file per process at the end
+# (split_valgrind_logs).
+valgrind_port=1500
+valgrind-listener "$valgrind_port" > "$W/valgrind-listener.out" 2>&1 &
+valgrind_listener=$!
+mkdir -p "$W/valgrind"
+split_valgrind_logs() {
+  sleep 1  # the last instances write their summaries as they end
+  kill "$valgrind_listener" 2> /dev/null
+  wait "$valgrind_listener" 2> /dev/null
+  sed -nE 's/^\([0-9]+\) (==([0-9]+)==.*)$/\2 \1/p' "$W/valgrind-listener.out" |
+    while IFS= read -r line; do
+      printf '%s\n' "${line#* }" >> "$W/valgrind/valgrind.${line%% *}"
+    done
+}
 cat > "$W/bin/teslo-valgrind" <<EOF
 #!/bin/sh
 exec valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \\
   --errors-for-leak-kinds=definite,indirect --error-exitcode=99 --suppressions="$W/valgrind.supp" \\
   --trace-children=yes --trace-children-skip='/bin/*,/usr/bin/*,/sbin/*,/usr/sbin/*,/etc/*' \\
-  --child-silent-after-fork=no --num-callers=30 --log-file="$W/log/valgrind.%p" \\
+  --child-silent-after-fork=no --vgdb=no --num-callers=30 --log-socket=127.0.0.1:$valgrind_port \\
   "$DAEMON" "\$@"
 EOF
 chmod 755 "$W/bin/teslo-valgrind"
@@ -141,12 +160,14 @@ sandbox_stop_teslo > /dev/null
 status=$?
 assert_eq "exit status (99: memcheck found errors)" 0 "$status"
 echo "  whole run under valgrind: $((SECONDS - started)) s"
-logs=("$W"/log/valgrind.*)
+split_valgrind_logs
+logs=("$W"/valgrind/valgrind.*)
 assert_ok "memcheck wrote its logs" test -e "${logs[0]}"
 # Three kinds of process: the launcher, which ends inside daemon() with
 # _exit; the detached daemon (its parent is the launcher), which runs to the
 # stop; and the children that daemon's system() forks and that exec a shell
-# command (no summary: exec ends valgrind there). No process may show a
+# command (no summary: exec ends valgrind there), and the programs it starts
+# by exec (the filter process, the spawners, the helpers). No process may show a
 # memcheck error; the daemon, which ends through its whole shutdown, may not
 # lose a byte. The launcher's leak report only names the texts that
 # run_daemon still held when daemon()'s _exit ended that process; it is
@@ -154,14 +175,16 @@ assert_ok "memcheck wrote its logs" test -e "${logs[0]}"
 error_lines() {
   grep -cE '^==[0-9]+== (Invalid (read|write|free)|Conditional jump|Use of uninitialised|Syscall param|Mismatched free|Source and destination overlap|Argument .* of function)' "$1"
 }
-launcher="$(grep -l 'Parent PID: ' "${logs[@]}" | while read -r log; do
-  parent="$(sed -nE 's/^==[0-9]+== Parent PID: ([0-9]+)$/\1/p' "$log")"
-  [ -e "$W/log/valgrind.$parent" ] || echo "$log"; done | head -n 1)"
+# The launcher is the first instance that wrote to the listener; the
+# detached daemon logged its pid in its "starting" line. (A forked child
+# keeps its parent's connection and writes no "Parent PID" line.)
+first_pid="$(sed -nE 's/^\([0-9]+\) ==([0-9]+)==.*$/\1/p' "$W/valgrind-listener.out" | head -n 1)"
+launcher=""
+[ -n "$first_pid" ] && launcher="$W/valgrind/valgrind.$first_pid"
+daemon_pid="$(sed -nE 's/^<[0-9]+>KORVAL\[([0-9]+)\]: KORVAL .* starting$/\1/p' "$W/log/syslog.log" | head -n 1)"
 daemon_log=""
-for log in "${logs[@]}"; do
-  parent="$(sed -nE 's/^==[0-9]+== Parent PID: ([0-9]+)$/\1/p' "$log")"
-  [ "$W/log/valgrind.$parent" = "$launcher" ] && grep -q 'ERROR SUMMARY' "$log" && daemon_log="$log"
-done
+[ -n "$daemon_pid" ] && grep -q 'ERROR SUMMARY' "$W/valgrind/valgrind.$daemon_pid" 2> /dev/null &&
+  daemon_log="$W/valgrind/valgrind.$daemon_pid"
 assert_ok "found the detached daemon's log" test -n "$daemon_log"
 for log in "${logs[@]}"; do
   name="$(basename "$log")"

@@ -10,4 +10,4 @@ set -u
 command -v valgrind > /dev/null || { echo "SKIP: valgrind is not installed" >&2; exit 77; }
 source_dir="${TESLO_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}"
 export TESLO_BIN
-exec bash "$source_dir/scripts/valgrind-run.sh" --messages 300
+exec bash "$source_dir/scripts/valgrind-run.sh" --messages 150
